@@ -1,0 +1,85 @@
+#pragma once
+// TNMUDP: sends texts as single UDP datagrams to a host and port, and reads (and normally drops)
+// whatever arrives at its own local port.
+
+#include "net/HostLookup.h"
+#include "net/UniqueFd.h"
+#include "protocol/Closure.h"
+#include "protocol/Exceptions.h"
+
+#include <QObject>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class QSocketNotifier;
+
+class UDPSockError : public Exception {
+public:
+    using Exception::Exception;
+};
+
+using TNotifyEvent = Closure<QObject*>;
+using TOnReceive = Closure<QObject* /*Sender*/, int32_t /*NumberBytes*/, const std::string& /*FromIP*/,
+                           int32_t /*Port*/>;
+using TOnStatus = Closure<QObject* /*Sender*/, const std::string& /*status*/>;
+using THandlerEvent = Closure<bool& /*handled*/>;
+using TBuffInvalid = Closure<bool& /*handled*/, const char*& /*Buff*/, int32_t& /*length*/>;
+
+class TNMUDP : public QObject {
+    Q_OBJECT
+public:
+    // Throws UDPSockError when the socket cannot be created.
+    explicit TNMUDP(QObject* owner);
+    ~TNMUDP() override;
+
+    TNMUDP(const TNMUDP&) = delete;
+    TNMUDP& operator=(const TNMUDP&) = delete;
+
+    void SetRemoteHost(std::string host) { remoteHost_ = std::move(host); }
+    std::string RemoteHost() const { return remoteHost_; }
+    void SetRemotePort(int32_t port) { remotePort_ = port; }
+    int32_t RemotePort() const { return remotePort_; }
+    // Re-creates the socket and binds it to the port (0: any free port). Throws UDPSockError
+    // when the new socket cannot be created.
+    void SetLocalPort(int32_t port);
+    int32_t LocalPort() const { return localPort_; }
+    void SetReportLevel(int32_t level) { reportLevel_ = level; }
+    int32_t ReportLevel() const { return reportLevel_; }
+    std::string LastStatus() const { return lastStatus_; }
+    // The datagram socket's descriptor, -1 after a failed re-creation.
+    int Handle() const { return socket_.get(); }
+
+    // Sends the first `length` bytes of `buffer` as one datagram to RemoteHost:RemotePort.
+    // The bytes and the destination are taken when the call starts. Raises Exception
+    // ("Invalid buffer") or UDPSockError; nothing is sent then.
+    void SendDatagram(const char* buffer, int length);
+
+    // Replaces the name service used for host names that are not dotted addresses.
+    void SetResolver(HostLookup::Resolver resolver) { lookup_ = HostLookup(std::move(resolver)); }
+
+    TOnReceive OnDataReceived;
+    TNotifyEvent OnDataSend;
+    TOnStatus OnStatus;
+    THandlerEvent OnInvalidHost;
+    TBuffInvalid OnBufferInvalid;
+
+private:
+    void CreateSocket();
+    void Loaded();
+    void ReceiveDatagram();
+    void ReportStatus(int32_t level, const std::string& text);
+    [[noreturn]] void RaiseSocketError(int error);
+    in_addr ResolveRemoteHost(const std::string& host);
+
+    std::string remoteHost_;
+    int32_t remotePort_ = 0;
+    int32_t localPort_ = 0;
+    int32_t reportLevel_ = 1;
+    std::string lastStatus_;
+    HostLookup lookup_;
+    UniqueFd socket_;
+    // Declared after the socket so that it stops watching before the descriptor closes.
+    std::unique_ptr<QSocketNotifier> readNotifier_;
+};
