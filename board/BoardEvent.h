@@ -1,0 +1,32 @@
+#pragma once
+// What the board took from its input: a display line or a Lyra command, with the route it came
+// by and its bytes as received. `--print` writes each as one JSON object per line.
+
+#include "LyraCommand.h"
+#include "protocol/DisplayLine.h"
+
+#include <string>
+
+namespace board {
+
+enum class Route { Serial, Udp };
+
+struct LineEvent {
+    Route route = Route::Serial;
+    protocol::MarqFields fields;
+    std::string raw;
+};
+
+struct CommandEvent {
+    Route route = Route::Serial;
+    LyraCommand command;
+    std::string raw;
+};
+
+const char* RouteName(Route route);
+
+// One compact JSON object, no line end. Bytes of `raw` are code points U+0000 to U+00FF.
+std::string ToJson(const LineEvent& event);
+std::string ToJson(const CommandEvent& event);
+
+} // namespace board
