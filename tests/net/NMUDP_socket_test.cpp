@@ -1,0 +1,155 @@
+#include "UdpReceiver.h"
+#include "net/NMUDP.h"
+
+#include <QtTest/QTest>
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::size_t OpenDescriptors()
+{
+    return static_cast<std::size_t>(
+        std::distance(std::filesystem::directory_iterator("/proc/self/fd"), std::filesystem::directory_iterator()));
+}
+
+// Lowers the process's descriptor limit to nothing for the life of the object, so that no new
+// socket can be had.
+class NoNewDescriptors {
+public:
+    NoNewDescriptors()
+    {
+        ::getrlimit(RLIMIT_NOFILE, &saved_);
+        rlimit none = saved_;
+        none.rlim_cur = 0;
+        ::setrlimit(RLIMIT_NOFILE, &none);
+    }
+    ~NoNewDescriptors() { ::setrlimit(RLIMIT_NOFILE, &saved_); }
+
+private:
+    rlimit saved_{};
+};
+
+struct Received {
+    QObject* sender;
+    int32_t count;
+    std::string fromIp;
+    int32_t port;
+};
+
+} // namespace
+
+TEST(NMUDPSocket, DatagramToOwnPortIsReadAndDroppedWithoutHandler)
+{
+    TNMUDP udp(nullptr);
+    UdpReceiver peer;
+    peer.SendTo(BoundPort(udp.Handle()), "echo");
+    // Nothing to see but that the datagram was taken off the socket.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !Readable(udp.Handle()); }));
+}
+
+TEST(NMUDPSocket, DataReceivedReportsCountSenderAddressAndPort)
+{
+    TNMUDP udp(nullptr);
+    std::vector<Received> received;
+    udp.OnDataReceived = [&](QObject* sender, int32_t count, const std::string& fromIp, int32_t port) {
+        received.push_back({sender, count, fromIp, port});
+    };
+    UdpReceiver peer;
+    const uint16_t own = BoundPort(udp.Handle());
+    peer.SendTo(own, "hello");
+    peer.SendTo(own, std::string(3000, 'x'));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return received.size() == 2; }));
+
+    EXPECT_EQ(received[0].sender, &udp);
+    EXPECT_EQ(received[0].count, 5);
+    EXPECT_EQ(received[0].fromIp, "127.0.0.1");
+    EXPECT_EQ(received[0].port, peer.Port());
+    EXPECT_EQ(received[1].count, 2048) << "longer datagrams are cut to the receive buffer";
+}
+
+TEST(NMUDPSocket, ConstructionAndDestructionLeakNoDescriptors)
+{
+    { TNMUDP warmUp(nullptr); } // lets Qt open its own descriptors once
+    const std::size_t before = OpenDescriptors();
+    for (int i = 0; i < 1000; ++i) {
+        QObject owner;
+        new TNMUDP(&owner);
+    }
+    EXPECT_EQ(OpenDescriptors(), before);
+
+    TNMUDP udp(nullptr);
+    for (int i = 0; i < 100; ++i)
+        udp.SetLocalPort(0);
+    EXPECT_EQ(OpenDescriptors(), before + 1);
+}
+
+TEST(NMUDPSocket, LocalPortRebindsAndKeepsReceiving)
+{
+    TNMUDP udp(nullptr);
+    int received = 0;
+    udp.OnDataReceived = [&](QObject*, int32_t, const std::string&, int32_t) { ++received; };
+    UdpReceiver peer;
+
+    // A port just given up by a probe socket is free to take.
+    uint16_t wanted = 0;
+    {
+        UdpReceiver probe;
+        wanted = probe.Port();
+    }
+    udp.SetLocalPort(wanted);
+    EXPECT_EQ(udp.LocalPort(), wanted);
+    EXPECT_EQ(BoundPort(udp.Handle()), wanted);
+    peer.SendTo(wanted, "to the new port");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return received == 1; }));
+}
+
+TEST(NMUDPSocket, TakenLocalPortStillLetsDatagramsLeave)
+{
+    UdpReceiver occupant;
+    UdpReceiver receiver;
+    TNMUDP udp(nullptr);
+    udp.SetLocalPort(occupant.Port());
+    EXPECT_EQ(udp.LocalPort(), occupant.Port());
+    udp.SetRemoteHost("127.0.0.1");
+    udp.SetRemotePort(receiver.Port());
+    udp.SendDatagram("x\r", 2);
+    const auto datagram = receiver.Receive();
+    ASSERT_TRUE(datagram.has_value());
+    EXPECT_NE(datagram->fromPort, occupant.Port());
+}
+
+TEST(NMUDPSocket, SocketThatCannotBeCreatedRaisesItsErrorNumber)
+{
+    {
+        const NoNewDescriptors limit;
+        try {
+            TNMUDP udp(nullptr);
+            ADD_FAILURE() << "constructed without a socket";
+        } catch (const UDPSockError& error) {
+            EXPECT_EQ(error.Message(), "Unknown Error No. " + std::to_string(EMFILE));
+        }
+    }
+
+    TNMUDP udp(nullptr);
+    udp.SetLocalPort(0);
+    std::vector<std::string> texts;
+    udp.SetReportLevel(16);
+    udp.OnStatus = [&](QObject*, const std::string& text) { texts.push_back(text); };
+    {
+        const NoNewDescriptors limit;
+        EXPECT_THROW(udp.SetLocalPort(1234), UDPSockError);
+    }
+    EXPECT_EQ(texts, (std::vector<std::string>{"Checking Error In Error Manager",
+                                               "Looking Up Error MessageUnknown Error No. " +
+                                                   std::to_string(EMFILE)}));
+    EXPECT_EQ(udp.LocalPort(), 0) << "the port is kept only with a socket to bind";
+
+    udp.SetLocalPort(0);
+    EXPECT_NE(udp.Handle(), -1) << "a later write recovers";
+}
