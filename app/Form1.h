@@ -1,0 +1,124 @@
+#pragma once
+// TForm1: the test window. It drives one display board through the serial channel and, when
+// "Send via UDP" is ticked, with datagrams: single lines, the repeating test modes on Timer1,
+// and the Lyra commands.
+
+#include "app/Controls.h"
+#include "app/Desktop.h"
+#include "app/MaskEdit.h"
+#include "app/SerialChannel.h"
+
+#include <QDateTime>
+#include <QTimer>
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+class TNMUDP;
+
+class TForm1 : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kClientWidth = 419;
+    static constexpr int kClientHeight = 501;
+    static inline const QString kDesignCaption = QStringLiteral("Marq4/Marq5/Lyra Testprogram");
+    static inline const QString kWebAddress = QStringLiteral("www.example.com");
+    static inline const QString kMailAddress = QStringLiteral("office@example.com");
+
+    explicit TForm1(Desktop& desktop, QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // The local clock the test lines and the Lyra clock commands read.
+    void SetClock(std::function<QDateTime()> clock) { clock_ = std::move(clock); }
+
+    // Handlers, each as the user's action runs it.
+    void Button2Click();
+    void Button1Click();
+    void EndClick();
+    void ActualTimeClick();
+    void DauertestClick();
+    void Timer1Timer();
+    void PortChange();
+    void BaudChange();
+    void Schreiben();
+    void WebsiteLClick();
+    void BugreportsLClick();
+    void SendDataClick();
+    void KappaModeClick();
+    void LyraBrightnessTBChange();
+    void TimeDateBClick();
+    void TimeoutTBChange();
+
+    void SendCommand(const std::string& text);
+
+    // The current display line; Schreiben transforms it in place.
+    std::string data;
+
+    TLabel* Schnittstelle;
+    TLabel* Daten;
+    TLabel* Text2;
+    TLabel* Test1;
+    TLabel* Baudrate;
+    TLabel* WebsiteL;
+    TLabel* BugreportsL;
+    TLabel* Label4;
+    TLabel* Label5;
+    TLabel* Label6;
+    TLabel* IPL;
+    TLabel* PortL;
+    TLabel* BrightnessL;
+    TLabel* TimeoutL;
+    TLabel* TimeoutValueL;
+    TLabel* BrightneswsValueL;
+    TButton* Button1;
+    TButton* Button2;
+    TButton* End;
+    TButton* ActualTime;
+    TButton* Dauertest;
+    TComboBox* Port;
+    TComboBox* Baud;
+    TComboBox* Address;
+    TButton* SendData;
+    TMaskEdit* BestNr;
+    TMaskEdit* BestPunkte;
+    TMaskEdit* Bestzeit;
+    TCheckBox* KappaMode;
+    TCheckBox* Lyra;
+    TCheckBox* RotateRight;
+    TCheckBox* RemoveDPCB;
+    TCheckBox* RemoveDecPtCB;
+    TCheckBox* SendUDPCB;
+    TEdit* IPE;
+    TEdit* PortE;
+    TTrackBar* LyraBrightnessTB;
+    TButton* TimeDateB;
+    TTrackBar* TimeoutTB;
+    QTimer* Timer1;
+    TNMUDP* NMUDP1;
+
+    // Test-mode state: which line a tick builds.
+    bool ContinuousTest = false;
+    bool SendingData = false;
+    std::uint8_t ContinuousStep = 0;
+
+    SerialChannel& Channel() { return *channel_; }
+
+private:
+    void CreateControls();
+    void ConnectHandlers();
+    void FormCreate();
+    void FormDestroy();
+    void FillPortList();
+    // Hands `text` to NMUDP1 for the host and port of the edits; false with the message shown in
+    // Daten when the datagram could not be sent.
+    bool SendDatagram(const std::string& text);
+    bool ZeroHundredths() const;
+    std::string ActualTimeLine(std::string_view base);
+
+    Desktop& desktop_;
+    std::function<QDateTime()> clock_ = [] { return QDateTime::currentDateTime(); };
+    std::unique_ptr<SerialChannel> channel_;
+};

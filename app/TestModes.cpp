@@ -1,0 +1,136 @@
+// The single lines and the repeating test modes driven by Timer1.
+#include "app/Form1.h"
+
+#include "protocol/DisplayLine.h"
+#include "protocol/LineFields.h"
+
+namespace {
+
+constexpr int kContinuousInterval = 1000;
+constexpr int kSendDataInterval = 100;
+
+// One line per tick, just as long as the line rate needs for one 23-character line.
+int ActualTimeInterval(int baudIndex)
+{
+    switch (baudIndex) {
+    case 1: return 50;
+    case 2: return 25;
+    case 3: return 13;
+    default: return 100;
+    }
+}
+
+protocol::ClockReading ReadingOf(const QTime& time)
+{
+    return {time.hour(), time.minute(), time.second(), time.msec() / 10};
+}
+
+std::string Latin1(const QString& text)
+{
+    return text.toLatin1().toStdString();
+}
+
+} // namespace
+
+bool TForm1::ZeroHundredths() const
+{
+    // At 2400 baud a line takes too long for the hundredths to mean anything.
+    return Baud->currentIndex() == 0;
+}
+
+void TForm1::Button1Click()
+{
+    Timer1->stop();
+    data = Lyra->isChecked() ? protocol::kAllDigitsLyra : protocol::kAllDigits;
+    Schreiben();
+}
+
+void TForm1::Button2Click()
+{
+    Timer1->stop();
+    data = protocol::kBlank;
+    Schreiben();
+}
+
+void TForm1::ActualTimeClick()
+{
+    if (Timer1->isActive()) {
+        if (SendingData)
+            SendDataClick();
+        else if (ContinuousTest)
+            DauertestClick();
+    }
+    if (Timer1->isActive()) {
+        Timer1->stop();
+        ActualTime->setText("Actual time on");
+        const protocol::ClockReading clock = ReadingOf(clock_().time());
+        BestNr->clear();
+        BestPunkte->clear();
+        data = protocol::WithClock(std::string(protocol::kStoppedTimeBase), clock, ZeroHundredths());
+        Schreiben();
+    } else {
+        Timer1->start(ActualTimeInterval(Baud->currentIndex()));
+        ActualTime->setText("Actual time off");
+    }
+}
+
+void TForm1::DauertestClick()
+{
+    if (Timer1->isActive()) {
+        if (SendingData)
+            SendDataClick();
+        else if (!ContinuousTest)
+            ActualTimeClick();
+    }
+    if (Timer1->isActive()) {
+        Timer1->stop();
+        ContinuousTest = false;
+        Dauertest->setText("Contious test on");
+    } else {
+        Timer1->start(kContinuousInterval);
+        ContinuousTest = true;
+        Dauertest->setText("Contious test off");
+    }
+}
+
+void TForm1::SendDataClick()
+{
+    if (Timer1->isActive() && !SendingData) {
+        if (ContinuousTest)
+            DauertestClick();
+        else
+            ActualTimeClick();
+    }
+    if (Timer1->isActive()) {
+        Timer1->stop();
+        SendingData = false;
+        SendData->setText("Send Data on");
+    } else {
+        Timer1->start(kSendDataInterval);
+        SendingData = true;
+        SendData->setText("Send Data off");
+    }
+}
+
+void TForm1::Timer1Timer()
+{
+    const bool lyra = Lyra->isChecked();
+    if (ContinuousTest) {
+        if (++ContinuousStep > 2)
+            ContinuousStep = 0;
+        switch (ContinuousStep) {
+        case 0: data = lyra ? protocol::kAllDigitsLyra : protocol::kAllDigits; break;
+        case 1: data = lyra ? protocol::kBlank : protocol::kSeparatorsOnly; break;
+        default: data = protocol::kContinuousStep2; break;
+        }
+    } else if (SendingData) {
+        data = protocol::WithSendData(std::string(protocol::kRunningTimeBase), Latin1(BestNr->Text()),
+                                      Latin1(Bestzeit->Text()), Latin1(BestPunkte->Text()));
+    } else {
+        const protocol::ClockReading clock = ReadingOf(clock_().time());
+        data = protocol::WithStartAndPlace(
+            protocol::WithClock(std::string(protocol::kRunningTimeBase), clock, ZeroHundredths()),
+            Latin1(BestNr->Text()), Latin1(BestPunkte->Text()));
+    }
+    Schreiben();
+}
