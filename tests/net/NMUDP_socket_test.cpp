@@ -124,26 +124,42 @@ TEST(NMUDPSocket, TakenLocalPortStillLetsDatagramsLeave)
     EXPECT_NE(datagram->fromPort, occupant.Port());
 }
 
-TEST(NMUDPSocket, SocketThatCannotBeCreatedRaisesItsErrorNumber)
-{
+// Socket creation is made to fail by leaving the process no descriptors. The sanitizers' type
+// checks need descriptors of their own and report false errors then, so these run in the plain
+// build only.
+class NMUDPNoSocket : public ::testing::Test {
+protected:
+    void SetUp() override
     {
-        const NoNewDescriptors limit;
-        try {
-            TNMUDP udp(nullptr);
-            ADD_FAILURE() << "constructed without a socket";
-        } catch (const UDPSockError& error) {
-            EXPECT_EQ(error.Message(), "Unknown Error No. " + std::to_string(EMFILE));
-        }
+#if defined(__SANITIZE_ADDRESS__)
+        GTEST_SKIP() << "needs a build without sanitizers";
+#endif
     }
+};
 
+TEST_F(NMUDPNoSocket, ConstructionRaisesTheErrorNumber)
+{
+    const NoNewDescriptors limit;
+    try {
+        TNMUDP udp(nullptr);
+        ADD_FAILURE() << "constructed without a socket";
+    } catch (const UDPSockError& error) {
+        EXPECT_EQ(error.Message(), "Unknown Error No. " + std::to_string(EMFILE));
+    }
+}
+
+TEST_F(NMUDPNoSocket, LocalPortWriteRaisesTheErrorNumberAndALaterWriteRecovers)
+{
     TNMUDP udp(nullptr);
-    udp.SetLocalPort(0);
     std::vector<std::string> texts;
     udp.SetReportLevel(16);
     udp.OnStatus = [&](QObject*, const std::string& text) { texts.push_back(text); };
-    {
+    try {
         const NoNewDescriptors limit;
-        EXPECT_THROW(udp.SetLocalPort(1234), UDPSockError);
+        udp.SetLocalPort(1234);
+        ADD_FAILURE() << "rebound without a socket";
+    } catch (const UDPSockError& error) {
+        EXPECT_EQ(error.Message(), "Unknown Error No. " + std::to_string(EMFILE));
     }
     EXPECT_EQ(texts, (std::vector<std::string>{"Checking Error In Error Manager",
                                                "Looking Up Error MessageUnknown Error No. " +
@@ -151,5 +167,5 @@ TEST(NMUDPSocket, SocketThatCannotBeCreatedRaisesItsErrorNumber)
     EXPECT_EQ(udp.LocalPort(), 0) << "the port is kept only with a socket to bind";
 
     udp.SetLocalPort(0);
-    EXPECT_NE(udp.Handle(), -1) << "a later write recovers";
+    EXPECT_NE(BoundPort(udp.Handle()), 0);
 }
