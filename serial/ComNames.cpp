@@ -1,0 +1,178 @@
+#include "serial/ComNames.h"
+
+#include <array>
+#include <charconv>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct TableRange {
+    int first;
+    int count;
+    const char* node;
+};
+
+constexpr std::array<TableRange, 4> kTable = {{
+    {1, 32, "ttyS"}, {33, 32, "ttyUSB"}, {65, 32, "ttyACM"}, {97, 3, "ttyAMA"}}};
+
+constexpr int kLastNumber = 255;
+
+std::string FirstLine(const fs::path& file)
+{
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+bool Exists(const fs::path& path)
+{
+    std::error_code error;
+    return fs::exists(path, error);
+}
+
+} // namespace
+
+ComNames ComNames::FromEnvironment()
+{
+    Roots roots;
+    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && *config)
+        roots.portsDir = std::string(config) + "/marqtest/ports";
+    else if (const char* home = std::getenv("HOME"); home && *home)
+        roots.portsDir = std::string(home) + "/.config/marqtest/ports";
+    return ComNames(std::move(roots));
+}
+
+int ComNames::Number(std::string_view name)
+{
+    if (name.starts_with("\\\\.\\"))
+        name.remove_prefix(4);
+    if (!name.starts_with("COM"))
+        return 0;
+    name.remove_prefix(3);
+    int number = 0;
+    const auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), number);
+    if (error != std::errc() || end != name.data() + name.size() || name.starts_with('+'))
+        return 0;
+    return number >= 1 && number <= kLastNumber ? number : 0;
+}
+
+std::string ComNames::LinkPath(int number) const
+{
+    if (roots_.portsDir.empty())
+        return {};
+    return roots_.portsDir + "/COM" + std::to_string(number);
+}
+
+std::string ComNames::TablePath(int number) const
+{
+    for (const TableRange& range : kTable) {
+        if (number >= range.first && number < range.first + range.count)
+            return roots_.dev + "/" + range.node + std::to_string(number - range.first);
+    }
+    return {};
+}
+
+std::string ComNames::Resolve(std::string_view name) const
+{
+    if (name.starts_with('/'))
+        return std::string(name);
+    const int number = Number(name);
+    if (number == 0)
+        return {};
+    // A link that exists decides, even when its target is gone: the user meant that device.
+    if (const std::string link = LinkPath(number); !link.empty()) {
+        std::error_code error;
+        if (fs::is_symlink(link, error) || fs::exists(link, error))
+            return link;
+    }
+    return TablePath(number);
+}
+
+bool ComNames::HasHardware(const std::string& node) const
+{
+    // The kernel creates ttyS0-31 whether or not a UART is there; a placeholder reports UART
+    // type 0. Without the sysfs entry we cannot tell and keep the port.
+    const std::string base = fs::path(node).filename().string();
+    if (!base.starts_with("ttyS"))
+        return true;
+    const fs::path type = fs::path(roots_.sysTty) / base / "type";
+    if (!Exists(type))
+        return true;
+    return FirstLine(type) != "0";
+}
+
+bool ComNames::IsPresent(int number) const
+{
+    const std::string path = Resolve("COM" + std::to_string(number));
+    if (path.empty() || !Exists(path))
+        return false;
+    return path == LinkPath(number) || HasHardware(path);
+}
+
+std::vector<std::string> ComNames::Present() const
+{
+    std::set<int> numbers;
+    for (const TableRange& range : kTable) {
+        for (int n = range.first; n < range.first + range.count; ++n)
+            numbers.insert(n);
+    }
+    std::error_code error;
+    if (!roots_.portsDir.empty()) {
+        for (const auto& entry : fs::directory_iterator(roots_.portsDir, error)) {
+            if (const int n = Number(entry.path().filename().string()))
+                numbers.insert(n);
+        }
+    }
+    std::vector<std::string> names;
+    for (int n : numbers) {
+        if (IsPresent(n))
+            names.push_back("COM" + std::to_string(n));
+    }
+    return names;
+}
+
+std::string ComNames::UsbName(const std::string& node) const
+{
+    std::error_code error;
+    const fs::path target = fs::canonical(node, error);
+    if (error)
+        return {};
+    for (const auto& entry : fs::directory_iterator(roots_.byId, error)) {
+        std::error_code ignored;
+        if (fs::canonical(entry.path(), ignored) == target)
+            return entry.path().filename().string();
+    }
+    // No by-id link: ask the USB device itself, a few levels above the tty's device.
+    fs::path device = fs::path(roots_.sysTty) / target.filename() / "device";
+    for (int level = 0; level < 4; ++level, device /= "..") {
+        if (Exists(device / "product")) {
+            std::string maker = FirstLine(device / "manufacturer");
+            std::string product = FirstLine(device / "product");
+            return maker.empty() ? product : maker + " " + product;
+        }
+    }
+    return {};
+}
+
+std::string ComNames::Describe(std::string_view name) const
+{
+    const std::string path = Resolve(name);
+    if (path.empty())
+        return std::string(name) + ": no such device";
+    std::error_code error;
+    const fs::path target = fs::canonical(path, error);
+    std::string text = error ? path : target.string();
+    if (const int n = Number(name); n && path == LinkPath(n))
+        text = path + " -> " + text;
+    if (error)
+        return text + " (not present)";
+    if (const std::string usb = UsbName(path); !usb.empty())
+        text += " (" + usb + ")";
+    return text;
+}

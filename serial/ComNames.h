@@ -1,0 +1,43 @@
+#pragma once
+// The rest of the program names ports "COMn" (or "\\.\COMn"). On Linux a COM number leads to a
+// device through the user's ports directory first, a folder of symbolic links named COMn, and
+// otherwise through a fixed table:
+//   COM1-COM32 /dev/ttyS0-31, COM33-COM64 /dev/ttyUSB0-31, COM65-COM96 /dev/ttyACM0-31,
+//   COM97-COM99 /dev/ttyAMA0-2.
+// A name that starts with "/" is a path already.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+class ComNames {
+public:
+    struct Roots {
+        std::string portsDir; // where the user's COMn links live
+        std::string dev = "/dev";
+        std::string sysTty = "/sys/class/tty";
+        std::string byId = "/dev/serial/by-id";
+    };
+
+    explicit ComNames(Roots roots) : roots_(std::move(roots)) {}
+    // Ports directory ${XDG_CONFIG_HOME:-$HOME/.config}/marqtest/ports, the real /dev and /sys.
+    static ComNames FromEnvironment();
+
+    // The number n of "COMn" or "\\.\COMn"; 0 for any other name.
+    static int Number(std::string_view name);
+    // The path to open for a device name; empty when the name leads to no device at all.
+    std::string Resolve(std::string_view name) const;
+    // "COMn" for every n that leads to a serial device present now, in ascending order.
+    std::vector<std::string> Present() const;
+    // The Linux path behind a name and, for USB adapters, what the adapter calls itself.
+    std::string Describe(std::string_view name) const;
+
+private:
+    std::string TablePath(int number) const;
+    std::string LinkPath(int number) const;
+    bool IsPresent(int number) const;
+    bool HasHardware(const std::string& node) const;
+    std::string UsbName(const std::string& node) const;
+
+    Roots roots_;
+};

@@ -1,0 +1,251 @@
+#pragma once
+// The serial port driver: opens one serial device, applies line settings, writes without
+// blocking the caller, reads what has arrived, and delivers line events on the user-interface
+// thread. Every failure goes through RaiseError and the OnError handler.
+//
+// Device names: "COMn" and "\\.\COMn" are resolved through the user's ports directory and the
+// fixed COM table (ComNames.h); a name starting with "/" is opened as a path.
+
+#include "protocol/Closure.h"
+#include "protocol/Exceptions.h"
+#include "serial/ComSettings.h"
+#include "serial/ComTypes.h"
+
+#include <QObject>
+#include <QStringList>
+
+#include <chrono>
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class QSocketNotifier;
+class QTimer;
+class SerialSystem;
+class ComDevice;
+struct ComThreadLink;
+
+// A driver error: ErrorCode is the errno value of a failed system call, or 0 for the driver's
+// own messages.
+class EComError : public Exception {
+public:
+    EComError(int number, const std::string& message) : Exception(message), errorCode_(number) {}
+    int ErrorCode() const { return errorCode_; }
+
+private:
+    int errorCode_;
+};
+
+class TCustomComPort;
+
+using TNotifyEvent = Closure<QObject*>;
+using TLineErrorEvent = Closure<QObject*, TLineErrors>;
+using TComErrorEvent = Closure<TCustomComPort*, EComError&, TComAction&>;
+// Receives what an event handler threw (the silent abort excepted), since an exception must not
+// cross the event loop. Without a handler the message goes to the Qt warning log.
+using TExceptionEvent = Closure<TCustomComPort*, const std::exception&>;
+
+class TCustomComPort : public QObject {
+    Q_OBJECT
+
+public:
+    explicit TCustomComPort(QObject* owner = nullptr);
+    // Tests hand in a scripted system; everyone else gets the real one.
+    TCustomComPort(QObject* owner, std::shared_ptr<SerialSystem> system);
+    ~TCustomComPort() override;
+
+    // --- state ---
+    bool GetActive() const;
+    void SetActive(bool value);
+    void Open();
+    void Close();
+
+    const std::string& DeviceName() const { return deviceName_; }
+    void SetDeviceName(const std::string& name);
+
+    TBaudRate BaudRate() const { return baudRate_; }
+    void SetBaudRate(TBaudRate value);
+    TDataBits DataBits() const { return dataBits_; }
+    void SetDataBits(TDataBits value);
+    TParity Parity() const { return parity_; }
+    void SetParity(TParity value);
+    TStopBits StopBits() const { return stopBits_; }
+    void SetStopBits(TStopBits value);
+    TOptions Options() const { return options_; }
+    void SetOptions(TOptions value);
+
+    TFlowControl& FlowControl() { return flowControl_; }
+    const TFlowControl& FlowControl() const { return flowControl_; }
+    TCharacters& Characters() { return characters_; }
+    const TCharacters& Characters() const { return characters_; }
+    TBufferSizes& BufferSizes() { return bufferSizes_; }
+    const TBufferSizes& BufferSizes() const { return bufferSizes_; }
+    TTimeouts& Timeouts() { return timeouts_; }
+    const TTimeouts& Timeouts() const { return timeouts_; }
+
+    bool SynchronizeEvents() const { return synchronizeEvents_; }
+    void SetSynchronizeEvents(bool value);
+    TThreadPriority ThreadPriority() const { return threadPriority_; }
+    void SetThreadPriority(TThreadPriority value);
+
+    // Only while Closed: the system calls the port makes from its next opening on.
+    void SetSystem(std::shared_ptr<SerialSystem> system);
+
+    // --- transfers ---
+    // Copies the bytes and returns at once; they go out in the background. Waits only for the
+    // previous write, and fails with "Timeout" if that one ended short.
+    void WriteString(std::string_view text);
+    void WriteChar(char c);
+    void Write(const void* buffer, int count, bool waitOnCompletion);
+    // Everything received so far, possibly nothing; never waits.
+    std::string ReadString();
+    // Reads at most count of the bytes already received; returns how many it read.
+    int Read(void* buffer, int count, bool waitOnCompletion);
+    int InputCount();
+    void PurgeOutput();
+
+    // --- modem lines ---
+    // A device without modem lines (a pseudo-terminal, some USB adapters) has an empty status
+    // and ignores SetDTR.
+    void SetDTR();
+    TModemStatus GetModemStatus();
+
+    // --- device names (independent of the port's state) ---
+    // Appends "COMn" for every COM number that leads to a serial device present now.
+    void EnumComDevices(QStringList& list) const;
+    // The Linux path behind a COM name and, for USB adapters, what the adapter calls itself.
+    std::string DescribeComDevice(const std::string& name) const;
+
+    // --- errors ---
+    [[noreturn]] void RaiseError(int number, const std::string& message);
+    void CheckActive();
+    void CheckInactive();
+
+    // --- line events ---
+    const TNotifyEvent& OnBreak() const { return onBreak_; }
+    const TNotifyEvent& OnCTSChange() const { return onCTSChange_; }
+    const TNotifyEvent& OnDSRChange() const { return onDSRChange_; }
+    const TNotifyEvent& OnEvent1() const { return onEvent1_; }
+    const TNotifyEvent& OnEvent2() const { return onEvent2_; }
+    const TNotifyEvent& OnPrinterError() const { return onPrinterError_; }
+    const TNotifyEvent& OnRing() const { return onRing_; }
+    const TNotifyEvent& OnRLSDChange() const { return onRLSDChange_; }
+    const TNotifyEvent& OnRx80PercFull() const { return onRx80PercFull_; }
+    const TNotifyEvent& OnRxChar() const { return onRxChar_; }
+    const TNotifyEvent& OnRxFlag() const { return onRxFlag_; }
+    const TNotifyEvent& OnTxEmpty() const { return onTxEmpty_; }
+    const TLineErrorEvent& OnLineError() const { return onLineError_; }
+    const TComErrorEvent& OnError() const { return onError_; }
+    const TExceptionEvent& OnException() const { return onException_; }
+
+    // A changed handler recomputes the event mask, which starts or stops the event thread.
+    void SetOnBreak(TNotifyEvent handler);
+    void SetOnCTSChange(TNotifyEvent handler);
+    void SetOnDSRChange(TNotifyEvent handler);
+    void SetOnEvent1(TNotifyEvent handler);
+    void SetOnEvent2(TNotifyEvent handler);
+    void SetOnPrinterError(TNotifyEvent handler);
+    void SetOnRing(TNotifyEvent handler);
+    void SetOnRLSDChange(TNotifyEvent handler);
+    void SetOnRx80PercFull(TNotifyEvent handler);
+    void SetOnRxChar(TNotifyEvent handler);
+    void SetOnRxFlag(TNotifyEvent handler);
+    void SetOnTxEmpty(TNotifyEvent handler);
+    void SetOnLineError(TLineErrorEvent handler);
+    void SetOnError(TComErrorEvent handler) { onError_ = std::move(handler); }
+    void SetOnException(TExceptionEvent handler) { onException_ = std::move(handler); }
+
+    // The events the open port is watched for (0 while Closed), and whether a thread watches.
+    std::uint32_t EventMask() const { return eventMask_; }
+    bool HasEventThread() const { return thread_ != nullptr; }
+
+protected:
+    // Opens and configures the device; on failure everything is released again.
+    virtual void CreateHandle();
+
+private:
+    friend class TFlowControl;
+    friend class TCharacters;
+    friend class ComThread;
+
+    void FreeHandle();
+    void Check(int result);
+    void SetComDCB();
+    void SetComEventMask();
+    void CreateThread();
+    void DestroyThread();
+
+    template <typename Event> void ChangeHandler(Event& slot, Event handler);
+
+    void StartWrite(const char* data, std::size_t count);
+    void PushWrite();
+    void FinishWrite(bool complete);
+    void WaitForWriteCompletion();
+    void WaitForReadCompletion();
+    void CheckLineErrors();
+    TLineErrors TakeLineErrors();
+
+    // Called on the user-interface thread by the event thread.
+    void ThreadDoEvent(std::uint32_t events);
+    void ThreadFailed(int error);
+    void ReportException(const std::exception& error);
+
+    std::shared_ptr<SerialSystem> system_;
+    std::shared_ptr<ComDevice> device_;
+    std::shared_ptr<ComThreadLink> thread_;
+    std::uint32_t eventMask_ = 0;
+
+    // The write in progress: a private copy, handed to the kernel as it takes it.
+    std::vector<char> writeCopy_;
+    std::size_t writeDone_ = 0;
+    bool writing_ = false;
+    bool writeShort_ = false;
+    int writeError_ = 0;
+    std::optional<std::chrono::steady_clock::time_point> writeDeadline_;
+    std::unique_ptr<QSocketNotifier> writeNotifier_;
+    QTimer* writeTimer_;
+
+    // Kernel line-error counters at the last time they were read and cleared.
+    std::optional<std::vector<int>> lineCounts_;
+
+    bool storedActive_ = false;
+    TThreadPriority threadPriority_ = tpTimeCritical;
+    TBaudRate baudRate_ = brDefault;
+    TBufferSizes bufferSizes_;
+    TCharacters characters_{*this};
+    TDataBits dataBits_ = dbDefault;
+    std::string deviceName_ = "COM1";
+    TFlowControl flowControl_{*this};
+    TParity parity_ = paDefault;
+    TOptions options_;
+    TStopBits stopBits_ = sbDefault;
+    bool synchronizeEvents_ = true;
+    TTimeouts timeouts_;
+
+    TNotifyEvent onBreak_;
+    TNotifyEvent onCTSChange_;
+    TNotifyEvent onDSRChange_;
+    TComErrorEvent onError_;
+    TNotifyEvent onEvent1_;
+    TNotifyEvent onEvent2_;
+    TLineErrorEvent onLineError_;
+    TNotifyEvent onPrinterError_;
+    TNotifyEvent onRing_;
+    TNotifyEvent onRLSDChange_;
+    TNotifyEvent onRx80PercFull_;
+    TNotifyEvent onRxChar_;
+    TNotifyEvent onRxFlag_;
+    TNotifyEvent onTxEmpty_;
+    TExceptionEvent onException_;
+};
+
+class TComPort : public TCustomComPort {
+    Q_OBJECT
+
+public:
+    using TCustomComPort::TCustomComPort;
+};

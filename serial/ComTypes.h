@@ -1,0 +1,61 @@
+#pragma once
+// Value types of the serial port driver: line settings, modem lines, line errors, event bits.
+// Every enumeration that has a ...Default member uses it (value 0) for "leave the device's own
+// setting as it is".
+
+#include <bitset>
+#include <cstdint>
+
+enum TBaudRate : std::uint8_t {
+    brDefault, br50, br75, br110, br150, br300, br600, br1200, br1800, br2000, br2400, br3600,
+    br4800, br7200, br9600, br10400, br14400, br15625, br19200, br28800, br38400, br56000,
+    br57600, br115200, br128000, br256000, brCustom
+};
+
+enum TDataBits : std::uint8_t { dbDefault, db4, db5, db6, db7, db8 };
+enum TParity : std::uint8_t { paDefault, paNone, paOdd, paEven, paMark, paSpace };
+enum TStopBits : std::uint8_t { sbDefault, sb1, sb1_5, sb2 };
+enum TDTRControl : std::uint8_t { dcDefault, dcDisable, dcEnable, dcHandshake };
+enum TRTSControl : std::uint8_t { rcDefault, rcDisable, rcEnable, rcHandshake, rcToggle };
+enum TXOnXOffControl : std::uint8_t { xcDefault, xcDisable, xcInput, xcOutput, xcInputOutput };
+
+enum TOption : std::uint8_t {
+    opCheckParity, opOutputCTSFlow, opOutputDSRFlow, opDSRSensitivity, opTXContinueOnXOff,
+    opUseErrorChar, opDiscardNullBytes, opAbortOnError
+};
+// Bit n stands for the option with value n.
+using TOptions = std::bitset<8>;
+
+enum TModemStatusValue : std::uint8_t { msCTS, msDSR, msRing, msRLSD };
+using TModemStatus = std::bitset<4>;
+
+// What the kernel counts per line: framing, parity and overrun errors, overflow of the tty's own
+// input buffer, and received breaks.
+enum TLineError : std::uint8_t { leBreak, leFrame, leOverrun, leParity, leRxOver };
+using TLineErrors = std::bitset<5>;
+
+enum TComAction : std::uint8_t { caFail, caAbort };
+
+enum TThreadPriority : std::uint8_t {
+    tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical
+};
+
+// One bit per line event; a port asks for exactly the events that have a handler.
+namespace ComEvent {
+inline constexpr std::uint32_t RxChar = 0x0001;
+inline constexpr std::uint32_t RxFlag = 0x0002;
+inline constexpr std::uint32_t TxEmpty = 0x0004;
+inline constexpr std::uint32_t CTS = 0x0008;
+inline constexpr std::uint32_t DSR = 0x0010;
+inline constexpr std::uint32_t RLSD = 0x0020;
+inline constexpr std::uint32_t Break = 0x0040;
+inline constexpr std::uint32_t Err = 0x0080;
+inline constexpr std::uint32_t Ring = 0x0100;
+inline constexpr std::uint32_t PErr = 0x0200;
+inline constexpr std::uint32_t Rx80Full = 0x0400;
+inline constexpr std::uint32_t Event1 = 0x0800;
+inline constexpr std::uint32_t Event2 = 0x1000;
+
+inline constexpr std::uint32_t ModemLines = CTS | DSR | RLSD | Ring;
+inline constexpr std::uint32_t LineCounters = Break | Err;
+} // namespace ComEvent
