@@ -1,0 +1,26 @@
+#include "serial/FileTransfer.h"
+
+#include <algorithm>
+
+bool FileTransfer::Open(const std::string& name, std::int32_t maxChunk)
+{
+    file_.reset(std::fopen(name.c_str(), "rb"));
+    if (!file_)
+        return false;
+    const long start = std::ftell(file_.get());
+    std::fseek(file_.get(), 0, SEEK_END);
+    const long end = std::ftell(file_.get());
+    std::fseek(file_.get(), start, SEEK_SET);
+    // A stream that cannot be measured (a pipe) is sent as empty rather than with a bogus size.
+    size_ = end > start ? static_cast<std::int32_t>(end - start) : 0;
+    sent_ = 0;
+    chunk_ = std::clamp(size_ / 100, 1, std::max(maxChunk, 1));
+    return true;
+}
+
+std::int32_t FileTransfer::PercentComplete() const
+{
+    if (size_ <= 0)
+        return 100;
+    return static_cast<std::int32_t>(std::int64_t{sent_} * 100 / size_);
+}

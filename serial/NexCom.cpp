@@ -1,0 +1,376 @@
+#include "serial/NexCom.h"
+
+#include "protocol/DisplayLine.h"
+
+#include <QString>
+#include <QTimer>
+#include <QtGlobal>
+
+#include <array>
+#include <charconv>
+#include <exception>
+#include <filesystem>
+#include <unistd.h>
+#include <utility>
+
+namespace {
+
+constexpr std::array<std::pair<int, TBaudRate>, 25> kBaudTable{{
+    {50, br50},       {75, br75},         {110, br110},       {150, br150},
+    {300, br300},     {600, br600},       {1200, br1200},     {1800, br1800},
+    {2000, br2000},   {2400, br2400},     {3600, br3600},     {4800, br4800},
+    {7200, br7200},   {9600, br9600},     {10400, br10400},   {14400, br14400},
+    {15625, br15625}, {19200, br19200},   {28800, br28800},   {38400, br38400},
+    {56000, br56000}, {57600, br57600},   {115200, br115200}, {128000, br128000},
+    {256000, br256000},
+}};
+
+const std::string kClosedPort = "Can't perform this operation on a closed port";
+
+// Raises an event through a copy of its slot, so that a handler may reassign the slot it runs
+// from.
+template <typename Event, typename... Args>
+void Raise(const Event& slot, Args&&... args)
+{
+    if (slot) {
+        const Event handler = slot;
+        handler(std::forward<Args>(args)...);
+    }
+}
+
+// The whole text as a decimal number, or 0.
+int ToInt(std::string_view text)
+{
+    int value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return error == std::errc() && end == text.data() + text.size() ? value : 0;
+}
+
+} // namespace
+
+TNexComThread::TNexComThread(QObject* owner)
+    : TComPort(owner), pollTimer_(new QTimer(this))
+{
+    TComPort::SetOnRxChar(TNotifyEvent(this, &TNexComThread::NexComPortRxChar));
+    TComPort::SetOnCTSChange(TNotifyEvent(this, &TNexComThread::NexComOnStatusChanged));
+    TComPort::SetOnDSRChange(TNotifyEvent(this, &TNexComThread::NexComOnStatusChanged));
+    TComPort::SetOnRing(TNotifyEvent(this, &TNexComThread::NexComOnStatusChanged));
+    TComPort::SetOnRLSDChange(TNotifyEvent(this, &TNexComThread::NexComOnStatusChanged));
+    TComPort::SetOnTxEmpty(TNotifyEvent(this, &TNexComThread::NexComOnTxEmpty));
+    TComPort::SetOnError(TComErrorEvent(this, &TNexComThread::NexComOnError));
+
+    SetTimeout(100);
+    Timeouts().SetReadConstant(0);
+    SetBufSize(65534);
+    SetParity(paNone);
+    SetDataBits(DataBitsFromCount(8));
+    SetStopBits(sb1);
+
+    pollTimer_->setObjectName(QStringLiteral("PollTimer"));
+    pollTimer_->setInterval(10);
+    pollTimer_->setTimerType(Qt::PreciseTimer);
+    connect(pollTimer_, &QTimer::timeout, this, &TNexComThread::PollTick);
+}
+
+TNexComThread::~TNexComThread()
+{
+    try {
+        if (ok())
+            ClosePort();
+    } catch (const std::exception&) {
+        // The reason is in LastError; a destructor has nobody to tell.
+    }
+    debugCapture_.reset();
+    transfer_.Close();
+    TComPort::SetOnRxChar(nullptr);
+    TComPort::SetOnCTSChange(nullptr);
+    TComPort::SetOnDSRChange(nullptr);
+    TComPort::SetOnRing(nullptr);
+    TComPort::SetOnRLSDChange(nullptr);
+    TComPort::SetOnTxEmpty(nullptr);
+    TComPort::SetOnError(nullptr);
+}
+
+void TNexComThread::OpenPort()
+{
+    SetActive(true);
+    if (GetActive()) {
+        SetDTR();
+        pollTimer_->start();
+    }
+}
+
+void TNexComThread::ClosePort()
+{
+    if (GetActive())
+        SetActive(false);
+    pollTimer_->stop();
+}
+
+void TNexComThread::SendText(std::string_view text)
+{
+    WriteString(text);
+}
+
+int TNexComThread::Port() const
+{
+    const std::string& name = DeviceName();
+    if (name.size() > 4)
+        return ToInt(std::string_view(name).substr(name.size() - 2));
+    if (name.size() == 4)
+        return ToInt(std::string_view(name).substr(3, 1));
+    return 0;
+}
+
+void TNexComThread::SetPort(int number)
+{
+    SetDeviceName((number < 10 ? "COM" : "\\\\.\\COM") + std::to_string(number));
+}
+
+int TNexComThread::Baud() const
+{
+    for (const auto& [bps, rate] : kBaudTable) {
+        if (rate == BaudRate())
+            return bps;
+    }
+    return 0;
+}
+
+void TNexComThread::SetBaud(int bitsPerSecond)
+{
+    TBaudRate rate = brDefault;
+    for (const auto& [bps, member] : kBaudTable) {
+        if (bps == bitsPerSecond)
+            rate = member;
+    }
+    SetBaudRate(rate);
+}
+
+void TNexComThread::SetBufSize(std::int32_t bytes)
+{
+    BufferSizes().SetInput(bytes);
+    BufferSizes().SetOutput(bytes);
+}
+
+void TNexComThread::SetHWHandshake(bool on)
+{
+    if (!ok())
+        RaiseError(0, kClosedPort);
+    SetOptions(on ? TOptions().set(opOutputCTSFlow) : TOptions());
+    FlowControl().SetRTS(on ? rcHandshake : rcDisable);
+    hwHandshake_ = on;
+}
+
+void TNexComThread::SetDebugFile(const std::string& name)
+{
+    debugCapture_.reset();
+    if (!name.empty())
+        debugCapture_.reset(std::fopen(name.c_str(), "ab"));
+    debugFile_ = debugCapture_ ? name : std::string();
+}
+
+TDataBits TNexComThread::DataBitsFromCount(int count)
+{
+    switch (count) {
+    case 4: return db4;
+    case 5: return db5;
+    case 6: return db6;
+    case 7: return db7;
+    case 8: return db8;
+    default: return dbDefault;
+    }
+}
+
+void TNexComThread::SetCTSFlow()
+{
+    SetOptions(TOptions().set(opOutputCTSFlow));
+}
+
+void TNexComThread::NoCTSFlow()
+{
+    SetOptions(TOptions());
+}
+
+// ---- receiving ----
+
+void TNexComThread::NexComPortRxChar(QObject* Sender)
+{
+    if (busy_)
+        MessageBeep(kBeepInformation);
+    // A nested pass leaves Busy as it found it, so the outer pass still counts as running.
+    struct BusyScope {
+        bool& busy;
+        const bool outer;
+        explicit BusyScope(bool& flag) : busy(flag), outer(std::exchange(flag, true)) {}
+        ~BusyScope() { busy = outer; }
+    } scope(busy_);
+
+    std::string chunk;
+    if (ok()) {
+        try {
+            chunk = ReadString();
+        } catch (...) {
+            MessageBeep(kBeepDefault);
+        }
+    }
+    Capture(chunk);
+    Decode(Sender, chunk);
+}
+
+void TNexComThread::Capture(std::string_view chunk)
+{
+    if (!debugCapture_ || chunk.empty())
+        return;
+    std::fwrite(chunk.data(), 1, chunk.size(), debugCapture_.get());
+    // So that whoever watches the capture sees each pass as it arrives.
+    std::fflush(debugCapture_.get());
+}
+
+void TNexComThread::Decode(QObject* Sender, std::string_view chunk)
+{
+    if (onStringReceived_) {
+        string_.Collect(chunk, [&](std::string& s) {
+            Raise(onStringReceived_, Sender, s);
+        });
+    }
+    if (onChronBackupReceived_) {
+        chronLine_.Collect(chunk, [&](std::string_view line) {
+            const ChronFields f = DecodeChronBackupLine(line);
+            Raise(onChronBackupReceived_, Sender, f.Info, f.StartNumber, f.Channel, f.Mode, f.Time,
+                  line.data());
+        });
+    }
+    if (onMarqReceived_) {
+        marqLine_.Collect(chunk, [&](std::string_view line) {
+            const protocol::MarqFields f = protocol::DecodeDisplayLine(line);
+            Raise(onMarqReceived_, Sender, f.Address, f.StartNumber, f.Mode, f.Time, f.Place,
+                  line.data());
+        });
+    }
+    if (onPacketReceived_) {
+        packets_.Cut(chunk, [&](std::string& packet) {
+            Raise(onPacketReceived_, Sender, packet);
+        });
+    }
+}
+
+void TNexComThread::PollTick()
+{
+    if (!ok() || busy_)
+        return;
+    // A timer slot must not let an exception into the event loop.
+    try {
+        NexComPortRxChar(this);
+    } catch (const EAbort&) {
+    } catch (const std::exception& e) {
+        if (OnException())
+            OnException()(this, e);
+        else
+            qWarning("%s", e.what());
+    }
+}
+
+void TNexComThread::MessageBeep(unsigned type)
+{
+    Q_UNUSED(type);
+    // Without a window of our own, the terminal's bell, and only where someone can hear it.
+    if (isatty(STDERR_FILENO))
+        (void)!write(STDERR_FILENO, "\a", 1);
+}
+
+// ---- modem lines and errors ----
+
+void TNexComThread::NexComOnStatusChanged(QObject* Sender)
+{
+    // A dispatch handed over just before the port closed may still arrive.
+    if (!ok())
+        return;
+    const bool cts = GetModemStatus().test(msCTS);
+    const bool dsr = GetModemStatus().test(msDSR);
+    const bool ring = GetModemStatus().test(msRing);
+    const bool rlsd = GetModemStatus().test(msRLSD);
+    Raise(onStatusChanged_, Sender, cts, dsr, ring, rlsd);
+}
+
+void TNexComThread::NexComOnError(TCustomComPort* ComPort, EComError& E, TComAction& Action)
+{
+    Q_UNUSED(ComPort);
+    lastError_ = E.Message();
+    Action = caAbort;
+}
+
+// ---- sending files ----
+
+void TNexComThread::SendFile(const std::wstring& name)
+{
+    if (!ok())
+        RaiseError(0, kClosedPort);
+    const std::string path = QString::fromStdWString(name).toStdString();
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error) || transferring_)
+        RaiseError(0, "File does not exist or send file already in progress");
+    transfer_.Close();
+    const bool opened = transfer_.Open(path, BufSize());
+    transferring_ = false;
+    if (!opened)
+        RaiseError(0, "No read access to the file: " + path);
+    transferring_ = true;
+    ReportProgress(0, 0);
+    NexComOnTxEmpty(this);
+}
+
+void TNexComThread::NexComOnTxEmpty(QObject* Sender)
+{
+    if (!transferring_) {
+        Raise(onTxEmpty_, Sender);
+        return;
+    }
+    if (!transfer_.Finished()) {
+        bool whole = false;
+        try {
+            whole = transfer_.SendChunk([this](char c) { WriteChar(c); });
+        } catch (...) {
+            EndTransfer();
+            throw;
+        }
+        if (whole)
+            ReportProgress(transfer_.PercentComplete(), transfer_.BytesSent());
+        else
+            EndTransfer();
+        return;
+    }
+    transferring_ = false;
+    transfer_.Close();
+    ReportProgress(100, transfer_.BytesSent());
+}
+
+void TNexComThread::AbortSendFile()
+{
+    if (!transferring_)
+        return;
+    transfer_.SkipRest();
+    std::exception_ptr failure;
+    try {
+        PurgeOutput();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    NexComOnTxEmpty(this);
+    transferring_ = false;
+    transfer_.Reset();
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+// A transfer that cannot go on ends at once, reporting how far it got.
+void TNexComThread::EndTransfer()
+{
+    transferring_ = false;
+    transfer_.Close();
+    ReportProgress(transfer_.PercentComplete(), transfer_.BytesSent());
+}
+
+void TNexComThread::ReportProgress(std::int32_t percent, std::int32_t bytesSent)
+{
+    Raise(onSendFileComplete_, static_cast<QObject*>(this), percent, bytesSent);
+}
