@@ -35,6 +35,7 @@ std::string ToJson(const LineEvent& event)
         {"time", f.Time},
         {"place", f.Place},
         {"raw", Bytes(event.raw)},
+        {"shown", event.shown},
     };
     return Compact(object);
 }

@@ -15,6 +15,7 @@ struct LineEvent {
     Route route = Route::Serial;
     protocol::MarqFields fields;
     std::string raw;
+    bool shown = true; // false: addressed to another board
 };
 
 struct CommandEvent {

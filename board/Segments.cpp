@@ -46,9 +46,9 @@ std::uint8_t SegmentsFor(char c)
 SeparatorDots DotsFor(char c)
 {
     switch (c) {
-    case ':': case ';': return {true, true};
-    case '.': case ',': return {false, true};
-    case '\'': return {true, false};
+    case ':': case ';': return {true, true, false};
+    case '.': case ',': return {false, false, true};
+    case '\'': return {true, false, false};
     default: return {};
     }
 }

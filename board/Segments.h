@@ -13,10 +13,11 @@ enum Segment : std::uint8_t {
 // Characters without a seven-segment form light nothing, as on a board.
 std::uint8_t SegmentsFor(char c);
 
-// How a separator column is lit: a colon has two dots, a point the lower one.
+// How a separator column is lit: a colon has its two middle dots, a point the one at the foot.
 struct SeparatorDots {
     bool upper = false;
     bool lower = false;
+    bool foot = false;
 };
 SeparatorDots DotsFor(char c);
 

@@ -21,7 +21,7 @@ public:
         const auto dots = DotsFor(c);
         rows_[0] += ' ';
         rows_[1] += dots.upper ? '.' : ' ';
-        rows_[2] += dots.lower ? '.' : ' ';
+        rows_[2] += dots.lower || dots.foot ? '.' : ' ';
         Gap(1);
     }
 

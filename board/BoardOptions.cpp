@@ -1,0 +1,87 @@
+#include "BoardOptions.h"
+
+#include "UdpListener.h"
+
+#include <QCommandLineParser>
+
+namespace board {
+
+std::variant<BoardOptions, UsageText, OptionError> ParseBoardOptions(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "A virtual display board: shows the lines and Lyra commands that marqtest sends, by a "
+        "serial line and by UDP.");
+    const QCommandLineOption help({"h", "help"}, "Show this help.");
+    const QCommandLineOption udp("udp", "Listen for datagrams on HOST:PORT (default 127.0.0.1:51810).", "HOST:PORT");
+    const QCommandLineOption noUdp("no-udp", "Do not listen for datagrams.");
+    const QCommandLineOption com("com", "Register the virtual line as COMn (default: the lowest free number).", "n");
+    const QCommandLineOption device("device", "Listen on a real serial device instead of a virtual line.", "PATH");
+    const QCommandLineOption port("port", "Listen on the real port COMn instead of a virtual line.", "COMn");
+    const QCommandLineOption baud("baud", "Line speed: 2400 (default), 4800, 9600 or 19200.", "rate");
+    const QCommandLineOption kappa("kappa", "Kappa line format 7-N-2 instead of 8-N-1.");
+    const QCommandLineOption address("address", "Show only unaddressed lines and those for this letter (A to L).", "X");
+    const QCommandLineOption headless("headless", "Draw the board as text in the terminal instead of a window.");
+    const QCommandLineOption print("print", "Write every line and command as one JSON object per line on standard output.");
+    const QCommandLineOption portFile("port-file", "Write the virtual line's COM name to FILE once it is ready.", "FILE");
+    parser.addOptions({help, udp, noUdp, com, device, port, baud, kappa, address, headless, print, portFile});
+
+    if (!parser.parse(arguments))
+        return OptionError{parser.errorText().toStdString()};
+    if (!parser.positionalArguments().isEmpty())
+        return OptionError{"Unexpected argument: " + parser.positionalArguments().first().toStdString()};
+    if (parser.isSet(help))
+        return UsageText{parser.helpText().toStdString()};
+
+    BoardOptions options;
+    if (parser.isSet(udp) && !SplitEndpoint(parser.value(udp).toStdString(), options.udpHost, options.udpPort))
+        return OptionError{"--udp wants HOST:PORT with a port from 0 to 65535, not \"" +
+                           parser.value(udp).toStdString() + "\""};
+    options.udp = !parser.isSet(noUdp);
+
+    if (parser.isSet(com)) {
+        bool ok = false;
+        const int n = parser.value(com).toInt(&ok);
+        if (!ok || n < 1 || n > 99)
+            return OptionError{"--com wants a number from 1 to 99"};
+        options.com = n;
+    }
+    if (parser.isSet(device) && parser.isSet(port))
+        return OptionError{"--device and --port both name a line; give one"};
+    if (parser.isSet(device)) {
+        options.device = parser.value(device).toStdString();
+        if (options.device.empty() || options.device.front() != '/')
+            return OptionError{"--device wants a path such as /dev/ttyUSB0"};
+    }
+    if (parser.isSet(port)) {
+        const QString name = parser.value(port);
+        bool ok = false;
+        const int n = name.startsWith("COM") ? name.mid(3).toInt(&ok) : 0;
+        if (!ok || n < 1 || n > 99)
+            return OptionError{"--port wants COM1 to COM99, not \"" + name.toStdString() + "\""};
+        options.device = name.toStdString();
+    }
+    if (options.com && !options.device.empty())
+        return OptionError{"--com names the virtual line; it has no meaning with a real one"};
+
+    if (parser.isSet(baud)) {
+        const QString rate = parser.value(baud);
+        if (!QStringList{"2400", "4800", "9600", "19200"}.contains(rate))
+            return OptionError{"--baud wants 2400, 4800, 9600 or 19200, not \"" + rate.toStdString() + "\""};
+        options.baud = rate.toInt();
+    }
+    options.kappa = parser.isSet(kappa);
+
+    if (parser.isSet(address)) {
+        const QString letter = parser.value(address);
+        if (letter.size() != 1 || letter[0] < QChar('A') || letter[0] > QChar('L'))
+            return OptionError{"--address wants one letter from A to L"};
+        options.address = letter[0].toLatin1();
+    }
+    options.headless = parser.isSet(headless);
+    options.print = parser.isSet(print);
+    options.portFile = parser.value(portFile).toStdString();
+    return options;
+}
+
+} // namespace board

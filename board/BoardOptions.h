@@ -1,0 +1,36 @@
+#pragma once
+// The command line of marqboard.
+
+#include <QStringList>
+#include <optional>
+#include <string>
+#include <variant>
+
+namespace board {
+
+struct BoardOptions {
+    std::string udpHost = "127.0.0.1";
+    int udpPort = 51810;
+    bool udp = true;
+    std::optional<int> com;    // number to register the virtual line under
+    std::string device;        // a real line instead: a path, or "COMn" for the tester's names
+    int baud = 2400;
+    bool kappa = false;        // 7 data bits, 2 stop bits
+    std::optional<char> address;
+    bool headless = false;
+    bool print = false;
+    std::string portFile;      // where to write the virtual line's COM name once it is up
+};
+
+struct UsageText {
+    std::string text; // --help
+};
+
+struct OptionError {
+    std::string message;
+};
+
+// Arguments include the program name first, as main() gets them.
+std::variant<BoardOptions, UsageText, OptionError> ParseBoardOptions(const QStringList& arguments);
+
+} // namespace board

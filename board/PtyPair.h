@@ -1,0 +1,25 @@
+#pragma once
+// A pseudo-terminal pair in raw mode: the far end of a virtual serial line. The master is
+// non-blocking; the slave stays open here so that the master never sees a hang-up while the
+// program at the other end closes and reopens the line.
+
+#include "FileDescriptor.h"
+
+#include <string>
+
+namespace board {
+
+class PtyPair {
+public:
+    PtyPair(); // throws Exception
+
+    int Master() const { return master_.Get(); }
+    const std::string& SlavePath() const { return slavePath_; }
+
+private:
+    FileDescriptor master_;
+    FileDescriptor slave_;
+    std::string slavePath_;
+};
+
+} // namespace board

@@ -1,0 +1,48 @@
+#include "SerialRoute.h"
+
+#include "serial/NexCom.h"
+
+namespace board {
+namespace {
+
+class SilentChannel : public TNexComThread {
+protected:
+    void MessageBeep(unsigned) override {}
+};
+
+} // namespace
+
+SerialRoute::SerialRoute(BoardInput& input, const std::string& device, int baud, bool kappa)
+    : channel_(std::make_unique<SilentChannel>())
+{
+    if (device.rfind("COM", 0) == 0)
+        channel_->SetPort(std::stoi(device.substr(3)));
+    else
+        channel_->SetDeviceName(device);
+    channel_->SetBaud(baud);
+    if (kappa) {
+        channel_->SetDataBits(TNexComThread::DataBitsFromCount(7));
+        channel_->SetStopBits(sb2);
+    }
+    channel_->SetOnStringReceived([&input](QObject*, std::string& text) {
+        input.StringReceived(Route::Serial, text);
+    });
+    channel_->SetOnMarqReceived([&input](QObject*, char address, std::int32_t start, char mode,
+                                         std::int32_t time, std::int32_t place, const char* line) {
+        input.MarqReceived(Route::Serial, protocol::MarqFields{address, start, mode, time, place}, line);
+    });
+    try {
+        channel_->OpenPort();
+    } catch (const EAbort&) {
+    }
+    if (!channel_->ok())
+        throw Exception("Cannot open " + device + ": " + channel_->LastError());
+}
+
+SerialRoute::~SerialRoute() = default;
+
+bool SerialRoute::Open() const { return channel_->ok(); }
+
+std::string SerialRoute::LastError() const { return channel_->LastError(); }
+
+} // namespace board

@@ -1,0 +1,49 @@
+#include "SignalWatcher.h"
+
+#include "SystemError.h"
+
+#include <cerrno>
+#include <csignal>
+#include <sys/signalfd.h>
+
+namespace board {
+namespace {
+
+sigset_t TerminationSignals()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction current {};
+        if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler != SIG_IGN)
+            sigaddset(&set, signal);
+    }
+    return set;
+}
+
+} // namespace
+
+void SignalWatcher::BlockTerminationSignals()
+{
+    const sigset_t set = TerminationSignals();
+    ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+SignalWatcher::SignalWatcher(QObject* parent) : QObject(parent)
+{
+    const sigset_t set = TerminationSignals();
+    fd_ = FileDescriptor(::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC));
+    if (!fd_)
+        throw SystemError("signalfd", errno);
+    notifier_ = std::make_unique<QSocketNotifier>(fd_.Get(), QSocketNotifier::Read);
+    connect(notifier_.get(), &QSocketNotifier::activated, this, &SignalWatcher::Read);
+}
+
+void SignalWatcher::Read()
+{
+    signalfd_siginfo info{};
+    while (::read(fd_.Get(), &info, sizeof info) == static_cast<ssize_t>(sizeof info))
+        emit Terminated(static_cast<int>(info.ssi_signo));
+}
+
+} // namespace board

@@ -1,0 +1,16 @@
+#pragma once
+// The board's failures carry the failing operation and the system's own text for errno.
+
+#include "protocol/Exceptions.h"
+
+#include <cstring>
+#include <string>
+
+namespace board {
+
+inline Exception SystemError(const std::string& what, int error)
+{
+    return Exception(what + ": " + std::strerror(error));
+}
+
+} // namespace board

@@ -1,0 +1,102 @@
+#include "UdpListener.h"
+
+#include "SystemError.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <charconv>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <vector>
+
+namespace board {
+namespace {
+
+constexpr std::size_t kLargestDatagram = 65536;
+// Datagrams taken per wake-up, so that a flood cannot keep the window from drawing.
+constexpr int kBatch = 64;
+
+in_addr Resolve(const std::string& host)
+{
+    in_addr address{};
+    if (::inet_pton(AF_INET, host.c_str(), &address) == 1)
+        return address;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* found = nullptr;
+    const int error = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
+    if (error != 0)
+        throw Exception("Cannot resolve " + host + ": " + ::gai_strerror(error));
+    address = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
+    ::freeaddrinfo(found);
+    return address;
+}
+
+} // namespace
+
+bool SplitEndpoint(const std::string& text, std::string& host, int& port)
+{
+    const auto colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0)
+        return false;
+    const char* first = text.data() + colon + 1;
+    const char* last = text.data() + text.size();
+    int value = -1;
+    const auto [end, error] = std::from_chars(first, last, value);
+    if (error != std::errc() || end != last || first == last || value < 0 || value > 65535)
+        return false;
+    host = text.substr(0, colon);
+    port = value;
+    return true;
+}
+
+UdpListener::UdpListener(const std::string& host, int port, QObject* parent) : QObject(parent)
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr = Resolve(host);
+
+    socket_ = FileDescriptor(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!socket_)
+        throw SystemError("socket", errno);
+    if (::bind(socket_.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+        throw SystemError("Cannot listen on UDP " + host + ":" + std::to_string(port), errno);
+
+    notifier_ = std::make_unique<QSocketNotifier>(socket_.Get(), QSocketNotifier::Read);
+    connect(notifier_.get(), &QSocketNotifier::activated, this, &UdpListener::Read);
+}
+
+std::string UdpListener::Endpoint() const
+{
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    ::getsockname(socket_.Get(), reinterpret_cast<sockaddr*>(&address), &length);
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
+    return std::string(text) + ":" + std::to_string(ntohs(address.sin_port));
+}
+
+int UdpListener::Port() const
+{
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    ::getsockname(socket_.Get(), reinterpret_cast<sockaddr*>(&address), &length);
+    return ntohs(address.sin_port);
+}
+
+void UdpListener::Read()
+{
+    std::vector<char> buffer(kLargestDatagram);
+    for (int i = 0; i < kBatch; ++i) {
+        const ssize_t count = ::recv(socket_.Get(), buffer.data(), buffer.size(), 0);
+        if (count < 0)
+            return; // drained (EAGAIN), or an error report from an earlier send: nothing to read
+        if (OnDatagram)
+            OnDatagram(std::string_view(buffer.data(), static_cast<std::size_t>(count)));
+    }
+}
+
+} // namespace board

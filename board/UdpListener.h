@@ -1,0 +1,38 @@
+#pragma once
+// Receives datagrams on one IPv4 address and port and hands each one over whole, up to the
+// largest size UDP carries.
+
+#include "FileDescriptor.h"
+#include "protocol/Closure.h"
+
+#include <QObject>
+#include <QSocketNotifier>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace board {
+
+class UdpListener : public QObject {
+    Q_OBJECT
+public:
+    // `host` is a dotted address or a name; port 0 takes any free port. Throws Exception.
+    UdpListener(const std::string& host, int port, QObject* parent = nullptr);
+
+    // Where it listens, as "address:port" with the port actually bound.
+    std::string Endpoint() const;
+    int Port() const;
+
+    Closure<std::string_view> OnDatagram;
+
+private:
+    void Read();
+
+    FileDescriptor socket_;
+    std::unique_ptr<QSocketNotifier> notifier_;
+};
+
+// Splits "HOST:PORT"; false when the text has no colon or the port is not 0 to 65535.
+bool SplitEndpoint(const std::string& text, std::string& host, int& port);
+
+} // namespace board

@@ -1,0 +1,154 @@
+// marqboard: a virtual display board at the far end of marqtest's serial line and UDP route.
+
+#include "BoardInput.h"
+#include "BoardOptions.h"
+#include "BoardWidget.h"
+#include "DatagramDecoder.h"
+#include "NullModem.h"
+#include "PortRegistration.h"
+#include "PtyPair.h"
+#include "SerialRoute.h"
+#include "SignalWatcher.h"
+#include "TextDisplay.h"
+#include "UdpListener.h"
+#include "protocol/Exceptions.h"
+
+#include <QApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <memory>
+
+using namespace board;
+
+namespace {
+
+// The virtual line: the tester's end registered as a COM number, the board's end opened by the
+// serial channel, a null modem between them.
+struct VirtualLine {
+    explicit VirtualLine(std::optional<int> number)
+        : registration(PortRegistration::DefaultDirectory(), tester.SlavePath(), number),
+          cable(tester, board)
+    {
+    }
+    PtyPair tester;
+    PtyPair board;
+    PortRegistration registration;
+    NullModem cable;
+};
+
+std::unique_ptr<QCoreApplication> MakeApplication(int& argc, char** argv, bool window)
+{
+    if (window)
+        return std::make_unique<QApplication>(argc, argv);
+    return std::make_unique<QCoreApplication>(argc, argv);
+}
+
+void Announce(const BoardOptions& options, const VirtualLine* line, const std::string& device,
+              const UdpListener* udp)
+{
+    const std::string serial = line ? line->registration.Name() : device;
+    const std::string path = line ? line->tester.SlavePath() : device;
+    if (options.print) {
+        QJsonObject where{{"serial", QString::fromStdString(serial)},
+                          {"device", QString::fromStdString(path)},
+                          {"baud", options.baud},
+                          {"format", options.kappa ? "7-N-2" : "8-N-1"}};
+        if (udp)
+            where.insert("udp", QString::fromStdString(udp->Endpoint()));
+        std::cout << QJsonDocument(QJsonObject{{"listening", where}}).toJson(QJsonDocument::Compact).toStdString()
+                  << std::endl;
+        return;
+    }
+    std::cout << "marqboard: listening on " << serial;
+    if (line)
+        std::cout << " (" << path << ")";
+    std::cout << " at " << options.baud << " baud " << (options.kappa ? "7-N-2" : "8-N-1");
+    if (udp)
+        std::cout << " and on UDP " << udp->Endpoint();
+    std::cout << std::endl;
+}
+
+int Run(int argc, char** argv)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const auto parsed = ParseBoardOptions(arguments);
+    if (const auto* usage = std::get_if<UsageText>(&parsed)) {
+        std::cout << usage->text;
+        return 0;
+    }
+    if (const auto* error = std::get_if<OptionError>(&parsed)) {
+        std::cerr << "marqboard: " << error->message << "\nTry marqboard --help.\n";
+        return 2;
+    }
+    const auto& options = std::get<BoardOptions>(parsed);
+    const bool window = !options.headless && !options.print;
+
+    auto app = MakeApplication(argc, argv, window);
+    SignalWatcher termination;
+    QObject::connect(&termination, &SignalWatcher::Terminated, app.get(), &QCoreApplication::quit);
+
+    BoardState state(options.address);
+    BoardInput input(state);
+
+    std::unique_ptr<VirtualLine> line;
+    std::string device = options.device;
+    if (device.empty()) {
+        line = std::make_unique<VirtualLine>(options.com);
+        device = line->board.SlavePath();
+    }
+    SerialRoute serial(input, device, options.baud, options.kappa);
+
+    std::unique_ptr<UdpListener> udp;
+    DatagramDecoder datagrams(input);
+    if (options.udp) {
+        udp = std::make_unique<UdpListener>(options.udpHost, options.udpPort);
+        udp->OnDatagram = [&datagrams](std::string_view datagram) { datagrams.Decode(datagram); };
+    }
+
+    Announce(options, line.get(), options.device, udp.get());
+    if (line && !options.portFile.empty())
+        std::ofstream(options.portFile) << line->registration.Name() << "\n";
+
+    std::unique_ptr<TextDisplay> text;
+    std::unique_ptr<BoardWidget> widget;
+    if (options.print) {
+        input.OnLine = [](const LineEvent& event) { std::cout << ToJson(event) << std::endl; };
+        input.OnCommand = [](const CommandEvent& event) { std::cout << ToJson(event) << std::endl; };
+    }
+    if (options.headless) {
+        text = std::make_unique<TextDisplay>(state, options.print ? stderr : stdout);
+        if (!options.print) {
+            input.OnLine = [&text](const LineEvent&) { text->Changed(); };
+            input.OnCommand = [&text](const CommandEvent&) { text->Changed(); };
+        }
+    }
+    if (window) {
+        QString where = QString::fromStdString(line ? line->registration.Name() : options.device);
+        if (udp)
+            where += QString::fromUtf8("  ·  UDP ") + QString::fromStdString(udp->Endpoint());
+        widget = std::make_unique<BoardWidget>(state, where);
+        widget->setWindowTitle("marqboard");
+        input.OnLine = [&widget](const LineEvent&) { widget->update(); };
+        input.OnCommand = [&widget](const CommandEvent&) { widget->update(); };
+        widget->show();
+    }
+    return app->exec();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    SignalWatcher::BlockTerminationSignals();
+    try {
+        return Run(argc, argv);
+    } catch (const Exception& error) {
+        std::cerr << "marqboard: " << error.Message() << "\n";
+        return 1;
+    }
+}
