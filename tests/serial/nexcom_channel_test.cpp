@@ -1,0 +1,315 @@
+// The channel's settings, port names, open and close, error policy and capture file.
+#include "support/PseudoTerminal.h"
+#include "support/Waiting.h"
+#include "support/channel_support.h"
+
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <utility>
+#include <array>
+#include <sys/ioctl.h>
+#include <vector>
+
+namespace {
+
+using namespace std::string_literals;
+
+QTimer* PollTimer(TNexComThread& channel)
+{
+    return channel.findChild<QTimer*>(QStringLiteral("PollTimer"));
+}
+
+const std::string kClosed = "Can't perform this operation on a closed port";
+
+TEST(NexComSettings, NewChannelReadsItsDefaults)
+{
+    QObject owner;
+    auto* channel = new TNexComThread(&owner);
+    EXPECT_EQ(channel->parent(), &owner);
+    EXPECT_FALSE(channel->ok());
+    EXPECT_EQ(channel->Port(), 1);
+    EXPECT_EQ(channel->DeviceName(), "COM1");
+    EXPECT_EQ(channel->Baud(), 0);
+    EXPECT_EQ(channel->BufSize(), 65534);
+    EXPECT_EQ(channel->BufferSizes().Output(), 65534);
+    EXPECT_EQ(channel->PacketSize(), 0);
+    EXPECT_EQ(channel->Timeout(), 100);
+    EXPECT_EQ(channel->Timeouts().ReadConstant(), 0);
+    EXPECT_FALSE(channel->HWHandshake());
+    EXPECT_EQ(channel->DebugFile(), "");
+    EXPECT_FALSE(channel->SendFileInProgress());
+    EXPECT_EQ(channel->LastError(), "");
+    EXPECT_EQ(channel->DataBits(), db8);
+    EXPECT_EQ(channel->Parity(), paNone);
+    EXPECT_EQ(channel->StopBits(), sb1);
+    EXPECT_TRUE(channel->Options().none());
+    ASSERT_NE(PollTimer(*channel), nullptr);
+    EXPECT_FALSE(PollTimer(*channel)->isActive());
+    EXPECT_EQ(PollTimer(*channel)->interval(), 10);
+    EXPECT_EQ(PollTimer(*channel)->timerType(), Qt::PreciseTimer);
+    // The channel keeps the driver's events for itself; its own slots start empty.
+    EXPECT_TRUE(channel->TComPort::OnRxChar());
+    EXPECT_TRUE(channel->TComPort::OnTxEmpty());
+    EXPECT_TRUE(channel->TComPort::OnError());
+    EXPECT_FALSE(channel->OnTxEmpty());
+    EXPECT_FALSE(channel->OnMarqReceived());
+}
+
+TEST(NexComSettings, PortNumberAndDeviceNameBothWays)
+{
+    TNexComThread channel;
+    const std::pair<int, std::string> cases[] = {
+        {5, "COM5"},           {9, "COM9"},           {10, "\\\\.\\COM10"},
+        {12, "\\\\.\\COM12"},  {99, "\\\\.\\COM99"},  {1, "COM1"},
+    };
+    for (const auto& [number, name] : cases) {
+        channel.SetPort(number);
+        EXPECT_EQ(channel.DeviceName(), name);
+        EXPECT_EQ(channel.Port(), number);
+    }
+    channel.SetPort(100); // only the last two characters are read back
+    EXPECT_EQ(channel.DeviceName(), "\\\\.\\COM100");
+    EXPECT_EQ(channel.Port(), 0);
+    channel.SetDeviceName("/dev/pts/7");
+    EXPECT_EQ(channel.Port(), 0);
+    channel.SetDeviceName("COMx");
+    EXPECT_EQ(channel.Port(), 0);
+    channel.SetDeviceName("CO");
+    EXPECT_EQ(channel.Port(), 0);
+}
+
+TEST(NexComSettings, BaudTable)
+{
+    const std::pair<int, TBaudRate> table[] = {
+        {50, br50},         {75, br75},         {110, br110},       {150, br150},
+        {300, br300},       {600, br600},       {1200, br1200},     {1800, br1800},
+        {2000, br2000},     {2400, br2400},     {3600, br3600},     {4800, br4800},
+        {7200, br7200},     {9600, br9600},     {10400, br10400},   {14400, br14400},
+        {15625, br15625},   {19200, br19200},   {28800, br28800},   {38400, br38400},
+        {56000, br56000},   {57600, br57600},   {115200, br115200}, {128000, br128000},
+        {256000, br256000},
+    };
+    TNexComThread channel;
+    for (const auto& [bps, rate] : table) {
+        channel.SetBaud(bps);
+        EXPECT_EQ(channel.BaudRate(), rate) << bps;
+        EXPECT_EQ(channel.Baud(), bps);
+    }
+    for (const int odd : {4000, 0, -9600, 230400}) {
+        channel.SetBaud(2400);
+        channel.SetBaud(odd);
+        EXPECT_EQ(channel.BaudRate(), brDefault) << odd;
+        EXPECT_EQ(channel.Baud(), 0);
+    }
+    channel.SetBaudRate(brCustom);
+    EXPECT_EQ(channel.Baud(), 0);
+}
+
+TEST(NexComSettings, BufferSizeSetsBothDirections)
+{
+    TNexComThread channel;
+    channel.SetBufSize(1024);
+    EXPECT_EQ(channel.BufferSizes().Input(), 1024);
+    EXPECT_EQ(channel.BufferSizes().Output(), 1024);
+    EXPECT_EQ(channel.BufSize(), 1024);
+}
+
+TEST(NexComSettings, DataBitsFromCount)
+{
+    EXPECT_EQ(TNexComThread::DataBitsFromCount(4), db4);
+    EXPECT_EQ(TNexComThread::DataBitsFromCount(5), db5);
+    EXPECT_EQ(TNexComThread::DataBitsFromCount(6), db6);
+    EXPECT_EQ(TNexComThread::DataBitsFromCount(7), db7);
+    EXPECT_EQ(TNexComThread::DataBitsFromCount(8), db8);
+    for (const int other : {0, 3, 9, -8})
+        EXPECT_EQ(TNexComThread::DataBitsFromCount(other), dbDefault);
+}
+
+TEST(NexComSettings, CtsFlowReplacesEveryOption)
+{
+    TNexComThread channel;
+    channel.SetOptions(TOptions().set(opCheckParity).set(opAbortOnError));
+    channel.SetCTSFlow();
+    EXPECT_EQ(channel.Options(), TOptions().set(opOutputCTSFlow));
+    channel.SetOptions(channel.Options().set(opDiscardNullBytes));
+    channel.NoCTSFlow();
+    EXPECT_TRUE(channel.Options().none());
+}
+
+TEST(NexComErrors, RefusalsOnAClosedPortGoToLastErrorAsSilentAborts)
+{
+    TNexComThread channel;
+    EXPECT_THROW(channel.SetHWHandshake(true), EAbort);
+    EXPECT_EQ(channel.LastError(), kClosed);
+    EXPECT_FALSE(channel.HWHandshake());
+    EXPECT_TRUE(channel.Options().none());
+
+    TNexComThread other;
+    EXPECT_THROW(other.SendText("x"), EAbort);
+    EXPECT_EQ(other.LastError(), kClosed);
+
+    TNexComThread third;
+    EXPECT_THROW(third.SendFile(L"/no/such/file"), EAbort);
+    EXPECT_EQ(third.LastError(), kClosed);
+}
+
+TEST(NexComErrors, FailedOpenLeavesTheChannelClosedAndSaysWhy)
+{
+    TNexComThread channel;
+    channel.SetDeviceName("/nonexistent/serial/device");
+    EXPECT_THROW(channel.OpenPort(), EAbort);
+    EXPECT_FALSE(channel.ok());
+    EXPECT_FALSE(PollTimer(channel)->isActive());
+    EXPECT_FALSE(channel.LastError().empty());
+}
+
+TEST(NexComPort, OpenAndCloseRunThePollTimer)
+{
+    PseudoTerminal pty;
+    TNexComThread channel;
+    channel.ClosePort(); // closed already: nothing but the timer
+    EXPECT_FALSE(PollTimer(channel)->isActive());
+    channel.SetDeviceName(pty.SlavePath());
+    channel.OpenPort();
+    EXPECT_TRUE(channel.ok());
+    EXPECT_TRUE(PollTimer(channel)->isActive());
+    channel.ClosePort();
+    EXPECT_FALSE(channel.ok());
+    EXPECT_FALSE(PollTimer(channel)->isActive());
+}
+
+TEST(NexComPort, LastErrorOutlivesASuccessfulOpen)
+{
+    PseudoTerminal pty;
+    TNexComThread channel;
+    EXPECT_THROW(channel.SendText("x"), EAbort);
+    channel.SetDeviceName(pty.SlavePath());
+    channel.OpenPort();
+    EXPECT_EQ(channel.LastError(), kClosed);
+}
+
+TEST(NexComPort, RenamingAnOpenPortIsRefused)
+{
+    PseudoTerminal pty;
+    TNexComThread channel;
+    channel.SetDeviceName(pty.SlavePath());
+    channel.OpenPort();
+    EXPECT_THROW(channel.SetPort(3), EAbort);
+    EXPECT_EQ(channel.LastError(), "Can't perform this operation on an open port");
+    EXPECT_EQ(channel.DeviceName(), pty.SlavePath());
+}
+
+TEST(NexComPort, HandshakeWhileOpen)
+{
+    PseudoTerminal pty;
+    TNexComThread channel;
+    channel.SetDeviceName(pty.SlavePath());
+    channel.OpenPort();
+    channel.SetOptions(TOptions().set(opCheckParity));
+    channel.SetHWHandshake(true);
+    EXPECT_TRUE(channel.HWHandshake());
+    EXPECT_EQ(channel.Options(), TOptions().set(opOutputCTSFlow));
+    EXPECT_EQ(channel.FlowControl().RTS(), rcHandshake);
+    channel.SetHWHandshake(false);
+    EXPECT_FALSE(channel.HWHandshake());
+    EXPECT_TRUE(channel.Options().none());
+    EXPECT_EQ(channel.FlowControl().RTS(), rcDisable);
+}
+
+TEST(NexComPort, SendTextArrivesUnchanged)
+{
+    PseudoTerminal pty;
+    TNexComThread channel;
+    channel.SetDeviceName(pty.SlavePath());
+    channel.OpenPort();
+    const std::string text = "A        88:88:88.888  \r\n\0\x11\x13\xff"s;
+    channel.SendText(text);
+    EXPECT_EQ(pty.Receive(text.size()), text);
+    channel.SendText("");
+    EXPECT_EQ(pty.Receive(1, 50), "");
+}
+
+TEST(NexComStatus, ModemLineChangeReportsAllFourLines)
+{
+    PseudoTerminal pty;
+    auto system = std::make_shared<ScriptedSystem>();
+    system->SetModemLines(0);
+    TNexComThread channel;
+    channel.SetSystem(system);
+    channel.SetDeviceName(pty.SlavePath());
+    std::vector<std::array<bool, 4>> reports;
+    channel.SetOnStatusChanged([&](QObject* sender, bool cts, bool dsr, bool ring, bool rlsd) {
+        EXPECT_EQ(sender, &channel);
+        reports.push_back({cts, dsr, ring, rlsd});
+    });
+    system->Hold(); // until the event thread has taken the lines' starting point
+    channel.OpenPort();
+    ASSERT_TRUE(WaitWithoutEvents([&] { return system->Held(); }));
+    system->SetModemLines(TIOCM_CTS | TIOCM_RNG);
+    system->Release();
+    ASSERT_TRUE(WaitUntil([&] { return !reports.empty(); }));
+    // CTS and ring changed together: one report for each event, each with all four lines.
+    ASSERT_TRUE(WaitUntil([&] { return reports.size() >= 2; }, std::chrono::milliseconds(500)));
+    for (const auto& r : reports)
+        EXPECT_EQ(r, (std::array<bool, 4>{true, false, true, false}));
+    EXPECT_EQ(reports.size(), 2u);
+}
+
+TEST(NexComStatus, StaleDispatchAfterCloseTouchesNothing)
+{
+    TNexComThread channel;
+    bool raised = false;
+    channel.SetOnStatusChanged([&](QObject*, bool, bool, bool, bool) { raised = true; });
+    channel.NexComOnStatusChanged(&channel);
+    EXPECT_FALSE(raised);
+    EXPECT_EQ(channel.LastError(), "");
+}
+
+TEST(NexComCapture, DebugFileOpensAppendsAndCloses)
+{
+    ChannelTempFile file("earlier\n");
+    TNexComThread channel;
+    channel.SetDebugFile(file.Path());
+    EXPECT_EQ(channel.DebugFile(), file.Path());
+    EXPECT_TRUE(ProcessHoldsFile(file.Path()));
+    channel.SetDebugFile("");
+    EXPECT_EQ(channel.DebugFile(), "");
+    EXPECT_FALSE(ProcessHoldsFile(file.Path()));
+    EXPECT_EQ(file.Contents(), "earlier\n");
+
+    channel.SetDebugFile(file.Path());
+    channel.SetDebugFile("/no/such/folder/capture.bin");
+    EXPECT_EQ(channel.DebugFile(), "");
+    EXPECT_FALSE(ProcessHoldsFile(file.Path()));
+}
+
+TEST(NexComCapture, EveryReceivedByteIsAppendedBeforeTheEventsOfItsPass)
+{
+    PseudoTerminal pty;
+    ChannelTempFile file("old:");
+    TNexComThread channel;
+    channel.SetDeviceName(pty.SlavePath());
+    channel.SetDebugFile(file.Path());
+    channel.OpenPort();
+
+    // No event assigned: the bytes still land in the capture, CR LF and zero bytes unchanged.
+    const std::string first = "abc\r\n\0\xfe"s;
+    pty.Send(first);
+    ASSERT_TRUE(WaitUntil([&] { return file.Contents() == "old:" + first; }));
+
+    std::string seenInHandler;
+    channel.SetOnStringReceived([&](QObject*, std::string&) { seenInHandler = file.Contents(); });
+    pty.Send("xyz\r");
+    ASSERT_TRUE(WaitUntil([&] { return !seenInHandler.empty(); }));
+    EXPECT_EQ(seenInHandler, "old:" + first + "xyz\r");
+
+    // The capture stays open across closing and opening the port.
+    channel.ClosePort();
+    channel.OpenPort();
+    pty.Send("more");
+    ASSERT_TRUE(WaitUntil([&] { return file.Contents() == "old:" + first + "xyz\rmore"; }));
+}
+
+} // namespace

@@ -1,0 +1,56 @@
+#pragma once
+// What the channel tests add to the shared serial test helpers: the channel with its beeps
+// counted, a read that fails on request, waits that must not run the event loop, and
+// temporary files.
+
+#include "ScriptedSystem.h"
+#include "serial/NexCom.h"
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <string>
+#include <string_view>
+
+class BeepCountingChannel : public TNexComThread {
+public:
+    using TNexComThread::TNexComThread;
+    int informationBeeps = 0;
+    int defaultBeeps = 0;
+
+protected:
+    void MessageBeep(unsigned type) override
+    {
+        ++(type == kBeepInformation ? informationBeeps : defaultBeeps);
+    }
+};
+
+// Every read fails with readError while it is not 0.
+class ChannelReadFailure : public ScriptedSystem {
+public:
+    std::atomic<int> readError{0};
+    ssize_t Read(int fd, void* buffer, std::size_t count) override;
+};
+
+// Waits without running the event loop, for conditions that another thread or the kernel
+// makes true (bytes arriving in a queue), so that no event is delivered meanwhile.
+bool WaitWithoutEvents(const std::function<bool()>& condition,
+                       std::chrono::milliseconds limit = std::chrono::seconds(10));
+
+// A file in the system's temporary folder, removed when the object goes.
+class ChannelTempFile {
+public:
+    explicit ChannelTempFile(std::string_view contents = {});
+    ~ChannelTempFile();
+    ChannelTempFile(const ChannelTempFile&) = delete;
+    ChannelTempFile& operator=(const ChannelTempFile&) = delete;
+
+    const std::string& Path() const { return path_; }
+    std::string Contents() const;
+
+private:
+    std::string path_;
+};
+
+// True while some descriptor of this process is open on the file.
+bool ProcessHoldsFile(const std::string& path);
