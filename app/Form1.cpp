@@ -11,6 +11,7 @@
 #include <QScreen>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -124,6 +125,22 @@ void TForm1::CreateControls()
     Timer1->setTimerType(Qt::PreciseTimer);
     NMUDP1 = new TNMUDP(this);
 
+    const std::pair<QObject*, const char*> names[] = {
+        {Schnittstelle, "Schnittstelle"}, {Daten, "Daten"}, {Text2, "Text2"}, {Test1, "Test1"},
+        {Baudrate, "Baudrate"}, {WebsiteL, "WebsiteL"}, {BugreportsL, "BugreportsL"},
+        {Label4, "Label4"}, {Label5, "Label5"}, {Label6, "Label6"}, {IPL, "IPL"}, {PortL, "PortL"},
+        {BrightnessL, "BrightnessL"}, {TimeoutL, "TimeoutL"}, {TimeoutValueL, "TimeoutValueL"},
+        {BrightneswsValueL, "BrightneswsValueL"}, {Button1, "Button1"}, {Button2, "Button2"},
+        {End, "End"}, {ActualTime, "ActualTime"}, {Dauertest, "Dauertest"}, {Port, "Port"},
+        {Baud, "Baud"}, {Address, "Address"}, {SendData, "SendData"}, {BestNr, "BestNr"},
+        {BestPunkte, "BestPunkte"}, {Bestzeit, "Bestzeit"}, {KappaMode, "KappaMode"},
+        {Lyra, "Lyra"}, {RotateRight, "RotateRight"}, {RemoveDPCB, "RemoveDPCB"},
+        {RemoveDecPtCB, "RemoveDecPtCB"}, {SendUDPCB, "SendUDPCB"}, {IPE, "IPE"}, {PortE, "PortE"},
+        {LyraBrightnessTB, "LyraBrightnessTB"}, {TimeDateB, "TimeDateB"}, {TimeoutTB, "TimeoutTB"},
+        {Timer1, "Timer1"}, {NMUDP1, "NMUDP1"}};
+    for (const auto& [object, name] : names)
+        object->setObjectName(QLatin1String(name));
+
     // Keyboard order, from the port list to the time-out track bar.
     const QList<QWidget*> tabOrder = {Port,     Baud,        Button1,        ActualTime, Button2,
                                       Dauertest, SendData,   BestNr,         Bestzeit,   BestPunkte,
@@ -164,25 +181,27 @@ void TForm1::FormCreate()
     WebsiteL->SetLinkStyle();
     setWindowTitle(QString::fromStdString(AppendVersion(windowTitle().toStdString())));
     ContinuousStep = 0;
-    channel_ = MakeSerialChannel(this);
+    channel_ = std::make_unique<TNexComThread>(this);
     channel_->SetBaud(2400);
     FillPortList();
 }
 
 void TForm1::FillPortList()
 {
-    std::vector<std::string> names = channel_->EnumComDevices();
-    auto caseless = [](const std::string& name) { return QString::fromStdString(name).toCaseFolded(); };
-    std::sort(names.begin(), names.end(),
-              [&](const auto& a, const auto& b) { return caseless(a) < caseless(b); });
+    QStringList names;
+    channel_->EnumComDevices(names);
+    names.sort(Qt::CaseInsensitive);
     names.erase(std::unique(names.begin(), names.end(),
-                            [&](const auto& a, const auto& b) { return caseless(a) == caseless(b); }),
+                            [](const QString& a, const QString& b) {
+                                return a.compare(b, Qt::CaseInsensitive) == 0;
+                            }),
                 names.end());
     Port->clear();
     Port->addItem(QStringLiteral("none"));
-    for (const std::string& name : names) {
-        Port->addItem(QString::fromStdString(name));
-        Port->setItemData(Port->count() - 1, QString::fromStdString(channel_->Describe(name)),
+    for (const QString& name : names) {
+        Port->addItem(name);
+        Port->setItemData(Port->count() - 1,
+                          QString::fromStdString(channel_->DescribeComDevice(name.toStdString())),
                           Qt::ToolTipRole);
     }
     Port->setCurrentIndex(0);
@@ -242,7 +261,10 @@ void TForm1::BaudChange()
 
 void TForm1::KappaModeClick()
 {
-    channel_->SetKappaFormat(KappaMode->isChecked());
+    // Kappa devices speak 7-N-2; everything else the channel's own 8-N-1.
+    const bool kappa = KappaMode->isChecked();
+    channel_->SetDataBits(TNexComThread::DataBitsFromCount(kappa ? 7 : 8));
+    channel_->SetStopBits(kappa ? sb2 : sb1);
 }
 
 void TForm1::EndClick()

@@ -6,7 +6,7 @@
 #include "app/Controls.h"
 #include "app/Desktop.h"
 #include "app/MaskEdit.h"
-#include "app/SerialChannel.h"
+#include "serial/NexCom.h"
 
 #include <QDateTime>
 #include <QTimer>
@@ -104,7 +104,7 @@ public:
     bool SendingData = false;
     std::uint8_t ContinuousStep = 0;
 
-    SerialChannel& Channel() { return *channel_; }
+    TNexComThread& Channel() { return *channel_; }
 
 private:
     void CreateControls();
@@ -120,5 +120,5 @@ private:
 
     Desktop& desktop_;
     std::function<QDateTime()> clock_ = [] { return QDateTime::currentDateTime(); };
-    std::unique_ptr<SerialChannel> channel_;
+    std::unique_ptr<TNexComThread> channel_;
 };

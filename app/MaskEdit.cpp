@@ -51,8 +51,3 @@ QString TMaskEdit::Text() const
     }
     return text;
 }
-
-void TMaskEdit::SetText(const QString& text)
-{
-    setText(text);
-}

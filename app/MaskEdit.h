@@ -13,7 +13,6 @@ public:
 
     // The text as the window reads it: empty positions as blanks.
     QString Text() const;
-    void SetText(const QString& text);
 
 private:
     QString pattern_;

@@ -1,0 +1,152 @@
+// What leaves the window for a display line or a command over UDP, and what Daten shows.
+#include "WindowFixture.h"
+
+#include "net/NMUDP.h"
+
+#include <QTest>
+
+namespace {
+
+class LineOutputTest : public WindowTest {
+protected:
+    LineOutputTest() { SendToReceiver(); }
+
+    // One Actual Time line from the running timer, at 9600 baud so that the hundredths show.
+    std::string RunningTimeLine()
+    {
+        form->Baud->setCurrentIndex(2);
+        Click(form->ActualTime);
+        const std::string line = NextDatagram();
+        form->Timer1->stop();
+        return line;
+    }
+};
+
+TEST_F(LineOutputTest, SingleShotButtonsInBothModes)
+{
+    Click(form->Button1);
+    EXPECT_EQ(NextDatagram(), Line("        88:88:88.888  "));
+    Click(form->Button2);
+    EXPECT_EQ(NextDatagram(), Line("          :  .  .     "));
+
+    Click(form->Lyra);
+    Click(form->Button1);
+    EXPECT_EQ(NextDatagram(), Line("        88:88:88:888  "));
+    Click(form->Button2);
+    EXPECT_EQ(NextDatagram(), Line("          :  .  .     "));
+    EXPECT_EQ(form->Daten->text().toStdString(), Line("          :  .  .     "));
+}
+
+TEST_F(LineOutputTest, RotationMovesTheLastPairToTheFrontAndBlanksTheMode)
+{
+    Click(form->RotateRight);
+    EXPECT_EQ(RunningTimeLine(), Line("        78:12:34.56   "));
+
+    // All digits look the same rotated; in Lyra mode column 17 becomes a colon.
+    Click(form->Button1);
+    EXPECT_EQ(NextDatagram(), Line("        88:88:88.888  "));
+    Click(form->Lyra);
+    Click(form->Button2);
+    EXPECT_EQ(NextDatagram(), Line("          :  .  :     "));
+}
+
+TEST_F(LineOutputTest, RemovalsBlankSeparatorsButKeepTheModePoint)
+{
+    EXPECT_EQ(RunningTimeLine(), Line("   .    12:34:56.78   "));
+    Click(form->RemoveDPCB);
+    Click(form->RemoveDecPtCB);
+    EXPECT_EQ(RunningTimeLine(), Line("   .    12 34 56 78   "));
+}
+
+TEST_F(LineOutputTest, RemovingColonsReachesTypedFieldsToo)
+{
+    Type(form->BestNr, "1:2");
+    Click(form->RemoveDPCB);
+    Click(form->SendData);
+    EXPECT_EQ(NextDatagram(), Line("1 2C            .     "));
+}
+
+TEST_F(LineOutputTest, AddressLetterGoesInFront)
+{
+    ASSERT_EQ(form->Address->count(), 29);
+    Choose(form->Address, "B");
+    Click(form->Button1);
+    const std::string addressed = NextDatagram();
+    EXPECT_EQ(addressed, "B" + Line("        88:88:88.888  "));
+    EXPECT_EQ(addressed.size(), 24u);
+    EXPECT_EQ(form->data, addressed);
+
+    Choose(form->Address, "]");
+    Click(form->Button2);
+    EXPECT_EQ(NextDatagram(), "]" + Line("          :  .  .     "));
+
+    Choose(form->Address, "NONE");
+    Click(form->Button2);
+    EXPECT_EQ(NextDatagram(), Line("          :  .  .     "));
+}
+
+TEST_F(LineOutputTest, AddressAppliesAfterRotationAndRemovals)
+{
+    Choose(form->Address, "Z");
+    Click(form->RotateRight);
+    Click(form->RemoveDPCB);
+    EXPECT_EQ(RunningTimeLine(), "Z" + Line("        78 12 34.56   "));
+}
+
+TEST_F(LineOutputTest, PortEditThatIsNoNumberSendsTo51810)
+{
+    std::unique_ptr<UdpReceiver> fallback;
+    try {
+        fallback = std::make_unique<UdpReceiver>(51810);
+    } catch (const std::exception&) {
+        GTEST_SKIP() << "port 51810 is in use on this machine";
+    }
+    for (const QString& text : {QStringLiteral("abc"), QString()}) {
+        form->PortE->setText(text);
+        Click(form->Button1);
+        EXPECT_EQ(fallback->Next().value_or("(nothing)"), Line("        88:88:88.888  "));
+    }
+    EXPECT_TRUE(receiver.Drain().empty());
+}
+
+TEST_F(LineOutputTest, WithoutPortAndUdpOnlyDatenChanges)
+{
+    Click(form->SendUDPCB);
+    ASSERT_FALSE(form->SendUDPCB->isChecked());
+    EXPECT_EQ(form->Daten->text(), "None");
+    Click(form->Button1);
+    EXPECT_EQ(form->Daten->text().toStdString(), Line("        88:88:88.888  "));
+    EXPECT_FALSE(receiver.Next(std::chrono::milliseconds(200)));
+}
+
+TEST_F(LineOutputTest, DatagramFailuresShowInDatenAndStopTheEcho)
+{
+    form->IPE->setText("0.0.0.0");
+    Click(form->Button1);
+    EXPECT_EQ(form->Daten->text(), "Null Remote Address");
+    EXPECT_EQ(form->data, Line("        88:88:88.888  "));
+
+    form->NMUDP1->SetResolver([](const std::string&) { return std::optional<in_addr>(); });
+    form->IPE->setText("board.invalid");
+    Click(form->Button2);
+    EXPECT_EQ(form->Daten->text(), "Host Lookup Canceled");
+
+    form->IPE->setText("127.0.0.1");
+    form->SendCommand("");
+    EXPECT_EQ(form->Daten->text(), "Invalid buffer");
+    EXPECT_TRUE(receiver.Drain().empty());
+    EXPECT_TRUE(desktop.messages.empty());
+}
+
+TEST_F(LineOutputTest, CommandsLeaveUntransformedAndWithoutEcho)
+{
+    Choose(form->Address, "B");
+    Click(form->RotateRight);
+    Click(form->RemoveDPCB);
+    Click(form->RemoveDecPtCB);
+    form->SendCommand("K    5\r");
+    EXPECT_EQ(NextDatagram(), "K    5\r");
+    EXPECT_EQ(form->Daten->text(), "None");
+}
+
+} // namespace

@@ -1,0 +1,38 @@
+#pragma once
+// A fresh test window per test, with a fixed clock, a private ports directory and a UDP
+// receiver that "Send via UDP" can be pointed at.
+
+#include "AppTestSupport.h"
+
+#include "app/Form1.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+class WindowTest : public ::testing::Test {
+protected:
+    WindowTest();
+    ~WindowTest() override;
+
+    // Ticks "Send via UDP" with a click and points the port edit at the receiver.
+    void SendToReceiver();
+    void Click(QWidget* control);
+    // Picks an item of a drop-down list as the user does, raising its change handler.
+    void Choose(QComboBox* list, const QString& item);
+    void Type(QWidget* control, const QString& text);
+    // The next datagram, or "(nothing)".
+    std::string NextDatagram(std::chrono::milliseconds limit = std::chrono::seconds(5));
+
+    QDateTime now{QDate(2026, 12, 7), QTime(12, 34, 56, 789)};
+    int clockReadings = 0;
+    PortsDirectory ports;
+    RecordingDesktop desktop;
+    UdpReceiver receiver;
+    std::unique_ptr<TForm1> form;
+};
+
+inline std::string Line(std::string_view text)
+{
+    return std::string(text) + '\r';
+}
