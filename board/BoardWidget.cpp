@@ -10,7 +10,7 @@ namespace board {
 namespace {
 
 // Logical layout; the painter scales it to the widget, keeping its proportions.
-constexpr qreal kWidth = 1180;
+constexpr qreal kWidth = 1320;
 constexpr qreal kHeight = 250;
 constexpr qreal kCellWidth = 62;
 constexpr qreal kCellHeight = 108;

@@ -133,6 +133,7 @@ int Run(int argc, char** argv)
             where += QString::fromUtf8("  ·  UDP ") + QString::fromStdString(udp->Endpoint());
         widget = std::make_unique<BoardWidget>(state, where);
         widget->setWindowTitle("marqboard");
+        widget->resize(widget->sizeHint().scaled(1100, 400, Qt::KeepAspectRatio));
         input.OnLine = [&widget](const LineEvent&) { widget->update(); };
         input.OnCommand = [&widget](const CommandEvent&) { widget->update(); };
         widget->show();
