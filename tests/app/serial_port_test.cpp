@@ -1,0 +1,233 @@
+// Choosing, opening and configuring the serial port from the window, and what reaches the line.
+#include "WindowFixture.h"
+
+#include "net/NMUDP.h"
+
+#include "serial/SerialSystem.h"
+
+#include <QFile>
+
+#include <sys/ioctl.h>
+
+#include <cerrno>
+
+namespace {
+
+const std::string kAllDigits = Line("        88:88:88.888  ");
+
+// The window is created after the virtual ports exist, so that its list shows them.
+class SerialPortTest : public ::testing::Test {
+protected:
+    SerialPortTest() : com7(ports, 7), com10(ports, 10), com2(ports, 2), form(std::make_unique<TForm1>(desktop))
+    {
+        form->SetClock([] { return QDateTime(QDate(2026, 12, 7), QTime(12, 34, 56, 789)); });
+        form->show();
+    }
+
+    void Choose(QComboBox* list, const QString& item)
+    {
+        int index = list->findText(item);
+        if (index < 0) {
+            list->addItem(item); // a device that vanished from the list's view
+            index = list->count() - 1;
+        }
+        list->setCurrentIndex(index);
+        emit list->activated(index);
+    }
+
+    void Open7()
+    {
+        Choose(form->Port, "COM7");
+        ASSERT_EQ(form->Schnittstelle->text(), "COM7 OK!");
+        ASSERT_TRUE(form->Channel().ok());
+    }
+
+    void SendToReceiver()
+    {
+        form->SendUDPCB->setChecked(true);
+        form->PortE->setText(QString::number(receiver.Port()));
+    }
+
+    PortsDirectory ports;
+    VirtualComPort com7;
+    VirtualComPort com10;
+    VirtualComPort com2;
+    RecordingDesktop desktop;
+    UdpReceiver receiver;
+    std::unique_ptr<TForm1> form;
+};
+
+TEST_F(SerialPortTest, ListShowsPortsSortedAsTextWithTheirDescription)
+{
+    QStringList items;
+    for (int i = 0; i < form->Port->count(); ++i)
+        items << form->Port->itemText(i);
+    EXPECT_EQ(items.value(0), "none");
+    EXPECT_LT(items.indexOf("COM10"), items.indexOf("COM2"));
+    EXPECT_LT(items.indexOf("COM2"), items.indexOf("COM7"));
+    ASSERT_GT(items.indexOf("COM10"), 0);
+    EXPECT_FALSE(form->Port->itemData(items.indexOf("COM7"), Qt::ToolTipRole).toString().isEmpty());
+    EXPECT_EQ(form->Schnittstelle->text(), "???") << "nothing is opened at start";
+}
+
+TEST_F(SerialPortTest, LinesReachTheLineAndTheDatagramAlike)
+{
+    Open7();
+    SendToReceiver();
+    form->Address->setCurrentIndex(form->Address->findText("C"));
+    form->Button1->click();
+    EXPECT_EQ(com7.Read(24), "C" + kAllDigits);
+    EXPECT_EQ(receiver.Next().value_or(""), "C" + kAllDigits);
+
+    // Lyra commands go out twice as well; the clock sends seven.
+    form->TimeDateB->click();
+    const std::string commands = com7.Read(7 * 8);
+    EXPECT_EQ(commands.size(), 56u);
+    EXPECT_EQ(commands.substr(0, 8), "\x1bW00056\r");
+    EXPECT_EQ(receiver.Drain().size(), 7u);
+}
+
+TEST_F(SerialPortTest, ActualTimeOnTheLineAtTwoRates)
+{
+    Open7();
+    form->ActualTime->click();
+    EXPECT_EQ(com7.Read(23), Line("   .    12:34:56.70   "));
+    form->ActualTime->click();
+    com7.ReadAvailable();
+
+    form->Baud->setCurrentIndex(3);
+    emit form->Baud->activated(3);
+    EXPECT_EQ(form->Schnittstelle->text(), "COM7 OK!") << "success leaves the label as it was";
+    form->ActualTime->click();
+    EXPECT_EQ(form->Timer1->interval(), 13);
+    EXPECT_EQ(com7.Read(23), Line("   .    12:34:56.78   "));
+    form->ActualTime->click();
+    const std::string rest = com7.ReadAvailable();
+    ASSERT_GE(rest.size(), 23u);
+    EXPECT_EQ(rest.substr(rest.size() - 23), Line("        12:34:56.78   "));
+}
+
+TEST_F(SerialPortTest, SendCommandSendsTheDatagramFirstAndSchreibenTheLineFirst)
+{
+    Open7();
+    SendToReceiver();
+    std::string serialSeenAtDatagram;
+    form->NMUDP1->OnDataSend = [&](QObject*) { serialSeenAtDatagram = com7.Read(1, std::chrono::milliseconds(300)); };
+
+    form->SendCommand("K    3\r");
+    EXPECT_EQ(serialSeenAtDatagram, "") << "the datagram leaves before the serial write";
+    EXPECT_EQ(com7.ReadAvailable(), "K    3\r");
+
+    form->Button1->click();
+    EXPECT_EQ(serialSeenAtDatagram, " ") << "the line is on the serial port before the datagram";
+    EXPECT_EQ(com7.ReadAvailable(), kAllDigits.substr(1));
+}
+
+TEST_F(SerialPortTest, DatagramFailureLeavesTheSerialRouteAlone)
+{
+    Open7();
+    SendToReceiver();
+    form->IPE->setText("0.0.0.0");
+    form->Button2->click();
+    EXPECT_EQ(com7.Read(23), Line("          :  .  .     "));
+    EXPECT_EQ(form->Daten->text(), "Null Remote Address");
+    form->SendCommand("K    1\r");
+    EXPECT_EQ(com7.Read(7), "K    1\r") << "the serial write still follows";
+}
+
+TEST_F(SerialPortTest, FailedOpenShowsTheReasonTwice)
+{
+    QFile::link(ports.Path() + "/gone", ports.Path() + "/COM9");
+    Choose(form->Port, "COM9");
+    EXPECT_FALSE(form->Channel().ok());
+    const std::string reason = form->Channel().LastError();
+    EXPECT_FALSE(reason.empty());
+    EXPECT_EQ(form->Schnittstelle->text().toStdString(), reason);
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_EQ(desktop.messages[0].title, "Marq 4 Testprogramm");
+    EXPECT_EQ(desktop.messages[0].text.toStdString(), "Could not open Comport:" + reason);
+    EXPECT_EQ(form->Port->currentText(), "COM9") << "the choice stays";
+
+    // Text after "COM" that is no number means port 0, which does not exist.
+    Choose(form->Port, "COMx");
+    EXPECT_EQ(form->Channel().Port(), 0);
+    EXPECT_EQ(desktop.messages.size(), 2u);
+}
+
+TEST_F(SerialPortTest, NoneClosesAndKeepsTheStatus)
+{
+    Open7();
+    Choose(form->Port, "none");
+    EXPECT_FALSE(form->Channel().ok());
+    EXPECT_EQ(form->Schnittstelle->text(), "COM7 OK!");
+    form->Button1->click();
+    EXPECT_EQ(com7.ReadAvailable(), "");
+
+    // Choosing the same port again reopens it.
+    Open7();
+    Open7();
+    form->Button1->click();
+    EXPECT_EQ(com7.Read(23), kAllDigits);
+}
+
+// A pseudo-terminal always keeps 8 data bits, and the C library reports the difference as a
+// failure; a UART takes 7. This system call layer hands the settings to the device as a UART's
+// driver would take them and remembers what the window asked for.
+class UartLikeSystem : public SerialSystem {
+public:
+    int SetAttributes(int fd, const termios& attributes) override
+    {
+        lastFlags = attributes.c_cflag;
+        return ::ioctl(fd, TCSETS, &attributes) < 0 ? -errno : 0;
+    }
+    tcflag_t lastFlags = 0;
+};
+
+TEST_F(SerialPortTest, KappaFormatReachesTheLine)
+{
+    auto system = std::make_shared<UartLikeSystem>();
+    form->Channel().SetSystem(system);
+    Open7();
+    EXPECT_EQ(system->lastFlags & (CSIZE | CSTOPB | PARENB), CS8);
+    form->KappaMode->click();
+    EXPECT_EQ(system->lastFlags & (CSIZE | CSTOPB | PARENB), CS7 | CSTOPB) << "7-N-2";
+    EXPECT_TRUE(com7.TwoStopBits());
+    EXPECT_TRUE(form->Channel().ok()) << "the port stays open";
+    form->KappaMode->click();
+    EXPECT_EQ(system->lastFlags & (CSIZE | CSTOPB | PARENB), CS8);
+    EXPECT_FALSE(com7.TwoStopBits());
+
+    // Ticked while closed, the format applies at the next open.
+    Choose(form->Port, "none");
+    system->lastFlags = 0;
+    form->KappaMode->click();
+    EXPECT_EQ(system->lastFlags, 0u) << "nothing reaches a closed port";
+    Choose(form->Port, "COM10");
+    EXPECT_EQ(system->lastFlags & (CSIZE | CSTOPB | PARENB), CS7 | CSTOPB);
+    EXPECT_TRUE(com10.TwoStopBits());
+    EXPECT_TRUE(desktop.messages.empty());
+}
+
+TEST_F(SerialPortTest, BaudChangePausesAndResumesTheTimer)
+{
+    Open7();
+    form->Dauertest->click();
+    ASSERT_TRUE(form->Timer1->isActive());
+    form->Baud->setCurrentIndex(2);
+    emit form->Baud->activated(2);
+    EXPECT_TRUE(form->Channel().ok());
+    EXPECT_EQ(form->Channel().Baud(), 9600);
+    EXPECT_TRUE(form->Timer1->isActive());
+    EXPECT_EQ(form->Timer1->interval(), 1000) << "the interval stays";
+
+    // When the reopen fails the timer stays stopped and the reason shows, without a box.
+    QFile::remove(ports.Path() + "/COM7");
+    form->Baud->setCurrentIndex(1);
+    emit form->Baud->activated(1);
+    EXPECT_FALSE(form->Channel().ok());
+    EXPECT_FALSE(form->Timer1->isActive());
+    EXPECT_EQ(form->Schnittstelle->text().toStdString(), form->Channel().LastError());
+    EXPECT_TRUE(desktop.messages.empty());
+}
+
+} // namespace
