@@ -472,6 +472,8 @@ int TCustomComPort::Read(void* buffer, int count, bool /*waitOnCompletion*/)
             Check(static_cast<int>(read));
         got += static_cast<int>(read);
     }
+    if (thread_)
+        thread_->bytesRead += static_cast<std::uint64_t>(got);
     return got;
 }
 
@@ -612,7 +614,7 @@ void TCustomComPort::CreateThread()
     if (thread_)
         return;
     auto link = std::make_shared<ComThreadLink>(device_, this, eventMask_, threadPriority_,
-                                                synchronizeEvents_);
+                                                synchronizeEvents_, system_->WakeDescriptor());
     if (!ComThread::Start(link))
         RaiseError(0, "Can't create thread");
     thread_ = std::move(link);

@@ -6,12 +6,12 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <linux/serial.h>
 #include <pthread.h>
 #include <sched.h>
-#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <system_error>
@@ -26,10 +26,14 @@ constexpr int kSampleMs = 10;
 // How often the output queue is looked at while it drains after a write.
 constexpr int kDrainMs = 2;
 
-bool ErrorCountsDiffer(const serial_icounter_struct& a, const serial_icounter_struct& b)
+// The kernel's counters in the order of TLineError.
+int ReadCounters(SerialSystem& system, int fd, std::array<int, 5>& counts)
 {
-    return a.frame != b.frame || a.overrun != b.overrun || a.parity != b.parity ||
-           a.buf_overrun != b.buf_overrun;
+    serial_icounter_struct now{};
+    const int result = system.Ioctl(fd, TIOCGICOUNT, &now);
+    if (result >= 0)
+        counts = {now.brk, now.frame, now.overrun, now.parity, now.buf_overrun};
+    return result;
 }
 
 std::uint32_t ModemChanges(int before, int now)
@@ -50,9 +54,10 @@ std::uint32_t ModemChanges(int before, int now)
 } // namespace
 
 ComThreadLink::ComThreadLink(std::shared_ptr<ComDevice> device_, TCustomComPort* port_,
-                             std::uint32_t mask_, TThreadPriority priority_, bool synchronize_)
+                             std::uint32_t mask_, TThreadPriority priority_, bool synchronize_,
+                             int wakeFd_)
     : device(std::move(device_)), port(port_), mask(mask_), priority(priority_),
-      synchronize(synchronize_), wakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+      synchronize(synchronize_), wakeFd(wakeFd_)
 {
 }
 
@@ -73,12 +78,40 @@ bool ComThread::Start(const std::shared_ptr<ComThreadLink>& link)
 {
     if (link->wakeFd < 0 || !QCoreApplication::instance())
         return false;
+    ComThread thread(link);
+    // Taken here, before the caller goes on: a change right after opening is a change.
+    if (thread.TakeStartingPoint(link->mask) < 0)
+        thread.watched_ = 0; // the thread meets the failure again and reports it
     try {
-        std::thread([thread = ComThread(link)]() mutable { thread.Run(); }).detach();
+        std::thread([thread = std::move(thread)]() mutable { thread.Run(); }).detach();
     } catch (const std::system_error&) {
         return false;
     }
     return true;
+}
+
+int ComThread::TakeStartingPoint(std::uint32_t newlyWatched)
+{
+    SerialSystem& system = link_->device->System();
+    const int fd = link_->device->Fd();
+    if ((newlyWatched & ComEvent::ModemLines) && modemLines_) {
+        const int result = system.Ioctl(fd, TIOCMGET, &modem_);
+        if (ComDevice::Unsupported(result))
+            modemLines_ = false;
+        else if (result < 0)
+            return result;
+    }
+    if ((newlyWatched & ComEvent::LineCounters) && lineCounters_) {
+        const int result = ReadCounters(system, fd, counts_);
+        if (ComDevice::Unsupported(result))
+            lineCounters_ = false;
+        else if (result < 0)
+            return result;
+    }
+    if (newlyWatched & ComEvent::TxEmpty)
+        txReported_ = link_->writesHandedOver;
+    watched_ |= newlyWatched;
+    return 0;
 }
 
 void ComThread::ApplyPriority(TThreadPriority priority)
@@ -107,7 +140,7 @@ void ComThread::Dispatch(std::uint32_t events)
                                                  : Qt::QueuedConnection);
 }
 
-void ComThread::Fail(int error)
+bool ComThread::Fail(int error)
 {
     // However a device goes away, the port reports it the same way.
     if (error == ENODEV || error == ENXIO)
@@ -117,155 +150,150 @@ void ComThread::Fail(int error)
             link->port->ThreadFailed(error);
     };
     QMetaObject::invokeMethod(QCoreApplication::instance(), call, Qt::BlockingQueuedConnection);
+    return false;
 }
 
 void ComThread::Run()
 {
+    priority_ = link_->priority;
+    ApplyPriority(priority_);
+    while (!link_->terminate && Pass()) {
+    }
+}
+
+bool ComThread::Pass()
+{
     ComThreadLink& link = *link_;
     SerialSystem& system = link.device->System();
     const int fd = link.device->Fd();
-    TThreadPriority priority = link.priority;
-    ApplyPriority(priority);
+    const std::uint32_t mask = link.mask;
+    const std::uint64_t handedOver = link.writesHandedOver;
 
-    bool modemLines = true;
-    bool lineCounters = true;
-    bool transmitterStatus = true;
-    int modem = 0;
-    serial_icounter_struct counts{};
-    int rxSeen = 0;
-    bool rxSampling = false;
-    std::uint64_t txReported = 0;
-    std::uint32_t watched = 0;
+    // A watch that has just begun measures from now.
+    watched_ &= mask;
+    if (const int result = TakeStartingPoint(mask & ~watched_); result < 0)
+        return Fail(-result);
 
-    while (!link.terminate) {
-        const std::uint32_t mask = link.mask;
-        const std::uint64_t handedOver = link.writesHandedOver;
+    const bool watchModem = (mask & ComEvent::ModemLines) && modemLines_;
+    const bool watchCounters = (mask & ComEvent::LineCounters) && lineCounters_;
+    const bool watchRx = mask & ComEvent::RxChar;
+    const bool txDue = (mask & ComEvent::TxEmpty) && handedOver != txReported_;
 
-        // A watch that has just begun takes its starting point without reporting anything.
-        if ((mask & ComEvent::ModemLines) && !(watched & ComEvent::ModemLines) && modemLines) {
-            const int result = system.Ioctl(fd, TIOCMGET, &modem);
-            if (ComDevice::Unsupported(result))
-                modemLines = false;
-            else if (result < 0)
-                return Fail(-result);
-        }
-        if ((mask & ComEvent::LineCounters) && !(watched & ComEvent::LineCounters) &&
-            lineCounters) {
-            const int result = system.Ioctl(fd, TIOCGICOUNT, &counts);
-            if (ComDevice::Unsupported(result))
-                lineCounters = false;
-            else if (result < 0)
-                return Fail(-result);
-        }
-        if ((mask & ComEvent::TxEmpty) && !(watched & ComEvent::TxEmpty))
-            txReported = handedOver;
-        watched = mask;
+    int timeout = -1;
+    if (watchModem || watchCounters || (watchRx && rxSampling_))
+        timeout = kSampleMs;
+    if (txDue)
+        timeout = kDrainMs;
 
-        const bool watchModem = (mask & ComEvent::ModemLines) && modemLines;
-        const bool watchCounters = (mask & ComEvent::LineCounters) && lineCounters;
-        const bool watchRx = mask & ComEvent::RxChar;
-        const bool txDue = (mask & ComEvent::TxEmpty) && handedOver != txReported;
+    // Hang-ups and errors are reported whatever is asked for, so a device that goes away is
+    // noticed even when only the modem lines are watched.
+    std::array<pollfd, 2> fds = {{
+        {fd, static_cast<short>(watchRx && !rxSampling_ ? POLLIN : 0), 0},
+        {link.wakeFd, POLLIN, 0},
+    }};
+    const int ready = system.Poll(fds.data(), fds.size(), timeout);
+    if (ready == -EINTR)
+        return true;
+    if (ready < 0)
+        return Fail(-ready);
+    if (fds[1].revents & POLLIN) {
+        std::uint64_t count = 0;
+        [[maybe_unused]] const ssize_t drained = ::read(link.wakeFd, &count, sizeof count);
+    }
+    if (link.terminate)
+        return false;
+    if (const TThreadPriority wanted = link.priority; wanted != priority_)
+        ApplyPriority(priority_ = wanted);
+    if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL))
+        return Fail(EIO);
 
-        int timeout = -1;
-        if (watchModem || watchCounters || (watchRx && rxSampling))
-            timeout = kSampleMs;
-        if (txDue)
-            timeout = kDrainMs;
+    std::uint32_t found = 0;
+    if (const int result = Sample(mask, txDue, handedOver, found); result < 0)
+        return Fail(-result);
+    found &= mask;
+    if (found && !link.terminate)
+        Dispatch(found);
+    if (found & ComEvent::RxChar) {
+        // What the handlers left unread is old news: only more bytes are a new event.
+        readSeen_ = link.bytesRead;
+        int queued = 0;
+        if (system.Ioctl(fd, FIONREAD, &queued) < 0)
+            queued = 0;
+        rxSeen_ = queued;
+        rxSampling_ = queued > 0;
+    }
+    return true;
+}
 
-        // Hang-ups and errors are reported whatever is asked for, so a device that goes away
-        // is noticed even when only the modem lines are watched.
-        std::array<pollfd, 2> fds = {{
-            {fd, static_cast<short>(watchRx && !rxSampling ? POLLIN : 0), 0},
-            {link.wakeFd, POLLIN, 0},
-        }};
-        const int ready = system.Poll(fds.data(), fds.size(), timeout);
-        if (ready == -EINTR)
-            continue;
-        if (ready < 0)
-            return Fail(-ready);
-        if (fds[1].revents & POLLIN) {
-            std::uint64_t count = 0;
-            [[maybe_unused]] const ssize_t drained = ::read(link.wakeFd, &count, sizeof count);
-        }
-        if (link.terminate)
-            break;
-        if (const TThreadPriority wanted = link.priority; wanted != priority)
-            ApplyPriority(priority = wanted);
-        if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL))
-            return Fail(EIO);
+int ComThread::Sample(std::uint32_t mask, bool txDue, std::uint64_t handedOver,
+                      std::uint32_t& found)
+{
+    SerialSystem& system = link_->device->System();
+    const int fd = link_->device->Fd();
 
-        std::uint32_t found = 0;
-        if (watchModem) {
-            int now = 0;
-            const int result = system.Ioctl(fd, TIOCMGET, &now);
-            if (ComDevice::Unsupported(result)) {
-                modemLines = false;
-            } else if (result < 0) {
-                return Fail(-result);
-            } else {
-                found |= ModemChanges(modem, now);
-                modem = now;
-            }
-        }
-        if (watchCounters) {
-            serial_icounter_struct now{};
-            const int result = system.Ioctl(fd, TIOCGICOUNT, &now);
-            if (ComDevice::Unsupported(result)) {
-                lineCounters = false;
-            } else if (result < 0) {
-                return Fail(-result);
-            } else {
-                if (now.brk != counts.brk)
-                    found |= ComEvent::Break;
-                if (ErrorCountsDiffer(now, counts))
-                    found |= ComEvent::Err;
-                counts = now;
-            }
-        }
-        if (watchRx) {
-            int queued = 0;
-            if (const int result = system.Ioctl(fd, FIONREAD, &queued); result < 0)
-                return Fail(-result);
-            if (queued > rxSeen) {
-                found |= ComEvent::RxChar;
-            } else {
-                rxSeen = queued;
-                rxSampling = queued > 0;
-            }
-        }
-        if (txDue) {
-            int queued = 0;
-            const int result = system.Ioctl(fd, TIOCOUTQ, &queued);
-            if (result < 0 && !ComDevice::Unsupported(result))
-                return Fail(-result);
-            bool empty = result < 0 || queued == 0;
-            if (empty && transmitterStatus) {
-                // The UART's shift register, where the driver can tell.
-                unsigned int status = 0;
-                const int lsr = system.Ioctl(fd, TIOCSERGETLSR, &status);
-                if (ComDevice::Unsupported(lsr))
-                    transmitterStatus = false;
-                else if (lsr < 0)
-                    return Fail(-lsr);
-                else
-                    empty = status & TIOCSER_TEMT;
-            }
-            if (empty) {
-                found |= ComEvent::TxEmpty;
-                txReported = handedOver;
-            }
-        }
-
-        found &= mask;
-        if (found && !link.terminate)
-            Dispatch(found);
-        if (found & ComEvent::RxChar) {
-            // What the handlers left unread is old news: only more bytes are a new event.
-            int queued = 0;
-            if (system.Ioctl(fd, FIONREAD, &queued) < 0)
-                queued = 0;
-            rxSeen = queued;
-            rxSampling = queued > 0;
+    if ((mask & ComEvent::ModemLines) && modemLines_) {
+        int now = 0;
+        const int result = system.Ioctl(fd, TIOCMGET, &now);
+        if (ComDevice::Unsupported(result)) {
+            modemLines_ = false;
+        } else if (result < 0) {
+            return result;
+        } else {
+            found |= ModemChanges(modem_, now);
+            modem_ = now;
         }
     }
+    if ((mask & ComEvent::LineCounters) && lineCounters_) {
+        std::array<int, 5> now{};
+        const int result = ReadCounters(system, fd, now);
+        if (ComDevice::Unsupported(result)) {
+            lineCounters_ = false;
+        } else if (result < 0) {
+            return result;
+        } else {
+            if (now[leBreak] != counts_[leBreak])
+                found |= ComEvent::Break;
+            if (!std::equal(now.begin() + leFrame, now.end(), counts_.begin() + leFrame))
+                found |= ComEvent::Err;
+            counts_ = now;
+        }
+    }
+    if (mask & ComEvent::RxChar) {
+        // Bytes the port read since the last look were among those already reported.
+        const std::uint64_t read = link_->bytesRead;
+        rxSeen_ = std::max<long long>(0, rxSeen_ - static_cast<long long>(read - readSeen_));
+        readSeen_ = read;
+        int queued = 0;
+        if (const int result = system.Ioctl(fd, FIONREAD, &queued); result < 0)
+            return result;
+        if (queued > rxSeen_) {
+            found |= ComEvent::RxChar;
+        } else {
+            rxSeen_ = queued;
+            rxSampling_ = queued > 0;
+        }
+    }
+    if (txDue) {
+        int queued = 0;
+        const int result = system.Ioctl(fd, TIOCOUTQ, &queued);
+        if (result < 0 && !ComDevice::Unsupported(result))
+            return result;
+        bool empty = result < 0 || queued == 0;
+        if (empty && transmitterStatus_) {
+            // The UART's shift register, where the driver can tell.
+            unsigned int status = 0;
+            const int lsr = system.Ioctl(fd, TIOCSERGETLSR, &status);
+            if (ComDevice::Unsupported(lsr))
+                transmitterStatus_ = false;
+            else if (lsr < 0)
+                return lsr;
+            else
+                empty = status & TIOCSER_TEMT;
+        }
+        if (empty) {
+            found |= ComEvent::TxEmpty;
+            txReported_ = handedOver;
+        }
+    }
+    return 0;
 }

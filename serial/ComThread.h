@@ -10,6 +10,7 @@
 
 #include "serial/ComTypes.h"
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -18,8 +19,9 @@ class ComDevice;
 class TCustomComPort;
 
 struct ComThreadLink {
+    // wakeFd: an eventfd the link owns from here on, or negative when none could be made.
     ComThreadLink(std::shared_ptr<ComDevice> device, TCustomComPort* port, std::uint32_t mask,
-                  TThreadPriority priority, bool synchronize);
+                  TThreadPriority priority, bool synchronize, int wakeFd);
     ~ComThreadLink();
     ComThreadLink(const ComThreadLink&) = delete;
     ComThreadLink& operator=(const ComThreadLink&) = delete;
@@ -35,6 +37,9 @@ struct ComThreadLink {
     std::atomic<TThreadPriority> priority;
     // Counts writes whose bytes have all been handed to the kernel (or given up on).
     std::atomic<std::uint64_t> writesHandedOver{0};
+    // Counts bytes the port has read, so that bytes arriving after a read count as new even
+    // when the queue is as long as before.
+    std::atomic<std::uint64_t> bytesRead{0};
     const bool synchronize;
     const int wakeFd;
 };
@@ -46,10 +51,27 @@ public:
 
 private:
     explicit ComThread(std::shared_ptr<ComThreadLink> link) : link_(std::move(link)) {}
+    // Where the watched lines stand now; changes are measured from here. Returns 0 or -errno.
+    int TakeStartingPoint(std::uint32_t newlyWatched);
     void Run();
+    // One wait and what it found; false when the thread must end.
+    bool Pass();
+    int Sample(std::uint32_t mask, bool txDue, std::uint64_t handedOver, std::uint32_t& found);
     void Dispatch(std::uint32_t events);
-    void Fail(int error);
+    // Reports a failed wait on the user-interface thread; always false (the thread ends).
+    bool Fail(int error);
     void ApplyPriority(TThreadPriority priority);
 
     std::shared_ptr<ComThreadLink> link_;
+    TThreadPriority priority_ = tpNormal;
+    std::uint32_t watched_ = 0;
+    bool modemLines_ = true;
+    bool lineCounters_ = true;
+    bool transmitterStatus_ = true;
+    int modem_ = 0;
+    std::array<int, 5> counts_{}; // break, frame, overrun, parity, buffer overrun
+    int rxSeen_ = 0;
+    std::uint64_t readSeen_ = 0;
+    bool rxSampling_ = false;
+    std::uint64_t txReported_ = 0;
 };

@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -52,6 +53,8 @@ int SerialSystem::Poll(pollfd* fds, nfds_t count, int timeoutMs)
 {
     return Result(::poll(fds, count, timeoutMs));
 }
+
+int SerialSystem::WakeDescriptor() { return Result(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)); }
 
 int SerialSystem::SetCustomSpeed(int fd, int bitsPerSecond)
 {

@@ -27,4 +27,6 @@ public:
     virtual ssize_t Read(int fd, void* buffer, std::size_t count);
     virtual ssize_t Write(int fd, const void* buffer, std::size_t count);
     virtual int Poll(pollfd* fds, nfds_t count, int timeoutMs);
+    // A descriptor that an event thread polls to be woken up (an eventfd).
+    virtual int WakeDescriptor();
 };

@@ -1,0 +1,148 @@
+// COM names on Linux: the number in a name, the fixed table, the user's ports directory, which
+// devices count as present, and the description shown to people. Runs on a made-up /dev and
+// /sys tree.
+#include "serial/ComNames.h"
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class FakeTree : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(root_.isValid());
+        base_ = root_.path().toStdString();
+        roots_.portsDir = base_ + "/ports";
+        roots_.dev = base_ + "/dev";
+        roots_.sysTty = base_ + "/sys/class/tty";
+        roots_.byId = base_ + "/dev/serial/by-id";
+        for (const std::string& dir : {roots_.portsDir, roots_.dev, roots_.sysTty, roots_.byId})
+            fs::create_directories(dir);
+    }
+
+    void Node(const std::string& name) const { std::ofstream(roots_.dev + "/" + name) << ""; }
+    void Write(const std::string& path, const std::string& text) const
+    {
+        fs::create_directories(fs::path(path).parent_path());
+        std::ofstream(path) << text << "\n";
+    }
+    void UartType(const std::string& node, const std::string& type) const
+    {
+        Write(roots_.sysTty + "/" + node + "/type", type);
+    }
+
+    QTemporaryDir root_;
+    std::string base_;
+    ComNames::Roots roots_;
+};
+
+} // namespace
+
+TEST(ComNameNumber, AcceptsBothSpellingsAndNothingElse)
+{
+    EXPECT_EQ(ComNames::Number("COM1"), 1);
+    EXPECT_EQ(ComNames::Number("COM9"), 9);
+    EXPECT_EQ(ComNames::Number("\\\\.\\COM12"), 12);
+    EXPECT_EQ(ComNames::Number("\\\\.\\COM255"), 255);
+    for (const char* name : {"COM", "COM0", "COM-1", "COM+1", "COM1x", "com1", "LPT1", " COM1",
+                             "\\\\.\\", "COM256", "COM99999999999", "\\\\?\\COM1", ""})
+        EXPECT_EQ(ComNames::Number(name), 0) << name;
+}
+
+TEST_F(FakeTree, FixedTableMapsTheFourRanges)
+{
+    const ComNames names(roots_);
+    const std::string dev = roots_.dev + "/";
+    EXPECT_EQ(names.Resolve("COM1"), dev + "ttyS0");
+    EXPECT_EQ(names.Resolve("COM32"), dev + "ttyS31");
+    EXPECT_EQ(names.Resolve("\\\\.\\COM33"), dev + "ttyUSB0");
+    EXPECT_EQ(names.Resolve("COM64"), dev + "ttyUSB31");
+    EXPECT_EQ(names.Resolve("COM65"), dev + "ttyACM0");
+    EXPECT_EQ(names.Resolve("COM96"), dev + "ttyACM31");
+    EXPECT_EQ(names.Resolve("COM97"), dev + "ttyAMA0");
+    EXPECT_EQ(names.Resolve("COM99"), dev + "ttyAMA2");
+    EXPECT_EQ(names.Resolve("COM100"), "") << "outside every rule: a missing device";
+    EXPECT_EQ(names.Resolve("LPT1"), "");
+    EXPECT_EQ(names.Resolve("/dev/whatever"), "/dev/whatever") << "paths are taken as they are";
+}
+
+TEST_F(FakeTree, PortsDirectoryComesFirstEvenForNumbersOutsideTheTable)
+{
+    Node("ttyUSB3");
+    fs::create_symlink(roots_.dev + "/ttyUSB3", roots_.portsDir + "/COM1");
+    fs::create_symlink(roots_.dev + "/ttyUSB3", roots_.portsDir + "/COM150");
+    fs::create_symlink(roots_.dev + "/gone", roots_.portsDir + "/COM2");
+    const ComNames names(roots_);
+    EXPECT_EQ(names.Resolve("COM1"), roots_.portsDir + "/COM1");
+    EXPECT_EQ(names.Resolve("\\\\.\\COM150"), roots_.portsDir + "/COM150");
+    EXPECT_EQ(names.Resolve("COM2"), roots_.portsDir + "/COM2")
+        << "a dangling link still names the device the user meant";
+    EXPECT_EQ(names.Resolve("COM3"), roots_.dev + "/ttyS2");
+}
+
+TEST_F(FakeTree, PresentListsRealDevicesAndLiveLinksInNumberOrder)
+{
+    Node("ttyS0");
+    UartType("ttyS0", "4");
+    Node("ttyS1");
+    UartType("ttyS1", "0"); // a placeholder without a UART
+    Node("ttyS2");          // no sysfs entry: cannot tell, keep it
+    Node("ttyUSB0");
+    Node("ttyACM1");
+    Node("ttyAMA2");
+    Node("rfcomm0");
+    fs::create_symlink(roots_.dev + "/rfcomm0", roots_.portsDir + "/COM120");
+    fs::create_symlink(roots_.dev + "/gone", roots_.portsDir + "/COM5");
+    fs::create_symlink(roots_.dev + "/gone", roots_.portsDir + "/COM34"); // hides ttyUSB1
+    Node("ttyUSB1");
+    std::ofstream(roots_.portsDir + "/notes.txt") << "not a port";
+
+    const std::vector<std::string> expected = {"COM1", "COM3", "COM33", "COM66", "COM99",
+                                               "COM120"};
+    EXPECT_EQ(ComNames(roots_).Present(), expected);
+}
+
+TEST_F(FakeTree, PresentWithoutPortsDirectoryOrDevicesIsEmpty)
+{
+    ComNames::Roots roots = roots_;
+    roots.portsDir = base_ + "/missing";
+    EXPECT_TRUE(ComNames(roots).Present().empty());
+    roots.portsDir.clear();
+    EXPECT_TRUE(ComNames(roots).Present().empty());
+}
+
+TEST_F(FakeTree, DescriptionNamesThePathAndTheUsbAdapter)
+{
+    Node("ttyUSB0");
+    fs::create_symlink(roots_.dev + "/ttyUSB0", roots_.byId + "/usb-FTDI_FT232R_A50-if00-port0");
+    const ComNames names(roots_);
+    const std::string usb = names.Describe("COM33");
+    EXPECT_NE(usb.find(fs::canonical(roots_.dev + "/ttyUSB0").string()), std::string::npos) << usb;
+    EXPECT_NE(usb.find("usb-FTDI_FT232R_A50-if00-port0"), std::string::npos) << usb;
+
+    // Without a by-id link the USB device's own strings are used.
+    Node("ttyACM0");
+    const std::string usbDevice = base_ + "/sys/devices/usb1/1-1";
+    Write(usbDevice + "/product", "Timing Adapter");
+    Write(usbDevice + "/manufacturer", "Acme");
+    fs::create_directories(usbDevice + "/1-1:1.0");
+    fs::create_directories(roots_.sysTty + "/ttyACM0");
+    fs::create_directory_symlink(usbDevice + "/1-1:1.0", roots_.sysTty + "/ttyACM0/device");
+    const std::string acm = names.Describe("COM65");
+    EXPECT_NE(acm.find("Acme Timing Adapter"), std::string::npos) << acm;
+
+    fs::create_symlink(roots_.dev + "/ttyACM0", roots_.portsDir + "/COM7");
+    const std::string linked = names.Describe("COM7");
+    EXPECT_EQ(linked.rfind(roots_.portsDir + "/COM7 -> ", 0), 0u) << linked;
+
+    EXPECT_NE(names.Describe("COM4").find("not present"), std::string::npos);
+    EXPECT_NE(names.Describe("LPT1").find("no such device"), std::string::npos);
+}

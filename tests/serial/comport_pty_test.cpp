@@ -1,0 +1,497 @@
+// The driver on real pseudo-terminals: opening by COM name, exclusive use, line settings as the
+// device sees them, writes and reads, the write time-out, line events on the user-interface
+// thread, and a far end that goes away.
+#include "serial/ComPort.h"
+#include "serial/CustomBaud.h"
+
+#include "support/EventRecorder.h"
+#include "support/PortsDirectory.h"
+#include "support/PseudoTerminal.h"
+#include "support/Waiting.h"
+
+#include <gtest/gtest.h>
+
+#include <QStringList>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <termios.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+template <typename F> EComError CatchComError(F&& action)
+{
+    try {
+        action();
+    } catch (const EComError& error) {
+        return error;
+    }
+    ADD_FAILURE() << "no EComError raised";
+    return EComError(-1, "");
+}
+
+std::size_t OpenDescriptors()
+{
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+        ++count;
+    return count;
+}
+
+std::string Text(int error) { return std::strerror(error); }
+
+class PtyPort : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ports.Link(5, pty.SlavePath());
+        port.SetDeviceName("COM5");
+    }
+
+    termios DeviceSettings() const
+    {
+        termios record{};
+        tcgetattr(pty.Slave(), &record);
+        return record;
+    }
+
+    PortsDirectory ports;
+    PseudoTerminal pty;
+    TComPort port{nullptr};
+};
+
+} // namespace
+
+TEST_F(PtyPort, OpensByComNameAndMovesBytesBothWays)
+{
+    port.SetActive(true);
+    ASSERT_TRUE(port.GetActive());
+    port.WriteString("HELLO\r");
+    EXPECT_EQ(pty.Receive(6), "HELLO\r");
+
+    EXPECT_EQ(port.ReadString(), "") << "nothing received yet";
+    const std::string sent("a\0b\r\xff", 5);
+    pty.Send(sent);
+    ASSERT_TRUE(WaitUntil([&] { return port.InputCount() == 5; }));
+    EXPECT_EQ(port.ReadString(), sent) << "bytes come back unchanged, zero bytes included";
+    EXPECT_EQ(port.InputCount(), 0);
+
+    pty.Send("xyz");
+    ASSERT_TRUE(WaitUntil([&] { return port.InputCount() == 3; }));
+    char buffer[8] = {};
+    EXPECT_EQ(port.Read(buffer, 2, true), 2);
+    EXPECT_EQ(std::string(buffer, 2), "xy");
+    EXPECT_EQ(port.Read(buffer, 8, true), 1) << "a read never waits for more than is there";
+
+    port.WriteChar('!');
+    const char raw[] = {'1', '2', '3'};
+    port.Write(raw, 3, true);
+    EXPECT_EQ(pty.Receive(4), "!123");
+
+    port.SetActive(false);
+    EXPECT_FALSE(port.GetActive());
+}
+
+TEST_F(PtyPort, PathNamesAndTheLongComSpellingOpenToo)
+{
+    port.SetDeviceName(pty.SlavePath());
+    port.Open();
+    EXPECT_TRUE(port.GetActive());
+    port.Close();
+    ports.Link(12, pty.SlavePath());
+    port.SetDeviceName("\\\\.\\COM12");
+    port.Open();
+    EXPECT_TRUE(port.GetActive());
+}
+
+TEST_F(PtyPort, ADeviceHeldOpenElsewhereFailsWithTheSystemsTextAndCanBeOpenedAfterwards)
+{
+    port.Open();
+    TComPort second(nullptr);
+    second.SetDeviceName("COM5");
+    const std::size_t before = OpenDescriptors();
+    const EComError error = CatchComError([&] { second.Open(); });
+    EXPECT_EQ(error.ErrorCode(), EBUSY);
+    EXPECT_EQ(error.Message(), Text(EBUSY));
+    EXPECT_FALSE(second.GetActive());
+    EXPECT_EQ(OpenDescriptors(), before) << "a failed opening leaks nothing";
+
+    port.Close();
+    second.Open();
+    EXPECT_TRUE(second.GetActive()) << "closing releases the device at once";
+}
+
+TEST_F(PtyPort, MissingDevicesAndNonTerminalsFailAndLeaveThePortClosed)
+{
+    ports.Link(6, "/nonexistent/tty");
+    struct Row {
+        std::string name;
+        int error;
+    };
+    const std::vector<Row> rows = {{"COM6", ENOENT},
+                                   {"COM100", ENOENT},
+                                   {"NUL", ENOENT},
+                                   {"/nonexistent/ttyX", ENOENT},
+                                   {"/dev/null", ENOTTY}};
+    for (const Row& row : rows) {
+        TComPort other(nullptr);
+        other.SetDeviceName(row.name);
+        const std::size_t before = OpenDescriptors();
+        const EComError error = CatchComError([&] { other.SetActive(true); });
+        EXPECT_EQ(error.ErrorCode(), row.error) << row.name;
+        EXPECT_EQ(error.Message(), Text(row.error)) << row.name;
+        EXPECT_EQ(error.Message().back() != '.', true) << "no trailing full stop";
+        EXPECT_FALSE(other.GetActive()) << row.name;
+        EXPECT_EQ(OpenDescriptors(), before) << row.name;
+    }
+}
+
+TEST_F(PtyPort, NameAndDeliveryModeOnlyChangeWhileClosed)
+{
+    port.Open();
+    EXPECT_NO_THROW(port.SetDeviceName("COM5")) << "the same name is no change";
+    const EComError error = CatchComError([&] { port.SetDeviceName("COM6"); });
+    EXPECT_EQ(error.ErrorCode(), 0);
+    EXPECT_EQ(error.Message(), "Can't perform this operation on an open port");
+    EXPECT_EQ(port.DeviceName(), "COM5");
+    EXPECT_NO_THROW(port.SetSynchronizeEvents(true));
+    EXPECT_THROW(port.SetSynchronizeEvents(false), EComError);
+    EXPECT_TRUE(port.SynchronizeEvents());
+    EXPECT_THROW(port.CheckInactive(), EComError);
+}
+
+// Pseudo-terminals refuse parity and data bits other than 8 (EINVAL), so the markers here are
+// the rate and the stop bits.
+TEST_F(PtyPort, DefaultMembersLeaveTheLineAsTheDeviceHadIt)
+{
+    termios start = DeviceSettings();
+    cfsetispeed(&start, B4800);
+    cfsetospeed(&start, B4800);
+    start.c_cflag |= CSTOPB;
+    ASSERT_EQ(tcsetattr(pty.Slave(), TCSANOW, &start), 0);
+
+    port.Open();
+    termios now = DeviceSettings();
+    EXPECT_EQ(cfgetospeed(&now), B4800);
+    EXPECT_TRUE(now.c_cflag & CSTOPB);
+
+    port.SetBaudRate(br2400);
+    now = DeviceSettings();
+    EXPECT_EQ(cfgetospeed(&now), B2400);
+    EXPECT_TRUE(now.c_cflag & CSTOPB) << "nothing else changed";
+
+    port.SetBaudRate(br15625);
+    EXPECT_EQ(customBaud::Get(pty.Slave()), 15625);
+    port.SetStopBits(sb1);
+    EXPECT_EQ(customBaud::Get(pty.Slave()), 15625) << "a custom rate survives other changes";
+    EXPECT_FALSE(DeviceSettings().c_cflag & CSTOPB);
+    port.SetBaudRate(br9600);
+    now = DeviceSettings();
+    EXPECT_EQ(cfgetospeed(&now), B9600);
+}
+
+TEST_F(PtyPort, ASettingTheDeviceRefusesKeepsTheNewValueAndTheOldLine)
+{
+    port.SetStopBits(sb2);
+    port.Open();
+    const EComError error = CatchComError([&] { port.SetStopBits(sb1_5); });
+    EXPECT_EQ(error.ErrorCode(), EINVAL);
+    EXPECT_EQ(error.Message(), Text(EINVAL));
+    EXPECT_EQ(port.StopBits(), sb1_5);
+    EXPECT_TRUE(DeviceSettings().c_cflag & CSTOPB);
+    EXPECT_TRUE(port.GetActive());
+
+    port.SetStopBits(sb2);
+    EXPECT_THROW(port.SetParity(paEven), EComError) << "the terminal itself refuses parity";
+    EXPECT_EQ(port.Parity(), paEven);
+    EXPECT_TRUE(port.GetActive());
+
+    port.Close();
+    EXPECT_THROW(port.Open(), EComError) << "the stored setting fails at the next opening";
+    EXPECT_FALSE(port.GetActive());
+    port.SetParity(paNone);
+    port.SetDataBits(db4);
+    EXPECT_THROW(port.Open(), EComError);
+    port.SetDataBits(db8);
+    port.Open();
+    EXPECT_TRUE(port.GetActive());
+}
+
+TEST_F(PtyPort, AWriteThatCannotFinishInTimeMakesTheNextOneFailWithTimeout)
+{
+    port.Timeouts().SetWriteConstant(50);
+    port.Open();
+    // The far end reads nothing, so the kernel's queue fills and the write cannot finish.
+    const std::string big(1 << 20, 'x');
+    port.WriteString(big);
+    const EComError error = CatchComError([&] { port.WriteString("next"); });
+    EXPECT_EQ(error.ErrorCode(), 0);
+    EXPECT_EQ(error.Message(), "Timeout");
+    const std::string arrived = pty.Receive(big.size() + 4, 200);
+    EXPECT_LT(arrived.size(), big.size()) << "the rest of the first write is lost";
+    EXPECT_EQ(arrived.find("next"), std::string::npos) << "the failed write sent nothing";
+
+    port.WriteString("ok");
+    EXPECT_EQ(pty.Receive(2), "ok") << "the port works on after the time-out";
+}
+
+TEST_F(PtyPort, AWriteThatEndedShortEarlierIsStillReported)
+{
+    port.Timeouts().SetWriteConstant(20);
+    port.Open();
+    port.WriteString(std::string(1 << 20, 'x'));
+    RunEventLoop(100ms); // the write ends short in the background
+    EXPECT_THROW(port.WriteString("next"), EComError);
+    pty.Receive(1 << 20, 100);
+    EXPECT_NO_THROW(port.WriteString("again"));
+}
+
+TEST_F(PtyPort, WritesGoOutInTheBackgroundWithoutFurtherCalls)
+{
+    port.Open();
+    const std::string big(200000, 'y');
+    port.WriteString(big); // more than the kernel takes at once
+    std::string arrived;
+    ASSERT_TRUE(WaitUntil([&] {
+        arrived += pty.Receive(big.size() - arrived.size(), 1);
+        return arrived.size() == big.size();
+    }));
+    EXPECT_EQ(arrived, big);
+}
+
+TEST_F(PtyPort, PurgeOutputDropsThePendingWriteWithoutATimeout)
+{
+    port.Timeouts().SetWriteConstant(1000);
+    port.Open();
+    port.WriteString(std::string(1 << 20, 'x'));
+    port.PurgeOutput();
+    pty.Receive(1 << 20, 100);
+    EXPECT_NO_THROW(port.WriteString("after"));
+}
+
+TEST_F(PtyPort, EmptyWriteSendsNothingButStillWaitsForThePreviousOne)
+{
+    port.Timeouts().SetWriteConstant(30);
+    port.Open();
+    port.WriteString(std::string(1 << 20, 'x'));
+    EXPECT_THROW(port.WriteString(""), EComError) << "it waited and saw the short write";
+    pty.Receive(1 << 20, 100);
+    port.WriteString("");
+    EXPECT_EQ(pty.Receive(1, 50), "");
+}
+
+TEST_F(PtyPort, ATerminalWithoutModemLinesHasAnEmptyStatusAndIgnoresDTR)
+{
+    port.Open();
+    EXPECT_TRUE(port.GetModemStatus().none());
+    EXPECT_NO_THROW(port.SetDTR());
+    port.FlowControl().SetDTR(dcEnable);
+    port.FlowControl().SetRTS(rcDisable);
+    EXPECT_TRUE(port.GetActive());
+}
+
+TEST_F(PtyPort, EnumerationListsLiveLinksOnlyAndAppends)
+{
+    ports.Link(6, "/nonexistent/tty");
+    ports.Link(200, pty.SlavePath());
+    QStringList list{"none"};
+    port.EnumComDevices(list);
+    EXPECT_EQ(list.first(), "none") << "the list is not cleared";
+    EXPECT_TRUE(list.contains("COM5"));
+    EXPECT_TRUE(list.contains("COM200"));
+    EXPECT_FALSE(list.contains("COM6"));
+    const std::string description = port.DescribeComDevice("COM5");
+    EXPECT_NE(description.find(std::filesystem::canonical(pty.SlavePath()).string()),
+              std::string::npos)
+        << description;
+}
+
+TEST_F(PtyPort, ReceivedBytesReachTheHandlerOnTheUserInterfaceThread)
+{
+    EventRecorder recorder;
+    std::string received;
+    recorder.during = [&](const std::string&) { received += port.ReadString(); };
+    port.SetOnRxChar(TNotifyEvent(&recorder, &EventRecorder::Rx));
+    port.Open();
+    EXPECT_TRUE(port.HasEventThread());
+    EXPECT_EQ(port.EventMask(), 0x0001u);
+
+    pty.Send("first");
+    ASSERT_TRUE(WaitUntil([&] { return received == "first"; }));
+    pty.Send("second");
+    ASSERT_TRUE(WaitUntil([&] { return received == "firstsecond"; }));
+    EXPECT_TRUE(recorder.allOnMainThread);
+    for (QObject* sender : recorder.senders)
+        EXPECT_EQ(sender, &port);
+}
+
+TEST_F(PtyPort, BytesAHandlerLeavesUnreadAreNotReportedAgainButNewOnesAre)
+{
+    EventRecorder recorder;
+    port.SetOnRxChar(TNotifyEvent(&recorder, &EventRecorder::Rx));
+    port.Open();
+    pty.Send("a");
+    ASSERT_TRUE(WaitUntil([&] { return recorder.Count("rx") == 1; }));
+    RunEventLoop(50ms);
+    EXPECT_EQ(recorder.Count("rx"), 1) << "unread bytes are no new event";
+    pty.Send("b");
+    ASSERT_TRUE(WaitUntil([&] { return recorder.Count("rx") == 2; }));
+    EXPECT_EQ(port.ReadString(), "ab");
+}
+
+TEST_F(PtyPort, TheChannelsSixHandlersGiveMask013DAndTheThreadFollowsTheHandlers)
+{
+    EventRecorder recorder;
+    auto assignAll = [&](bool on) {
+        auto slot = [&](void (EventRecorder::*method)(QObject*)) {
+            return on ? TNotifyEvent(&recorder, method) : TNotifyEvent();
+        };
+        port.SetOnRxChar(slot(&EventRecorder::Rx));
+        port.SetOnCTSChange(slot(&EventRecorder::Cts));
+        port.SetOnDSRChange(slot(&EventRecorder::Dsr));
+        port.SetOnRing(slot(&EventRecorder::Ring));
+        port.SetOnRLSDChange(slot(&EventRecorder::Rlsd));
+        port.SetOnTxEmpty(slot(&EventRecorder::Tx));
+    };
+    assignAll(true);
+    EXPECT_FALSE(port.HasEventThread()) << "no thread while Closed";
+    port.Open();
+    EXPECT_EQ(port.EventMask(), 0x013Du);
+    EXPECT_TRUE(port.HasEventThread());
+
+    assignAll(false);
+    EXPECT_EQ(port.EventMask(), 0u);
+    EXPECT_FALSE(port.HasEventThread());
+
+    port.SetOnTxEmpty(TNotifyEvent(&recorder, &EventRecorder::Tx));
+    EXPECT_EQ(port.EventMask(), 0x0004u);
+    EXPECT_TRUE(port.HasEventThread());
+    port.WriteString("x");
+    ASSERT_TRUE(WaitUntil([&] { return recorder.Count("tx") == 1; })) << "the new thread works";
+    port.Close();
+    EXPECT_FALSE(port.HasEventThread());
+    EXPECT_EQ(port.EventMask(), 0u);
+}
+
+TEST_F(PtyPort, TransmitEmptyComesOncePerWrite)
+{
+    EventRecorder recorder;
+    port.SetOnTxEmpty(TNotifyEvent(&recorder, &EventRecorder::Tx));
+    port.Open();
+    RunEventLoop(30ms);
+    EXPECT_EQ(recorder.Count("tx"), 0) << "no write, no event";
+    port.WriteString("one");
+    ASSERT_TRUE(WaitUntil([&] { return recorder.Count("tx") == 1; }));
+    RunEventLoop(30ms);
+    EXPECT_EQ(recorder.Count("tx"), 1);
+    port.WriteString("two");
+    ASSERT_TRUE(WaitUntil([&] { return recorder.Count("tx") == 2; }));
+    port.WriteString("");
+    RunEventLoop(30ms);
+    EXPECT_EQ(recorder.Count("tx"), 2) << "an empty write sends nothing";
+}
+
+TEST_F(PtyPort, NoHandlerRunsAfterTheUserInterfaceClosedThePort)
+{
+    EventRecorder recorder;
+    port.SetOnRxChar(TNotifyEvent(&recorder, &EventRecorder::Rx));
+    port.Open();
+    port.Close();
+    pty.Send("late");
+    RunEventLoop(50ms);
+    EXPECT_EQ(recorder.Count("rx"), 0);
+    port.Open();
+    ASSERT_TRUE(WaitUntil([&] { return port.HasEventThread(); }));
+}
+
+TEST_F(PtyPort, AFarEndThatGoesAwayIsReportedOnceAndClosesThePort)
+{
+    EventRecorder recorder;
+    port.SetOnRxChar(TNotifyEvent(&recorder, &EventRecorder::Rx));
+    std::vector<std::pair<int, std::string>> errors;
+    bool activeDuringReport = false;
+    port.SetOnError([&](TCustomComPort* sender, EComError& error, TComAction& action) {
+        errors.emplace_back(error.ErrorCode(), error.Message());
+        activeDuringReport = sender->GetActive();
+        action = caAbort;
+    });
+    port.Open();
+    pty.CloseMaster();
+    ASSERT_TRUE(WaitUntil([&] { return !port.GetActive(); }));
+    RunEventLoop(50ms);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].first, 5);
+    EXPECT_EQ(errors[0].second, "Input/output error");
+    EXPECT_TRUE(activeDuringReport);
+    EXPECT_FALSE(port.HasEventThread());
+}
+
+TEST_F(PtyPort, WithoutAnErrorHandlerTheVanishedDeviceStillReachesTheUser)
+{
+    std::vector<std::string> shown;
+    port.SetOnException(
+        [&](TCustomComPort*, const std::exception& error) { shown.push_back(error.what()); });
+    port.SetOnRxChar([](QObject*) {});
+    port.Open();
+    pty.CloseMaster();
+    ASSERT_TRUE(WaitUntil([&] { return !port.GetActive(); }));
+    EXPECT_EQ(shown, std::vector<std::string>{"Input/output error"});
+}
+
+TEST_F(PtyPort, AHandlerMayDestroyItsPort)
+{
+    auto* doomed = new TComPort(nullptr);
+    doomed->SetDeviceName("COM5");
+    bool ran = false;
+    doomed->SetOnRxChar([&](QObject* sender) {
+        ran = true;
+        delete sender;
+    });
+    doomed->Open();
+    pty.Send("bye");
+    ASSERT_TRUE(WaitUntil([&] { return ran; }));
+    pty.Send("more");
+    RunEventLoop(30ms);
+}
+
+TEST_F(PtyPort, AnExceptionInAHandlerIsShownAndLaterEventsStillCome)
+{
+    std::vector<std::string> shown;
+    port.SetOnException(
+        [&](TCustomComPort*, const std::exception& error) { shown.push_back(error.what()); });
+    int calls = 0;
+    port.SetOnRxChar([&](QObject*) {
+        ++calls;
+        port.ReadString();
+        if (calls == 1)
+            throw Exception("bad packet");
+        if (calls == 2)
+            throw EAbort();
+    });
+    port.Open();
+    pty.Send("1");
+    ASSERT_TRUE(WaitUntil([&] { return calls == 1; }));
+    pty.Send("2");
+    ASSERT_TRUE(WaitUntil([&] { return calls == 2; }));
+    pty.Send("3");
+    ASSERT_TRUE(WaitUntil([&] { return calls == 3; }));
+    EXPECT_EQ(shown, std::vector<std::string>{"bad packet"}) << "the silent abort is not shown";
+    EXPECT_TRUE(port.HasEventThread());
+}
+
+TEST_F(PtyPort, DestroyingAnOpenPortWithARunningThreadIsSafe)
+{
+    for (int round = 0; round < 20; ++round) {
+        auto port2 = std::make_unique<TComPort>(nullptr);
+        port2->SetDeviceName("COM5");
+        port2->SetOnRxChar([](QObject* sender) { static_cast<TComPort*>(sender)->ReadString(); });
+        port2->SetThreadPriority(round % 2 ? tpNormal : tpTimeCritical);
+        port2->Open();
+        pty.Send("z");
+        port2.reset();
+    }
+    RunEventLoop(20ms);
+}

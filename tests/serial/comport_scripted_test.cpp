@@ -1,0 +1,348 @@
+// What pseudo-terminals cannot show, on a scripted system: modem lines, line errors, a slowly
+// draining transmitter, short writes, failed waits, the dispatch order within one pass, and
+// which setters reach the device at all.
+#include "serial/ComPort.h"
+
+#include "support/EventRecorder.h"
+#include "support/PseudoTerminal.h"
+#include "support/ScriptedSystem.h"
+#include "support/Waiting.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/ioctl.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+class ScriptedPort : public ::testing::Test {
+protected:
+    void SetUp() override { port.SetDeviceName(pty.SlavePath()); }
+
+    // Holds the event thread at its next poll and waits until it is there.
+    void HoldThread()
+    {
+        system->Hold();
+        ASSERT_TRUE(WaitUntil([&] { return system->Held(); }));
+    }
+
+    // Bytes from the far end, already queued on the port's side when this returns.
+    void Arrive(const std::string& bytes)
+    {
+        pty.Send(bytes);
+        ASSERT_TRUE(WaitUntil([&] { return pty.SlaveQueued() >= int(bytes.size()); }));
+    }
+
+    PseudoTerminal pty;
+    std::shared_ptr<ScriptedSystem> system = std::make_shared<ScriptedSystem>();
+    TComPort port{nullptr, system};
+    EventRecorder recorder;
+};
+
+} // namespace
+
+TEST_F(ScriptedPort, OnePassDeliversModemChangesThenReceivedBytesThenTransmitEmpty)
+{
+    system->SetModemLines(0);
+    system->SetOutputQueue(5); // the write below has not drained yet
+    port.SetOnTxEmpty(TNotifyEvent(&recorder, &EventRecorder::Tx));
+    port.SetOnRxChar(TNotifyEvent(&recorder, &EventRecorder::Rx));
+    port.SetOnCTSChange(TNotifyEvent(&recorder, &EventRecorder::Cts));
+    // While the CTS handler runs, the thread cannot begin another pass: whatever follows in
+    // this dispatch was found in the same pass.
+    recorder.during = [&](const std::string& event) {
+        if (event == "cts")
+            system->Hold();
+        if (event == "tx")
+            system->Release();
+    };
+    port.Open();
+    port.WriteString("x");
+    HoldThread();
+    system->SetModemLines(TIOCM_CTS);
+    Arrive("abc");
+    system->SetOutputQueue(0);
+    system->Release();
+
+    ASSERT_TRUE(WaitUntil([&] { return recorder.events.size() == 3; }));
+    EXPECT_EQ(recorder.events, (std::vector<std::string>{"cts", "rx", "tx"}));
+    system->Release();
+}
+
+TEST_F(ScriptedPort, AnExceptionEndsItsDispatchButNotTheThread)
+{
+    system->SetOutputQueue(5);
+    std::vector<std::string> shown;
+    port.SetOnException(
+        [&](TCustomComPort*, const std::exception& error) { shown.push_back(error.what()); });
+    port.SetOnTxEmpty(TNotifyEvent(&recorder, &EventRecorder::Tx));
+    port.SetOnRxChar(TNotifyEvent(&recorder, &EventRecorder::Rx));
+    recorder.during = [&](const std::string& event) {
+        if (event == "rx" && recorder.Count("rx") == 1) {
+            port.ReadString();
+            throw Exception("receive failed");
+        }
+    };
+    port.Open();
+    port.WriteString("x");
+    HoldThread();
+    Arrive("abc");
+    system->SetOutputQueue(0);
+    system->Release();
+    ASSERT_TRUE(WaitUntil([&] { return recorder.Count("rx") == 1; }));
+    RunEventLoop(30ms);
+    EXPECT_EQ(recorder.Count("tx"), 0) << "the rest of that dispatch is skipped";
+    EXPECT_EQ(shown, std::vector<std::string>{"receive failed"});
+
+    pty.Send("more");
+    ASSERT_TRUE(WaitUntil([&] { return recorder.Count("rx") == 2; }));
+    port.WriteString("y");
+    ASSERT_TRUE(WaitUntil([&] { return recorder.Count("tx") == 1; }));
+}
+
+TEST_F(ScriptedPort, ModemLineChangesAreSampledWhileTheyHaveHandlers)
+{
+    system->SetModemLines(TIOCM_CTS);
+    port.SetOnDSRChange(TNotifyEvent(&recorder, &EventRecorder::Dsr));
+    port.SetOnRing(TNotifyEvent(&recorder, &EventRecorder::Ring));
+    port.SetOnRLSDChange(TNotifyEvent(&recorder, &EventRecorder::Rlsd));
+    port.Open();
+    EXPECT_EQ(port.EventMask(), 0x0130u);
+    RunEventLoop(30ms);
+    EXPECT_TRUE(recorder.events.empty()) << "the starting state is no change";
+
+    system->SetModemLines(TIOCM_CTS | TIOCM_DSR);
+    ASSERT_TRUE(WaitUntil([&] { return recorder.Count("dsr") == 1; }));
+    system->SetModemLines(TIOCM_DSR | TIOCM_RNG | TIOCM_CAR);
+    ASSERT_TRUE(WaitUntil([&] { return recorder.events.size() == 3; }));
+    EXPECT_EQ(recorder.events, (std::vector<std::string>{"dsr", "ring", "rlsd"}))
+        << "CTS has no handler, so its change is not delivered";
+
+    const TModemStatus status = port.GetModemStatus();
+    EXPECT_FALSE(status[msCTS]);
+    EXPECT_TRUE(status[msDSR]);
+    EXPECT_TRUE(status[msRing]);
+    EXPECT_TRUE(status[msRLSD]);
+}
+
+TEST_F(ScriptedPort, NoModemSamplingWithoutModemHandlers)
+{
+    system->SetModemLines(0);
+    port.SetOnRxChar(TNotifyEvent(&recorder, &EventRecorder::Rx));
+    port.Open();
+    RunEventLoop(20ms);
+    const int before = system->CallCount();
+    RunEventLoop(100ms);
+    EXPECT_LE(system->CallCount() - before, 1) << "an idle line costs no calls";
+}
+
+TEST_F(ScriptedPort, LineErrorsAndBreaksComeFromTheKernelsCounters)
+{
+    serial_icounter_struct counts{};
+    system->SetCounters(counts);
+    TLineErrors seen;
+    int lineErrorCalls = 0;
+    port.SetOnLineError([&](QObject*, TLineErrors errors) {
+        ++lineErrorCalls;
+        seen |= errors;
+    });
+    port.SetOnBreak(TNotifyEvent(&recorder, &EventRecorder::Break));
+    port.Open();
+    EXPECT_EQ(port.EventMask(), 0x00C0u);
+
+    counts.frame = 2;
+    counts.brk = 1;
+    system->SetCounters(counts);
+    ASSERT_TRUE(WaitUntil([&] { return lineErrorCalls >= 1 && recorder.Count("break") == 1; }));
+    EXPECT_TRUE(seen[leFrame]);
+    EXPECT_TRUE(seen[leBreak]);
+    EXPECT_FALSE(seen[leParity]);
+
+    // The port's own checks read and clear them too: a write reports a new overrun.
+    seen.reset();
+    const int callsBefore = lineErrorCalls;
+    port.SetOnBreak(nullptr);
+    port.SetOnLineError(nullptr);
+    port.SetOnLineError([&](QObject*, TLineErrors errors) {
+        ++lineErrorCalls;
+        seen |= errors;
+    });
+    counts.overrun = 1;
+    system->SetCounters(counts);
+    port.WriteString("x");
+    port.WriteString("y"); // checks the errors after waiting for "x"
+    EXPECT_GT(lineErrorCalls, callsBefore);
+    EXPECT_TRUE(seen[leOverrun]);
+}
+
+TEST_F(ScriptedPort, TransmitEmptyWaitsForTheOutputQueueToDrain)
+{
+    system->SetOutputQueue(100);
+    port.SetOnTxEmpty(TNotifyEvent(&recorder, &EventRecorder::Tx));
+    port.Open();
+    port.WriteString("data");
+    RunEventLoop(30ms);
+    EXPECT_EQ(recorder.Count("tx"), 0) << "bytes still queued in the kernel";
+    system->SetOutputQueue(0);
+    ASSERT_TRUE(WaitUntil([&] { return recorder.Count("tx") == 1; }));
+    RunEventLoop(30ms);
+    EXPECT_EQ(recorder.Count("tx"), 1);
+}
+
+TEST_F(ScriptedPort, AStuckTransmitterTimesOutAndSlowOneGetsEverythingOut)
+{
+    port.Timeouts().SetWriteConstant(30);
+    port.Open();
+    system->LimitWrites(0);
+    port.WriteString("stuck");
+    EXPECT_THROW(port.WriteString("next"), EComError);
+
+    system->LimitWrites(1); // one byte per call: the rest goes out from the event loop
+    port.Timeouts().SetWriteConstant(0);
+    pty.Receive(100, 20);
+    port.WriteString("slowly");
+    EXPECT_EQ(pty.Receive(6), "slowly");
+    const char data[] = "waits";
+    port.Write(data, 5, true);
+    EXPECT_EQ(pty.Receive(5), "waits");
+
+    system->LimitWrites(0);
+    port.Timeouts().SetWriteMultiplier(10);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_THROW(port.Write(data, 5, true), EComError) << "5 bytes x 10 ms is the limit";
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 45ms);
+}
+
+TEST_F(ScriptedPort, ASetterWithTheStoredValueMakesNoSystemCall)
+{
+    port.SetParity(paNone);
+    port.Open();
+    const int before = system->AttributeCalls();
+    port.SetParity(paNone);
+    port.SetBaudRate(brDefault);
+    port.FlowControl().SetRTS(rcDefault);
+    port.Characters().SetXOn(17);
+    port.SetOptions(TOptions());
+    EXPECT_EQ(system->AttributeCalls(), before);
+    port.SetStopBits(sb2);
+    EXPECT_EQ(system->AttributeCalls(), before + 2) << "read, change, write back";
+    port.Characters().SetXOff(23);
+    EXPECT_EQ(system->AttributeCalls(), before + 4);
+}
+
+TEST_F(ScriptedPort, AssigningTheHandlerTheSlotHoldsChangesNothing)
+{
+    port.SetOnRxChar(TNotifyEvent(&recorder, &EventRecorder::Rx));
+    port.Open();
+    RunEventLoop(10ms);
+    const int before = system->CallCount();
+    port.SetOnRxChar(TNotifyEvent(&recorder, &EventRecorder::Rx));
+    RunEventLoop(30ms);
+    EXPECT_EQ(system->CallCount(), before);
+}
+
+TEST_F(ScriptedPort, DTRAndRTSLevelsReachDevicesThatHaveThem)
+{
+    system->SetModemLines(0);
+    port.Open();
+    port.SetDTR();
+    int lines = 0;
+    system->Ioctl(-1, TIOCMGET, &lines);
+    EXPECT_TRUE(lines & TIOCM_DTR);
+    port.FlowControl().SetRTS(rcEnable);
+    system->Ioctl(-1, TIOCMGET, &lines);
+    EXPECT_TRUE(lines & TIOCM_RTS);
+    port.FlowControl().SetDTR(dcDisable);
+    system->Ioctl(-1, TIOCMGET, &lines);
+    EXPECT_FALSE(lines & TIOCM_DTR);
+}
+
+TEST_F(ScriptedPort, NoThreadMeansCantCreateThread)
+{
+    system->FailWakeDescriptor(true);
+    port.SetOnRxChar(TNotifyEvent(&recorder, &EventRecorder::Rx));
+    try {
+        port.Open();
+        FAIL() << "opened without its thread";
+    } catch (const EComError& error) {
+        EXPECT_EQ(error.ErrorCode(), 0);
+        EXPECT_EQ(error.Message(), "Can't create thread");
+    }
+    EXPECT_FALSE(port.GetActive()) << "a failed opening leaves the port Closed";
+
+    port.SetOnRxChar(nullptr);
+    port.Open();
+    EXPECT_THROW(port.SetOnTxEmpty(TNotifyEvent(&recorder, &EventRecorder::Tx)), EComError);
+    EXPECT_TRUE(port.OnTxEmpty()) << "the handler is stored all the same";
+    system->FailWakeDescriptor(false);
+    port.SetOnRxChar(TNotifyEvent(&recorder, &EventRecorder::Rx));
+    EXPECT_TRUE(port.HasEventThread());
+}
+
+TEST_F(ScriptedPort, AFailedWaitIsReportedOnceAndThePortStaysOpenWithoutThread)
+{
+    std::vector<int> codes;
+    std::vector<std::string> texts;
+    port.SetOnError([&](TCustomComPort*, EComError& error, TComAction& action) {
+        codes.push_back(error.ErrorCode());
+        texts.push_back(error.Message());
+        action = caAbort;
+    });
+    port.SetOnRxChar(TNotifyEvent(&recorder, &EventRecorder::Rx));
+    port.Open();
+    system->FailPoll(ENOMEM);
+    pty.Send("x"); // wakes the thread into the failing poll
+    ASSERT_TRUE(WaitUntil([&] { return !codes.empty(); }));
+    RunEventLoop(30ms);
+    EXPECT_EQ(codes, std::vector<int>{ENOMEM});
+    EXPECT_EQ(texts, std::vector<std::string>{std::strerror(ENOMEM)});
+    EXPECT_TRUE(port.GetActive());
+    EXPECT_FALSE(port.HasEventThread());
+
+    system->FailPoll(0);
+    port.SetOnRxChar(nullptr);
+    port.SetOnRxChar(TNotifyEvent(&recorder, &EventRecorder::Rx));
+    EXPECT_TRUE(port.HasEventThread()) << "a new mask starts a new thread";
+    ASSERT_TRUE(WaitUntil([&] { return recorder.Count("rx") == 1; }));
+}
+
+TEST_F(ScriptedPort, ADeviceThatVanishesUnderAnyErrorIsReportedAsErrorFive)
+{
+    for (const int error : {ENODEV, ENXIO, EIO}) {
+        std::vector<int> codes;
+        port.SetOnError([&](TCustomComPort*, EComError& e, TComAction&) {
+            codes.push_back(e.ErrorCode());
+        });
+        port.SetOnRxChar(TNotifyEvent(&recorder, &EventRecorder::Rx));
+        system->FailIoctl(FIONREAD, 0);
+        port.Open();
+        system->FailIoctl(FIONREAD, error);
+        pty.Send("x");
+        ASSERT_TRUE(WaitUntil([&] { return !port.GetActive(); })) << error;
+        EXPECT_EQ(codes, std::vector<int>{5}) << error;
+        system->FailIoctl(FIONREAD, 0);
+        pty.Receive(100, 1);
+        // Clear what arrived, for the next round.
+        port.SetOnRxChar(nullptr);
+        port.Open();
+        port.ReadString();
+        port.Close();
+    }
+}
+
+TEST_F(ScriptedPort, ThreadPriorityCanChangeWhileTheThreadRuns)
+{
+    port.SetOnRxChar(TNotifyEvent(&recorder, &EventRecorder::Rx));
+    port.Open();
+    for (const TThreadPriority priority : {tpIdle, tpLowest, tpNormal, tpHighest, tpTimeCritical}) {
+        port.SetThreadPriority(priority);
+        EXPECT_EQ(port.ThreadPriority(), priority);
+        pty.Send("p");
+        const int expected = recorder.Count("rx") + 1;
+        ASSERT_TRUE(WaitUntil([&] { return recorder.Count("rx") == expected; }));
+        port.ReadString();
+    }
+}

@@ -1,0 +1,32 @@
+#include "PortsDirectory.h"
+
+#include <cstdlib>
+#include <filesystem>
+
+PortsDirectory::PortsDirectory()
+{
+    if (const char* value = std::getenv("XDG_CONFIG_HOME"))
+        previous_ = value;
+    setenv("XDG_CONFIG_HOME", home_.path().toStdString().c_str(), 1);
+    std::filesystem::create_directories(Path());
+}
+
+PortsDirectory::~PortsDirectory()
+{
+    if (previous_)
+        setenv("XDG_CONFIG_HOME", previous_->c_str(), 1);
+    else
+        unsetenv("XDG_CONFIG_HOME");
+}
+
+std::string PortsDirectory::Path() const
+{
+    return home_.path().toStdString() + "/marqtest/ports";
+}
+
+void PortsDirectory::Link(int number, const std::string& target) const
+{
+    const std::filesystem::path link = Path() + "/COM" + std::to_string(number);
+    std::filesystem::remove(link);
+    std::filesystem::create_symlink(target, link);
+}

@@ -1,0 +1,60 @@
+#pragma once
+// The real system calls, with what a pseudo-terminal cannot do scripted on top: modem lines,
+// line-error counters, a transmitter that drains slowly or not at all, failures of single
+// calls, and a gate that holds the event thread before its next poll so that a test can set up
+// several findings for one pass.
+
+#include "serial/SerialSystem.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <linux/serial.h>
+#include <map>
+#include <mutex>
+#include <optional>
+
+class ScriptedSystem : public SerialSystem {
+public:
+    int Ioctl(int fd, unsigned long request, void* argument) override;
+    ssize_t Write(int fd, const void* buffer, std::size_t count) override;
+    int Poll(pollfd* fds, nfds_t count, int timeoutMs) override;
+    int GetAttributes(int fd, termios& attributes) override;
+    int SetAttributes(int fd, const termios& attributes) override;
+    int WakeDescriptor() override;
+
+    // Modem lines as TIOCM_* bits; unset means "the device has none".
+    void SetModemLines(std::optional<int> lines);
+    void SetCounters(std::optional<serial_icounter_struct> counters);
+    void SetOutputQueue(std::optional<int> bytes);
+    // The next calls of this request fail with this errno (0 lifts it).
+    void FailIoctl(unsigned long request, int error);
+    // Polls with a device descriptor fail with this errno (0 lifts it).
+    void FailPoll(int error);
+    void FailWakeDescriptor(bool fail) { failWake_ = fail; }
+    // At most this many bytes per write call; 0 takes none (a stuck transmitter).
+    void LimitWrites(std::optional<std::size_t> bytes);
+
+    // Holds the event thread at its next poll until Release.
+    void Hold();
+    void Release();
+    // True once the event thread waits at the gate.
+    bool Held() const { return waiting_ > 0; }
+
+    int AttributeCalls() const { return attributeCalls_; }
+    int CallCount() const { return calls_; }
+
+private:
+    mutable std::mutex mutex_;
+    std::condition_variable gate_;
+    bool hold_ = false;
+    std::atomic<int> waiting_{0};
+    std::optional<int> modemLines_;
+    std::optional<serial_icounter_struct> counters_;
+    std::optional<int> outputQueue_;
+    std::map<unsigned long, int> failures_;
+    int pollError_ = 0;
+    std::optional<std::size_t> writeLimit_;
+    std::atomic<bool> failWake_{false};
+    std::atomic<int> attributeCalls_{0};
+    std::atomic<int> calls_{0};
+};

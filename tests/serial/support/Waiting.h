@@ -1,0 +1,12 @@
+#pragma once
+// Bounded waits that keep the Qt event loop running, so that events handed to the
+// user-interface thread are delivered meanwhile.
+
+#include <chrono>
+#include <functional>
+
+// Runs the event loop until done() holds or the limit has passed; returns done().
+bool WaitUntil(const std::function<bool()>& done,
+               std::chrono::milliseconds limit = std::chrono::seconds(5));
+// Runs the event loop for the given time (to show that something does NOT happen).
+void RunEventLoop(std::chrono::milliseconds time);
