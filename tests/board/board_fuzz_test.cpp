@@ -1,0 +1,123 @@
+// The real marqboard under a few MiB of random bytes on its serial line and random datagrams:
+// it keeps running and still reads every valid line planted among them.
+
+#include "process/BoardProcess.h"
+#include "protocol/DisplayLine.h"
+#include "protocol/LineFields.h"
+
+#include <QFileInfo>
+#include "protocol/LyraCommands.h"
+
+#include <QFile>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <random>
+#include <set>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+std::string PlantedLine(int i)
+{
+    char start[8];
+    std::snprintf(start, sizeof start, "%3d", i % 1000);
+    return protocol::WithSendData(std::string(protocol::kRunningTimeBase), start, "01:02:03.456", " 7");
+}
+
+std::string RandomBytes(std::mt19937& random, std::size_t size)
+{
+    std::string bytes(size, '\0');
+    for (char& c : bytes)
+        c = static_cast<char>(random());
+    return bytes;
+}
+
+class UdpSender {
+public:
+    explicit UdpSender(int port) : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0))
+    {
+        address_.sin_family = AF_INET;
+        address_.sin_port = htons(static_cast<std::uint16_t>(port));
+        address_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        int size = 4 << 20;
+        ::setsockopt(fd_, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+    }
+    ~UdpSender() { ::close(fd_); }
+    void Send(const std::string& bytes)
+    {
+        ::sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&address_), sizeof address_);
+    }
+
+private:
+    int fd_;
+    sockaddr_in address_{};
+};
+
+} // namespace
+
+TEST(BoardFuzz, SurvivesRandomBytesAndStillReadsValidLines)
+{
+    BoardProcess board;
+    ASSERT_TRUE(board.Start()) << board.Failure();
+
+    const int line = ::open(board.Link().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(line, 0) << strerror(errno);
+    termios settings{};
+    ::tcgetattr(line, &settings);
+    cfmakeraw(&settings);
+    cfsetspeed(&settings, B2400);
+    ::tcsetattr(line, TCSANOW, &settings);
+
+    std::mt19937 random(2026);
+    std::set<std::string> plantedSerial, plantedUdp;
+    UdpSender udp(board.UdpPort());
+
+    constexpr int kRounds = 48; // 48 x 64 KiB = 3 MiB of noise on the line
+    for (int round = 0; round < kRounds; ++round) {
+        // A line feed ends whatever partial line the noise left in the collectors.
+        std::string bytes = RandomBytes(random, 64 * 1024) + "\n" + PlantedLine(round);
+        plantedSerial.insert(PlantedLine(round));
+        std::string_view rest = bytes;
+        while (!rest.empty()) {
+            const ssize_t n = ::write(line, rest.data(), rest.size());
+            if (n > 0)
+                rest.remove_prefix(static_cast<std::size_t>(n));
+            else
+                ASSERT_EQ(errno, EAGAIN) << strerror(errno);
+            board.Pump(n > 0 ? 0 : 5);
+            ASSERT_EQ(board.Process().state(), QProcess::Running);
+        }
+
+        std::uniform_int_distribution<std::size_t> size(0, 65507);
+        udp.Send(RandomBytes(random, round % 8 == 0 ? 65507 : size(random)));
+        const std::string planted = PlantedLine(500 + round);
+        udp.Send("\n" + planted);
+        plantedUdp.insert(planted);
+        board.Pump(0);
+    }
+    ::write(line, "\n", 1);
+    const std::string brightness = protocol::BrightnessCommand(6);
+    ::write(line, brightness.data(), brightness.size());
+    udp.Send(brightness);
+
+    bool serialCommand = false, udpCommand = false;
+    const bool all = board.WaitFor([&](const QJsonObject& event) {
+        const std::string raw = event["raw"].toString().toLatin1().toStdString();
+        const bool serial = event["route"].toString() == "serial";
+        if (event.contains("start"))
+            (serial ? plantedSerial : plantedUdp).erase(raw);
+        if (event["command"].toString() == "brightness" && event["value"].toInt() == 6)
+            (serial ? serialCommand : udpCommand) = true;
+        return plantedSerial.empty() && plantedUdp.empty() && serialCommand && udpCommand;
+    }, 90000);
+    EXPECT_TRUE(all) << plantedSerial.size() << " serial and " << plantedUdp.size()
+                     << " UDP lines missing; commands " << serialCommand << udpCommand;
+    ::close(line);
+
+    EXPECT_EQ(board.Interrupt(), 0) << "Ctrl-C ends the board normally";
+    EXPECT_FALSE(QFile::exists(board.Link()) || QFileInfo(board.Link()).isSymLink())
+        << "the ports-directory link must go with the board";
+}

@@ -1,0 +1,50 @@
+#pragma once
+// The real marqboard program in --print mode, started for a test with its own ports directory
+// and a free UDP port, and its JSON output read with bounded waits.
+
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <deque>
+#include <functional>
+#include <string>
+
+class BoardProcess {
+public:
+    BoardProcess();
+    ~BoardProcess();
+
+    // Starts the board and waits for it to say where it listens. False (with the reason in
+    // Failure()) when it did not come up.
+    bool Start(const QStringList& extraArguments = {});
+
+    const QString& Com() const { return com_; }
+    int UdpPort() const { return udpPort_; }
+    QString Link() const; // the ports-directory link the tester opens
+    QProcessEnvironment Environment() const { return environment_; }
+    std::string Failure() const { return failure_; }
+
+    // Takes events until `wanted` accepts one or `milliseconds` pass; events already taken are
+    // not offered again.
+    bool WaitFor(const std::function<bool(const QJsonObject&)>& wanted, int milliseconds);
+    // Lets the board's output in (so that it never blocks on a full pipe) for up to
+    // `milliseconds`; WaitFor offers what arrived.
+    void Pump(int milliseconds);
+
+    // Ctrl-C, then the exit code (or -1 when it did not end within a few seconds).
+    int Interrupt();
+
+    QProcess& Process() { return process_; }
+
+private:
+    bool NextEvent(QJsonObject& event, int milliseconds);
+
+    std::deque<QJsonObject> pending_;
+
+    QTemporaryDir config_;
+    QProcessEnvironment environment_;
+    QProcess process_;
+    QString com_;
+    int udpPort_ = 0;
+    std::string failure_;
+};
