@@ -24,7 +24,7 @@ enum StatusLevel : int32_t { slSending = 2, slSocketLayer = 8, slErrorCheck = 16
 TNMUDP::TNMUDP(QObject* owner) : QObject(owner)
 {
     ReportStatus(slSocketLayer, "Initializing Winsock");
-    CreateSocket();
+    socket_ = NewSocket();
     const linger noLinger{};
     static_cast<void>(::setsockopt(socket_.get(), SOL_SOCKET, SO_LINGER, &noLinger, sizeof noLinger));
     Loaded();
@@ -34,19 +34,20 @@ TNMUDP::~TNMUDP() = default;
 
 void TNMUDP::SetLocalPort(int32_t port)
 {
-    CreateSocket();
+    // The new socket comes first: when none can be had, the old one keeps serving.
+    UniqueFd fresh = NewSocket();
+    readNotifier_.reset();
+    socket_ = std::move(fresh);
     localPort_ = port;
     Loaded();
 }
 
-void TNMUDP::CreateSocket()
+UniqueFd TNMUDP::NewSocket()
 {
-    readNotifier_.reset();
-    socket_.reset();
     UniqueFd created(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     if (!created.valid())
         RaiseSocketError(errno);
-    socket_ = std::move(created);
+    return created;
 }
 
 void TNMUDP::Loaded()

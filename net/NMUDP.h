@@ -42,13 +42,13 @@ public:
     void SetRemotePort(int32_t port) { remotePort_ = port; }
     int32_t RemotePort() const { return remotePort_; }
     // Re-creates the socket and binds it to the port (0: any free port). Throws UDPSockError
-    // when the new socket cannot be created.
+    // when no new socket can be created; the old one stays then.
     void SetLocalPort(int32_t port);
     int32_t LocalPort() const { return localPort_; }
     void SetReportLevel(int32_t level) { reportLevel_ = level; }
     int32_t ReportLevel() const { return reportLevel_; }
     std::string LastStatus() const { return lastStatus_; }
-    // The datagram socket's descriptor, -1 after a failed re-creation.
+    // The datagram socket's descriptor.
     int Handle() const { return socket_.get(); }
 
     // Sends the first `length` bytes of `buffer` as one datagram to RemoteHost:RemotePort.
@@ -66,7 +66,7 @@ public:
     TBuffInvalid OnBufferInvalid;
 
 private:
-    void CreateSocket();
+    UniqueFd NewSocket();
     void Loaded();
     void ReceiveDatagram();
     void ReportStatus(int32_t level, const std::string& text);

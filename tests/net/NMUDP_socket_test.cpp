@@ -148,9 +148,11 @@ TEST_F(NMUDPNoSocket, ConstructionRaisesTheErrorNumber)
     }
 }
 
-TEST_F(NMUDPNoSocket, LocalPortWriteRaisesTheErrorNumberAndALaterWriteRecovers)
+TEST_F(NMUDPNoSocket, LocalPortWriteRaisesTheErrorNumberAndKeepsTheOldSocket)
 {
+    UdpReceiver receiver;
     TNMUDP udp(nullptr);
+    const uint16_t before = BoundPort(udp.Handle());
     std::vector<std::string> texts;
     udp.SetReportLevel(16);
     udp.OnStatus = [&](QObject*, const std::string& text) { texts.push_back(text); };
@@ -166,6 +168,9 @@ TEST_F(NMUDPNoSocket, LocalPortWriteRaisesTheErrorNumberAndALaterWriteRecovers)
                                                    std::to_string(EMFILE)}));
     EXPECT_EQ(udp.LocalPort(), 0) << "the port is kept only with a socket to bind";
 
-    udp.SetLocalPort(0);
-    EXPECT_NE(BoundPort(udp.Handle()), 0);
+    EXPECT_EQ(BoundPort(udp.Handle()), before);
+    udp.SetRemoteHost("127.0.0.1");
+    udp.SetRemotePort(receiver.Port());
+    udp.SendDatagram("x\r", 2);
+    EXPECT_TRUE(receiver.Receive().has_value());
 }
