@@ -1,0 +1,204 @@
+#include "app/CommandLine.h"
+
+#include "app/Form1.h"
+
+#include <QCommandLineParser>
+#include <QRegularExpression>
+#include <QTimer>
+
+#include <array>
+#include <utility>
+
+namespace {
+
+const std::array<std::pair<const char*, StartOptions::Start>, 5> kStartNames = {{
+    {"all-digits", StartOptions::Start::AllDigits},
+    {"blank", StartOptions::Start::Blank},
+    {"actual-time", StartOptions::Start::ActualTime},
+    {"continuous", StartOptions::Start::Continuous},
+    {"send-data", StartOptions::Start::SendData},
+}};
+
+const QStringList kRates = {"2400", "4800", "9600", "19200"};
+
+// One parser describes the options for both the help text and parsing.
+struct Options {
+    QCommandLineOption help{{"h", "help"}, "Show these options and exit."};
+    QCommandLineOption port{"port", "Open the serial port COMn, as choosing it in the port list.", "COMn"};
+    QCommandLineOption baud{"baud", "Line speed: 2400, 4800, 9600 or 19200 baud.", "rate"};
+    QCommandLineOption kappa{"kappa", "Tick Kappa Mode (line format 7-N-2)."};
+    QCommandLineOption lyra{"lyra", "Tick Lyra Mode."};
+    QCommandLineOption rotate{"rotate", "Tick Rotate right."};
+    QCommandLineOption removeColons{"remove-colons", "Tick Remove \":\"."};
+    QCommandLineOption removePoints{"remove-points", "Tick Remove \".\"."};
+    QCommandLineOption address{"address", "Board address letter: A-J, L-Z, [, \\ or ], or NONE.", "X"};
+    QCommandLineOption udp{"udp", "Tick Send via UDP, to HOST:PORT.", "HOST:PORT"};
+    QCommandLineOption start{"start",
+                             "Click a button once the window is up: all-digits, blank, "
+                             "actual-time, continuous or send-data.",
+                             "test"};
+    QCommandLineParser parser;
+
+    Options()
+    {
+        parser.setApplicationDescription("Marq4/Marq5/Lyra test window. Without options the window "
+                                         "starts with no port open and nothing ticked.");
+        parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+        parser.addOptions({help, port, baud, kappa, lyra, rotate, removeColons, removePoints,
+                           address, udp, start});
+    }
+};
+
+CommandLineExit Refuse(const QString& message)
+{
+    return {QStringLiteral("marqtest: %1\nTry 'marqtest --help' for the options.\n").arg(message), 2};
+}
+
+bool ValidAddress(const QString& text)
+{
+    static const QRegularExpression pattern(QStringLiteral("^(NONE|[A-JL-Z\\[\\\\\\]])$"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    return pattern.match(text).hasMatch();
+}
+
+QWidget* StartButton(TForm1& form, StartOptions::Start start)
+{
+    switch (start) {
+    case StartOptions::Start::AllDigits: return form.Button1;
+    case StartOptions::Start::Blank: return form.Button2;
+    case StartOptions::Start::ActualTime: return form.ActualTime;
+    case StartOptions::Start::Continuous: return form.Dauertest;
+    case StartOptions::Start::SendData: return form.SendData;
+    }
+    return nullptr;
+}
+
+// Picks an item the way the user does, so that the list's change handler runs.
+void Choose(QComboBox& list, int index)
+{
+    list.setCurrentIndex(index);
+    emit list.activated(index);
+}
+
+void Tick(QCheckBox& box)
+{
+    if (!box.isChecked())
+        box.click();
+}
+
+} // namespace
+
+bool AsksForHelp(const QStringList& arguments)
+{
+    return arguments.contains("--help") || arguments.contains("-h") || arguments.contains("-help");
+}
+
+QString HelpText()
+{
+    QString text = Options().parser.helpText();
+    // The parser names the program only once an application object exists.
+    text.replace(0, text.indexOf(QLatin1Char('\n')), QStringLiteral("Usage: marqtest [options]"));
+    return text;
+}
+
+CommandLineResult ParseCommandLine(const QStringList& arguments)
+{
+    Options o;
+    if (!o.parser.parse(arguments))
+        return Refuse(o.parser.errorText());
+    if (o.parser.isSet(o.help))
+        return CommandLineExit{HelpText(), 0};
+    if (!o.parser.positionalArguments().isEmpty())
+        return Refuse(QStringLiteral("unexpected argument '%1'").arg(o.parser.positionalArguments().first()));
+
+    StartOptions options;
+    if (o.parser.isSet(o.port)) {
+        const QString port = o.parser.value(o.port).toUpper();
+        static const QRegularExpression comName(QStringLiteral("^COM[0-9]+$"));
+        if (!comName.match(port).hasMatch())
+            return Refuse(QStringLiteral("--port %1: give a port as COM and its number, like COM3")
+                              .arg(o.parser.value(o.port)));
+        options.port = port;
+    }
+    if (o.parser.isSet(o.baud)) {
+        const QString rate = o.parser.value(o.baud);
+        if (!kRates.contains(rate))
+            return Refuse(QStringLiteral("--baud %1: the rate is one of %2").arg(rate, kRates.join(", ")));
+        options.baud = rate;
+    }
+    options.kappa = o.parser.isSet(o.kappa);
+    options.lyra = o.parser.isSet(o.lyra);
+    options.rotate = o.parser.isSet(o.rotate);
+    options.removeColons = o.parser.isSet(o.removeColons);
+    options.removePoints = o.parser.isSet(o.removePoints);
+    if (o.parser.isSet(o.address)) {
+        const QString address = o.parser.value(o.address);
+        if (!ValidAddress(address))
+            return Refuse(QStringLiteral("--address %1: the address is one of A-J, L-Z, [, \\, ] or NONE")
+                              .arg(address));
+        options.address = address.toUpper();
+    }
+    if (o.parser.isSet(o.udp)) {
+        const QString target = o.parser.value(o.udp);
+        const qsizetype colon = target.lastIndexOf(QLatin1Char(':'));
+        bool isNumber = false;
+        const int port = colon > 0 ? target.mid(colon + 1).toInt(&isNumber) : 0;
+        if (colon <= 0 || !isNumber || port < 0 || port > 65535)
+            return Refuse(QStringLiteral("--udp %1: give the destination as HOST:PORT, like 127.0.0.1:51810")
+                              .arg(target));
+        options.udpHost = target.left(colon);
+        options.udpPort = QString::number(port);
+    }
+    if (o.parser.isSet(o.start)) {
+        const QString name = o.parser.value(o.start);
+        QStringList names;
+        for (const auto& [text, start] : kStartNames) {
+            names << text;
+            if (name == QLatin1String(text))
+                options.start = start;
+        }
+        if (!options.start)
+            return Refuse(QStringLiteral("--start %1: the test is one of %2").arg(name, names.join(", ")));
+    }
+    return options;
+}
+
+std::optional<QString> ApplyStartOptions(TForm1& form, const StartOptions& options)
+{
+    // The line format first, so that the port opens with it.
+    if (options.kappa)
+        Tick(*form.KappaMode);
+    if (options.port) {
+        const int index = form.Port->findText(*options.port);
+        if (index <= 0) {
+            QStringList listed;
+            for (int i = 1; i < form.Port->count(); ++i)
+                listed << form.Port->itemText(i);
+            return QStringLiteral("--port %1: no such serial port here (present: %2)")
+                .arg(*options.port, listed.isEmpty() ? QStringLiteral("none") : listed.join(", "));
+        }
+        Choose(*form.Port, index);
+    }
+    if (options.baud)
+        Choose(*form.Baud, form.Baud->findText(*options.baud));
+    if (options.lyra)
+        Tick(*form.Lyra);
+    if (options.rotate)
+        Tick(*form.RotateRight);
+    if (options.removeColons)
+        Tick(*form.RemoveDPCB);
+    if (options.removePoints)
+        Tick(*form.RemoveDecPtCB);
+    if (options.address)
+        form.Address->setCurrentIndex(form.Address->findText(*options.address));
+    if (options.udpHost) {
+        form.IPE->setText(*options.udpHost);
+        form.PortE->setText(*options.udpPort);
+        Tick(*form.SendUDPCB);
+    }
+    if (options.start) {
+        QWidget* button = StartButton(form, *options.start);
+        QTimer::singleShot(0, button, [button] { static_cast<QPushButton*>(button)->click(); });
+    }
+    return std::nullopt;
+}

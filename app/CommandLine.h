@@ -1,0 +1,45 @@
+#pragma once
+// marqtest's command-line options: presets for scripted and burn-in use. Each option does what
+// the corresponding user action in the window does.
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <variant>
+
+class TForm1;
+
+struct StartOptions {
+    enum class Start { AllDigits, Blank, ActualTime, Continuous, SendData };
+
+    std::optional<QString> port;    // "COMn"
+    std::optional<QString> baud;    // an item of the rate list
+    bool kappa = false;
+    bool lyra = false;
+    bool rotate = false;
+    bool removeColons = false;
+    bool removePoints = false;
+    std::optional<QString> address; // an item of the address list
+    std::optional<QString> udpHost;
+    std::optional<QString> udpPort;
+    std::optional<Start> start;
+};
+
+// What the command line asks for: options to apply, or text to print and an exit code
+// (0 after --help, 2 after a bad option or value).
+struct CommandLineExit {
+    QString text;
+    int code = 0;
+};
+using CommandLineResult = std::variant<StartOptions, CommandLineExit>;
+
+// `arguments` starts with the program's name, as QCoreApplication::arguments() gives it.
+CommandLineResult ParseCommandLine(const QStringList& arguments);
+bool AsksForHelp(const QStringList& arguments);
+QString HelpText();
+
+// Applies the options to a window that is up, as the user's clicks and choices would; a start
+// button is clicked once the event loop runs. Returns an error text for a value the window
+// cannot take (a port that is not in its list).
+std::optional<QString> ApplyStartOptions(TForm1& form, const StartOptions& options);
