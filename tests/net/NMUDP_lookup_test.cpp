@@ -4,7 +4,6 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTimer>
-#include <QtTest/QTest>
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -15,6 +14,8 @@
 #include <future>
 #include <iostream>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 using namespace std::chrono_literals;
 
