@@ -86,6 +86,8 @@ public:
     const TBufferSizes& BufferSizes() const { return bufferSizes_; }
     TTimeouts& Timeouts() { return timeouts_; }
     const TTimeouts& Timeouts() const { return timeouts_; }
+    // Rewrites the open device's line settings from the stored ones; the setters call it.
+    void SetComDCB();
 
     bool SynchronizeEvents() const { return synchronizeEvents_; }
     void SetSynchronizeEvents(bool value);
@@ -168,13 +170,10 @@ protected:
     virtual void CreateHandle();
 
 private:
-    friend class TFlowControl;
-    friend class TCharacters;
     friend class ComThread;
 
     void FreeHandle();
     void Check(int result);
-    void SetComDCB();
     void SetComEventMask();
     void CreateThread();
     void DestroyThread();

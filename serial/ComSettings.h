@@ -27,8 +27,6 @@ public:
     void SetXOffLimit(std::uint16_t value);
 
 private:
-    template <typename T> void Change(T& field, T value);
-
     TCustomComPort& port_;
     TDTRControl dtr_ = dcDefault;
     TRTSControl rts_ = rcDefault;
@@ -56,8 +54,6 @@ public:
     void SetEvent(char value);
 
 private:
-    void Change(char& field, char value);
-
     TCustomComPort& port_;
     char xOn_ = 17;
     char xOff_ = 19;

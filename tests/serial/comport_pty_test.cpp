@@ -4,6 +4,7 @@
 #include "serial/ComPort.h"
 #include "serial/CustomBaud.h"
 
+#include "support/CatchComError.h"
 #include "support/EventRecorder.h"
 #include "support/PortsDirectory.h"
 #include "support/PseudoTerminal.h"
@@ -21,17 +22,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-
-template <typename F> EComError CatchComError(F&& action)
-{
-    try {
-        action();
-    } catch (const EComError& error) {
-        return error;
-    }
-    ADD_FAILURE() << "no EComError raised";
-    return EComError(-1, "");
-}
 
 std::size_t OpenDescriptors()
 {

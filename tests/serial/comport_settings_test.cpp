@@ -3,6 +3,8 @@
 #include "serial/ComPort.h"
 #include "serial/LineSettings.h"
 
+#include "support/CatchComError.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -11,17 +13,6 @@
 namespace {
 
 const char* const kClosed = "Can't perform this operation on a closed port";
-
-template <typename F> EComError CatchComError(F&& action)
-{
-    try {
-        action();
-    } catch (const EComError& error) {
-        return error;
-    }
-    ADD_FAILURE() << "no EComError raised";
-    return EComError(-1, "");
-}
 
 } // namespace
 
