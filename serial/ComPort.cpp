@@ -107,7 +107,8 @@ void TCustomComPort::CreateHandle()
     if (path.empty())
         RaiseError(ENOENT, SystemText(ENOENT));
     const int fd = system_->Open(path);
-    Check(fd);
+    if (fd < 0)
+        RaiseError(-fd, SystemText(-fd)); // even "try again": there is no device to go on with
     device_ = std::make_shared<ComDevice>(system_, fd);
     try {
         // TIOCEXCL keeps other programs out but not root, and is racy; flock covers both.

@@ -184,6 +184,8 @@ bool ComThread::Pass()
         timeout = kSampleMs;
     if (txDue)
         timeout = kDrainMs;
+    if (watchRx && rxPending_)
+        timeout = 0;
 
     // Hang-ups and errors are reported whatever is asked for, so a device that goes away is
     // noticed even when only the modem lines are watched.
@@ -214,15 +216,24 @@ bool ComThread::Pass()
     if (found && !link.terminate)
         Dispatch(found);
     if (found & ComEvent::RxChar) {
-        // What the handlers left unread is old news: only more bytes are a new event.
-        readSeen_ = link.bytesRead;
+        // What the handlers left unread is old news; bytes that came in while they ran are a
+        // new event, at once.
+        const std::uint64_t read = link.bytesRead;
         int queued = 0;
         if (system.Ioctl(fd, FIONREAD, &queued) < 0)
             queued = 0;
-        rxSeen_ = queued;
+        ForgetRead(read);
         rxSampling_ = queued > 0;
+        rxPending_ = queued > rxSeen_;
     }
     return true;
+}
+
+void ComThread::ForgetRead(std::uint64_t read)
+{
+    rxSeen_ = static_cast<int>(
+        std::max<long long>(0, rxSeen_ - static_cast<long long>(read - readSeen_)));
+    readSeen_ = read;
 }
 
 int ComThread::Sample(std::uint32_t mask, bool txDue, std::uint64_t handedOver,
@@ -259,19 +270,18 @@ int ComThread::Sample(std::uint32_t mask, bool txDue, std::uint64_t handedOver,
         }
     }
     if (mask & ComEvent::RxChar) {
-        // Bytes the port read since the last look were among those already reported.
+        // The count is read first: a read racing with FIONREAD can then only make a byte look
+        // new twice, never make a new byte look old.
         const std::uint64_t read = link_->bytesRead;
-        rxSeen_ = std::max<long long>(0, rxSeen_ - static_cast<long long>(read - readSeen_));
-        readSeen_ = read;
         int queued = 0;
         if (const int result = system.Ioctl(fd, FIONREAD, &queued); result < 0)
             return result;
-        if (queued > rxSeen_) {
+        ForgetRead(read);
+        if (queued > rxSeen_)
             found |= ComEvent::RxChar;
-        } else {
-            rxSeen_ = queued;
-            rxSampling_ = queued > 0;
-        }
+        rxSeen_ = queued;
+        rxSampling_ = queued > 0;
+        rxPending_ = false;
     }
     if (txDue) {
         int queued = 0;

@@ -57,6 +57,8 @@ private:
     // One wait and what it found; false when the thread must end.
     bool Pass();
     int Sample(std::uint32_t mask, bool txDue, std::uint64_t handedOver, std::uint32_t& found);
+    // Bytes the port has read since the last look were among those already reported.
+    void ForgetRead(std::uint64_t read);
     void Dispatch(std::uint32_t events);
     // Reports a failed wait on the user-interface thread; always false (the thread ends).
     bool Fail(int error);
@@ -73,5 +75,6 @@ private:
     int rxSeen_ = 0;
     std::uint64_t readSeen_ = 0;
     bool rxSampling_ = false;
+    bool rxPending_ = false;
     std::uint64_t txReported_ = 0;
 };

@@ -332,6 +332,26 @@ TEST_F(PtyPort, BytesAHandlerLeavesUnreadAreNotReportedAgainButNewOnesAre)
     EXPECT_EQ(port.ReadString(), "ab");
 }
 
+TEST_F(PtyPort, BytesThatArriveWhileTheHandlerRunsAreANewEvent)
+{
+    EventRecorder recorder;
+    std::string received;
+    recorder.during = [&](const std::string&) {
+        received += port.ReadString();
+        if (recorder.Count("rx") == 1) {
+            pty.Send("more");
+            const auto deadline = std::chrono::steady_clock::now() + 5s;
+            while (pty.SlaveQueued() < 4 && std::chrono::steady_clock::now() < deadline) {
+            }
+        }
+    };
+    port.SetOnRxChar(TNotifyEvent(&recorder, &EventRecorder::Rx));
+    port.Open();
+    pty.Send("one");
+    ASSERT_TRUE(WaitUntil([&] { return received == "onemore"; }));
+    EXPECT_EQ(recorder.Count("rx"), 2);
+}
+
 TEST_F(PtyPort, TheChannelsSixHandlersGiveMask013DAndTheThreadFollowsTheHandlers)
 {
     EventRecorder recorder;
