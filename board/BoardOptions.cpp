@@ -30,8 +30,12 @@ std::variant<BoardOptions, UsageText, OptionError> ParseBoardOptions(const QStri
         return OptionError{parser.errorText().toStdString()};
     if (!parser.positionalArguments().isEmpty())
         return OptionError{"Unexpected argument: " + parser.positionalArguments().first().toStdString()};
-    if (parser.isSet(help))
-        return UsageText{parser.helpText().toStdString()};
+    if (parser.isSet(help)) {
+        // Parsed before an application object exists, so the parser cannot name the program.
+        QString text = parser.helpText();
+        text.replace("<executable_name>", "marqboard");
+        return UsageText{text.toStdString()};
+    }
 
     BoardOptions options;
     if (parser.isSet(udp) && !SplitEndpoint(parser.value(udp).toStdString(), options.udpHost, options.udpPort))
