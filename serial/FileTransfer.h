@@ -8,6 +8,12 @@
 #include <memory>
 #include <string>
 
+// A buffered byte stream that closes itself.
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using FileStream = std::unique_ptr<std::FILE, FileCloser>;
+
 class FileTransfer {
 public:
     // Opens the file for reading, bytes unchanged, closing any file opened before; measures it
@@ -44,10 +50,7 @@ public:
     }
 
 private:
-    struct Closer {
-        void operator()(std::FILE* f) const { std::fclose(f); }
-    };
-    std::unique_ptr<std::FILE, Closer> file_;
+    FileStream file_;
     std::int32_t size_ = 0;
     std::int32_t sent_ = 0;
     std::int32_t chunk_ = 0;

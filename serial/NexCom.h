@@ -12,8 +12,6 @@
 #include "serial/ReceiveDecoders.h"
 
 #include <cstdint>
-#include <cstdio>
-#include <memory>
 #include <string>
 #include <string_view>
 
@@ -113,10 +111,6 @@ protected:
     virtual void MessageBeep(unsigned type);
 
 private:
-    struct FileCloser {
-        void operator()(std::FILE* f) const { std::fclose(f); }
-    };
-
     void Capture(std::string_view chunk);
     void Decode(QObject* Sender, std::string_view chunk);
     void ReportProgress(std::int32_t percent, std::int32_t bytesSent);
@@ -130,7 +124,7 @@ private:
     ChronLineCollector chronLine_;
     StringCollector string_;
     bool busy_ = false;
-    std::unique_ptr<std::FILE, FileCloser> debugCapture_;
+    FileStream debugCapture_;
     FileTransfer transfer_;
     bool transferring_ = false;
 

@@ -1,0 +1,26 @@
+#pragma once
+// A serial device whose received bytes come from memory, a chunk per read, so that the channel's
+// own work can be timed without the kernel's line buffer in the way. Everything else goes to
+// the real device it was opened on.
+
+#include "serial/SerialSystem.h"
+
+#include <cstddef>
+#include <string>
+
+class MemoryDevice : public SerialSystem {
+public:
+    MemoryDevice(std::string data, std::size_t chunk) : data_(std::move(data)), chunk_(chunk) {}
+
+    int Ioctl(int fd, unsigned long request, void* argument) override;
+    ssize_t Read(int fd, void* buffer, std::size_t count) override;
+
+    bool Drained() const { return offset_ == data_.size(); }
+
+private:
+    std::size_t Waiting() const;
+
+    std::string data_;
+    std::size_t chunk_;
+    std::size_t offset_ = 0;
+};

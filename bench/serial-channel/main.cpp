@@ -1,0 +1,219 @@
+// Prints the serial channel's receive throughput through all four decoders and the capture file,
+// and the time from the carriage return of a display line written to the far end of a
+// pseudo-terminal to OnMarqReceived running.
+
+#include "MemoryDevice.h"
+#include "serial/NexCom.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <pty.h>
+#include <random>
+#include <string>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The far end of a pseudo-terminal, in raw mode so that the line passes bytes unchanged.
+class Pty {
+public:
+    Pty()
+    {
+        char name[128] = {};
+        if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0) {
+            std::perror("openpty");
+            std::exit(1);
+        }
+        path_ = name;
+        termios raw{};
+        tcgetattr(slave_, &raw);
+        cfmakeraw(&raw);
+        tcsetattr(slave_, TCSANOW, &raw);
+    }
+    ~Pty()
+    {
+        close(master_);
+        close(slave_);
+    }
+    const std::string& Path() const { return path_; }
+    void Send(std::string_view bytes) const
+    {
+        while (!bytes.empty()) {
+            const ssize_t n = write(master_, bytes.data(), bytes.size());
+            if (n <= 0)
+                return;
+            bytes.remove_prefix(static_cast<std::size_t>(n));
+        }
+    }
+
+private:
+    int master_ = -1;
+    int slave_ = -1;
+    std::string path_;
+};
+
+// Display lines, backup lines, short strings and noise, as a busy timing line might carry.
+std::string Traffic(std::size_t size)
+{
+    std::mt19937 random(42);
+    const std::string lines[] = {
+        " 12C    01:02:03.456 7\r", "A 42     12:34:56.789 1\r", "   .      :  :  .0    \r",
+        " 0042  1M 12:34:56.7891     \r", "OK\r",
+    };
+    std::string data;
+    while (data.size() < size) {
+        if (random() % 5 == 0) {
+            for (int n = static_cast<int>(random() % 16); n > 0; --n)
+                data += static_cast<char>(random());
+        } else {
+            data += lines[random() % std::size(lines)];
+        }
+    }
+    data.resize(size);
+    return data;
+}
+
+struct Counts {
+    std::size_t strings = 0, marqs = 0, chrons = 0, packetBytes = 0;
+};
+
+void Subscribe(TNexComThread& channel, Counts& counts)
+{
+    channel.SetOnStringReceived([&](QObject*, std::string&) { ++counts.strings; });
+    channel.SetOnMarqReceived([&](QObject*, char, std::int32_t, char, std::int32_t, std::int32_t, const char*) {
+        ++counts.marqs;
+    });
+    channel.SetOnChronBackupReceived([&](QObject*, char, std::int32_t, std::int32_t, char, std::int32_t, const char*) {
+        ++counts.chrons;
+    });
+    channel.SetOnPacketReceived([&](QObject*, std::string& p) { counts.packetBytes += p.size(); });
+    channel.SetPacketSize(64);
+}
+
+std::string CapturePath()
+{
+    return (std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp")) +
+           "/bench-serial-channel-" + std::to_string(getpid());
+}
+
+double Seconds(Clock::duration d)
+{
+    return std::chrono::duration<double>(d).count();
+}
+
+// Receive passes over bytes served from memory: the channel's own cost per byte.
+void PassThroughput(std::size_t chunk)
+{
+    constexpr std::size_t kSize = std::size_t{64} << 20;
+    Pty pty;
+    auto device = std::make_shared<MemoryDevice>(Traffic(kSize), chunk);
+    TNexComThread channel;
+    Counts counts;
+    Subscribe(channel, counts);
+    channel.TComPort::SetOnRxChar(nullptr); // the passes below are the only readers
+    channel.SetSystem(device);
+    channel.SetDeviceName(pty.Path());
+    const std::string capture = CapturePath();
+    channel.SetDebugFile(capture);
+    channel.OpenPort();
+
+    const auto start = Clock::now();
+    while (!device->Drained())
+        channel.NexComPortRxChar(&channel);
+    const double seconds = Seconds(Clock::now() - start);
+    channel.SetDebugFile("");
+    std::remove(capture.c_str());
+
+    std::printf("receive passes, %zu-byte chunks, 4 decoders + capture: %.1f MB/s "
+                "(%zu MiB in %.3f s; %zu strings, %zu display lines, %zu backup lines)\n",
+                chunk, kSize / seconds / 1e6, kSize >> 20, seconds, counts.strings, counts.marqs,
+                counts.chrons);
+}
+
+// The same through a pseudo-terminal and the driver's event thread, end to end.
+void PtyThroughput()
+{
+    constexpr std::size_t kSize = std::size_t{4} << 20;
+    const std::string data = Traffic(kSize);
+    Pty pty;
+    TNexComThread channel;
+    Counts counts;
+    Subscribe(channel, counts);
+    const std::string capture = CapturePath();
+    channel.SetDebugFile(capture);
+    channel.SetDeviceName(pty.Path());
+    channel.OpenPort();
+
+    const auto start = Clock::now();
+    std::thread writer([&] { pty.Send(data); });
+    const auto deadline = start + std::chrono::seconds(120);
+    while (counts.packetBytes < kSize && Clock::now() < deadline)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    const double seconds = Seconds(Clock::now() - start);
+    writer.join();
+    channel.SetDebugFile("");
+    std::remove(capture.c_str());
+    std::printf("through a pseudo-terminal and the event thread: %.2f MB/s (%zu of %zu bytes in %.3f s)\n",
+                counts.packetBytes / seconds / 1e6, counts.packetBytes, kSize, seconds);
+}
+
+// From writing a display line's carriage return to the far end until OnMarqReceived runs.
+void MarqLatency()
+{
+    constexpr int kLines = 1000;
+    const std::string line = " 12C    01:02:03.456 7\r";
+    Pty pty;
+    TNexComThread channel;
+    channel.SetDeviceName(pty.Path());
+    channel.OpenPort();
+
+    std::vector<double> latencies;
+    Clock::time_point sent;
+    auto sendNext = [&] {
+        pty.Send(line.substr(0, line.size() - 1));
+        sent = Clock::now();
+        pty.Send("\r");
+    };
+    channel.SetOnMarqReceived([&](QObject*, char, std::int32_t, char, std::int32_t, std::int32_t, const char*) {
+        latencies.push_back(std::chrono::duration<double, std::milli>(Clock::now() - sent).count());
+        if (latencies.size() < kLines)
+            QTimer::singleShot(1, sendNext);
+    });
+    QTimer::singleShot(0, sendNext);
+    const auto deadline = Clock::now() + std::chrono::seconds(60);
+    while (latencies.size() < kLines && Clock::now() < deadline)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+
+    std::sort(latencies.begin(), latencies.end());
+    if (latencies.empty()) {
+        std::printf("display line latency: no line arrived\n");
+        return;
+    }
+    auto at = [&](double q) { return latencies[static_cast<std::size_t>(q * (latencies.size() - 1))]; };
+    std::printf("display line latency, CR at the far end to OnMarqReceived, %zu lines: "
+                "median %.3f ms, 99th percentile %.3f ms, max %.3f ms\n",
+                latencies.size(), at(0.5), at(0.99), latencies.back());
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    PassThroughput(4096);
+    PassThroughput(65536);
+    PtyThroughput();
+    MarqLatency();
+    return 0;
+}
