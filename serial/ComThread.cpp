@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <future>
 #include <linux/serial.h>
 #include <pthread.h>
 #include <sched.h>
@@ -25,6 +26,24 @@ namespace {
 constexpr int kSampleMs = 10;
 // How often the output queue is looked at while it drains after a write.
 constexpr int kDrainMs = 2;
+
+// Runs call on the user-interface thread and, if asked to, waits until it has run there (or
+// can no longer run, because the application is going away). This is Qt's blocking queued
+// invocation, with the waiting done by a promise that thread checkers can follow.
+template <typename F> void RunOnUserInterface(F call, bool wait)
+{
+    auto done = std::make_shared<std::promise<void>>();
+    std::future<void> finished = done->get_future();
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [call = std::move(call), done] {
+            call();
+            done->set_value();
+        },
+        Qt::QueuedConnection);
+    if (wait)
+        finished.wait();
+}
 
 // The kernel's counters in the order of TLineError.
 int ReadCounters(SerialSystem& system, int fd, std::array<int, 5>& counts)
@@ -131,13 +150,12 @@ void ComThread::ApplyPriority(TThreadPriority priority)
 
 void ComThread::Dispatch(std::uint32_t events)
 {
-    auto call = [link = link_, events] {
-        if (link->port && !link->terminate)
-            link->port->ThreadDoEvent(events);
-    };
-    QMetaObject::invokeMethod(QCoreApplication::instance(), call,
-                              link_->synchronize ? Qt::BlockingQueuedConnection
-                                                 : Qt::QueuedConnection);
+    RunOnUserInterface(
+        [link = link_, events] {
+            if (link->port && !link->terminate)
+                link->port->ThreadDoEvent(events);
+        },
+        link_->synchronize);
 }
 
 bool ComThread::Fail(int error)
@@ -145,11 +163,12 @@ bool ComThread::Fail(int error)
     // However a device goes away, the port reports it the same way.
     if (error == ENODEV || error == ENXIO)
         error = EIO;
-    auto call = [link = link_, error] {
-        if (link->port && !link->terminate)
-            link->port->ThreadFailed(error);
-    };
-    QMetaObject::invokeMethod(QCoreApplication::instance(), call, Qt::BlockingQueuedConnection);
+    RunOnUserInterface(
+        [link = link_, error] {
+            if (link->port && !link->terminate)
+                link->port->ThreadFailed(error);
+        },
+        true);
     return false;
 }
 
