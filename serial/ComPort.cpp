@@ -6,7 +6,7 @@
 #include "serial/LineSettings.h"
 #include "serial/SerialSystem.h"
 
-#include <QCoreApplication>
+#include <QLoggingCategory>
 #include <QMetaObject>
 #include <QPointer>
 #include <QSocketNotifier>
@@ -21,6 +21,9 @@
 #include <linux/serial.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+
+// Every error the driver raises, with its device: QT_LOGGING_RULES="marqtest.serial.debug=true".
+Q_LOGGING_CATEGORY(serialTrace, "marqtest.serial", QtWarningMsg)
 
 namespace {
 
@@ -269,6 +272,7 @@ void TCustomComPort::SetComDCB()
 
 void TCustomComPort::RaiseError(int number, const std::string& message)
 {
+    qCDebug(serialTrace, "%s: error %d: %s", deviceName_.c_str(), number, message.c_str());
     EComError error(number, message);
     TComAction action = caFail;
     if (onError_)

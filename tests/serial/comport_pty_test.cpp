@@ -14,10 +14,12 @@
 
 #include <QStringList>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <termios.h>
+#include <thread>
 
 using namespace std::chrono_literals;
 
@@ -504,4 +506,32 @@ TEST_F(PtyPort, DestroyingAnOpenPortWithARunningThreadIsSafe)
         port2.reset();
     }
     RunEventLoop(20ms);
+}
+
+TEST_F(PtyPort, WithoutSynchronisedEventsHandlersStillRunOnTheUserInterfaceThread)
+{
+    EventRecorder recorder;
+    recorder.during = [&](const std::string&) { port.ReadString(); };
+    port.SetSynchronizeEvents(false);
+    port.SetOnRxChar(TNotifyEvent(&recorder, &EventRecorder::Rx));
+    port.Open();
+    pty.Send("async");
+    ASSERT_TRUE(WaitUntil([&] { return recorder.Count("rx") >= 1; }));
+    EXPECT_TRUE(recorder.allOnMainThread);
+}
+
+TEST_F(PtyPort, ACloseFromAnotherThreadIsCarriedOutOnTheUserInterfaceThread)
+{
+    port.SetOnRxChar([](QObject*) {});
+    port.Open();
+    std::atomic<bool> done = false;
+    std::thread closer([&] {
+        port.Close();
+        done = true;
+    });
+    const bool closed = WaitUntil([&] { return done.load(); });
+    closer.join();
+    ASSERT_TRUE(closed);
+    EXPECT_FALSE(port.GetActive());
+    EXPECT_FALSE(port.HasEventThread());
 }

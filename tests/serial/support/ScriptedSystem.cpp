@@ -7,7 +7,7 @@
 
 int ScriptedSystem::Ioctl(int fd, unsigned long request, void* argument)
 {
-    ++calls_;
+    Count();
     std::unique_lock lock(mutex_);
     if (const auto failure = failures_.find(request); failure != failures_.end())
         return -failure->second;
@@ -45,7 +45,7 @@ int ScriptedSystem::Ioctl(int fd, unsigned long request, void* argument)
 
 ssize_t ScriptedSystem::Write(int fd, const void* buffer, std::size_t count)
 {
-    ++calls_;
+    Count();
     std::optional<std::size_t> limit;
     {
         std::lock_guard lock(mutex_);
@@ -61,9 +61,10 @@ ssize_t ScriptedSystem::Write(int fd, const void* buffer, std::size_t count)
 
 int ScriptedSystem::Poll(pollfd* fds, nfds_t count, int timeoutMs)
 {
-    ++calls_;
+    Count();
     // Only the event thread polls two descriptors; the port's own waits for room poll one.
     if (count == 2) {
+        ++threadWaits_;
         std::unique_lock lock(mutex_);
         if (hold_) {
             ++waiting_;
@@ -76,16 +77,23 @@ int ScriptedSystem::Poll(pollfd* fds, nfds_t count, int timeoutMs)
     return SerialSystem::Poll(fds, count, timeoutMs);
 }
 
-int ScriptedSystem::GetAttributes(int fd, termios& attributes)
+void ScriptedSystem::Count()
 {
     ++calls_;
+    if (std::this_thread::get_id() == owner_)
+        ++ownerCalls_;
+}
+
+int ScriptedSystem::GetAttributes(int fd, termios& attributes)
+{
+    Count();
     ++attributeCalls_;
     return SerialSystem::GetAttributes(fd, attributes);
 }
 
 int ScriptedSystem::SetAttributes(int fd, const termios& attributes)
 {
-    ++calls_;
+    Count();
     ++attributeCalls_;
     return SerialSystem::SetAttributes(fd, attributes);
 }

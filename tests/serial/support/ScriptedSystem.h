@@ -12,6 +12,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <thread>
 
 class ScriptedSystem : public SerialSystem {
 public:
@@ -39,15 +40,20 @@ public:
     void Release();
     // True once the event thread waits at the gate.
     bool Held() const { return waiting_ > 0; }
+    // How many waits the event thread has begun.
+    int ThreadWaits() const { return threadWaits_; }
 
     int AttributeCalls() const { return attributeCalls_; }
     int CallCount() const { return calls_; }
+    // Calls made on the thread that created this object (the user-interface thread).
+    int OwnerCallCount() const { return ownerCalls_; }
 
 private:
     mutable std::mutex mutex_;
     std::condition_variable gate_;
     bool hold_ = false;
     std::atomic<int> waiting_{0};
+    std::atomic<int> threadWaits_{0};
     std::optional<int> modemLines_;
     std::optional<serial_icounter_struct> counters_;
     std::optional<int> outputQueue_;
@@ -57,4 +63,8 @@ private:
     std::atomic<bool> failWake_{false};
     std::atomic<int> attributeCalls_{0};
     std::atomic<int> calls_{0};
+    std::atomic<int> ownerCalls_{0};
+    const std::thread::id owner_ = std::this_thread::get_id();
+
+    void Count();
 };
