@@ -10,7 +10,7 @@
 class ComDevice {
 public:
     ComDevice(std::shared_ptr<SerialSystem> system, int fd) : system_(std::move(system)), fd_(fd) {}
-    ~ComDevice() { system_->Close(fd_); }
+    ~ComDevice();
     ComDevice(const ComDevice&) = delete;
     ComDevice& operator=(const ComDevice&) = delete;
 

@@ -348,3 +348,19 @@ TEST_F(ScriptedPort, ThreadPriorityCanChangeWhileTheThreadRuns)
         port.ReadString();
     }
 }
+
+TEST_F(ScriptedPort, ClosingNeverWaitsForAStalledOutputQueue)
+{
+    port.Open();
+    port.Close();
+    EXPECT_EQ(system->ClosesOnOwnerThread(), 1) << "an empty queue closes at once";
+
+    system->SetOutputQueue(4000); // a line held up by flow control
+    port.Open();
+    port.Close();
+    EXPECT_FALSE(port.GetActive());
+    ASSERT_TRUE(WaitUntil([&] { return system->Closes() == 2; }));
+    EXPECT_EQ(system->ClosesOnOwnerThread(), 1) << "the held-up close ran in the background";
+    port.Open();
+    EXPECT_TRUE(port.GetActive());
+}

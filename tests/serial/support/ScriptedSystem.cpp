@@ -5,6 +5,16 @@
 #include <cstring>
 #include <sys/ioctl.h>
 
+int ScriptedSystem::Close(int fd)
+{
+    Count();
+    if (std::this_thread::get_id() == owner_)
+        ++ownerCloses_;
+    const int result = SerialSystem::Close(fd);
+    ++closes_;
+    return result;
+}
+
 int ScriptedSystem::Ioctl(int fd, unsigned long request, void* argument)
 {
     Count();

@@ -16,6 +16,7 @@
 
 class ScriptedSystem : public SerialSystem {
 public:
+    int Close(int fd) override;
     int Ioctl(int fd, unsigned long request, void* argument) override;
     ssize_t Write(int fd, const void* buffer, std::size_t count) override;
     int Poll(pollfd* fds, nfds_t count, int timeoutMs) override;
@@ -47,6 +48,8 @@ public:
     int CallCount() const { return calls_; }
     // Calls made on the thread that created this object (the user-interface thread).
     int OwnerCallCount() const { return ownerCalls_; }
+    int Closes() const { return closes_; }
+    int ClosesOnOwnerThread() const { return ownerCloses_; }
 
 private:
     mutable std::mutex mutex_;
@@ -64,6 +67,8 @@ private:
     std::atomic<int> attributeCalls_{0};
     std::atomic<int> calls_{0};
     std::atomic<int> ownerCalls_{0};
+    std::atomic<int> closes_{0};
+    std::atomic<int> ownerCloses_{0};
     const std::thread::id owner_ = std::this_thread::get_id();
 
     void Count();
