@@ -112,12 +112,21 @@ double Seconds(Clock::duration d)
     return std::chrono::duration<double>(d).count();
 }
 
-// Receive passes over bytes served from memory: the channel's own cost per byte.
-void PassThroughput(std::size_t chunk)
+std::string Noise(std::size_t size)
 {
-    constexpr std::size_t kSize = std::size_t{64} << 20;
+    std::mt19937 random(7);
+    std::string data(size, '\0');
+    for (char& c : data)
+        c = static_cast<char>(random());
+    return data;
+}
+
+// Receive passes over bytes served from memory: the channel's own cost per byte.
+void PassThroughput(const char* what, const std::string& data, std::size_t chunk)
+{
+    const std::size_t kSize = data.size();
     Pty pty;
-    auto device = std::make_shared<MemoryDevice>(Traffic(kSize), chunk);
+    auto device = std::make_shared<MemoryDevice>(data, chunk);
     TNexComThread channel;
     Counts counts;
     Subscribe(channel, counts);
@@ -135,9 +144,9 @@ void PassThroughput(std::size_t chunk)
     channel.SetDebugFile("");
     std::remove(capture.c_str());
 
-    std::printf("receive passes, %zu-byte chunks, 4 decoders + capture: %.1f MB/s "
+    std::printf("receive passes, %s, %zu-byte chunks, 4 decoders + capture: %.1f MB/s "
                 "(%zu MiB in %.3f s; %zu strings, %zu display lines, %zu backup lines)\n",
-                chunk, kSize / seconds / 1e6, kSize >> 20, seconds, counts.strings, counts.marqs,
+                what, chunk, kSize / seconds / 1e6, kSize >> 20, seconds, counts.strings, counts.marqs,
                 counts.chrons);
 }
 
@@ -211,8 +220,12 @@ void MarqLatency()
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    PassThroughput(4096);
-    PassThroughput(65536);
+    constexpr std::size_t kSize = std::size_t{64} << 20;
+    const std::string traffic = Traffic(kSize);
+    const std::string noise = Noise(kSize);
+    PassThroughput("line traffic", traffic, 4096);
+    PassThroughput("line traffic", traffic, 65536);
+    PassThroughput("random bytes", noise, 4096);
     PtyThroughput();
     MarqLatency();
     return 0;

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -255,6 +257,90 @@ TEST(PacketCutter, ManySmallPacketsFromOneLargeChunk)
     std::size_t count = 0;
     p.Cut(chunk, [&](std::string&) { ++count; });
     EXPECT_EQ(count, chunk.size());
+}
+
+} // namespace
+
+namespace {
+
+// The collectors' rules written the plain way, one byte at a time, to check the fast versions
+// against on random input.
+std::vector<std::string> PlainStrings(std::string_view data)
+{
+    std::vector<std::string> out;
+    std::string s;
+    for (const unsigned char b : data) {
+        s += static_cast<char>(b);
+        const auto n = static_cast<std::int32_t>(s.size());
+        if (b == 13 && n > 2 && n < 35) {
+            out.push_back(s);
+            s.clear();
+        } else if (n >= 35 || b > 'z' || b < 13) {
+            s.clear();
+        }
+    }
+    return out;
+}
+
+std::vector<std::string> PlainLines(std::string_view data, std::size_t capacity, std::size_t min,
+                                    std::size_t max)
+{
+    std::vector<std::string> out;
+    std::string s;
+    for (const unsigned char b : data) {
+        s += static_cast<char>(b);
+        if (b == 13 && s.size() >= min && s.size() <= max) {
+            out.push_back(s);
+            s.clear();
+        } else if (s.size() >= capacity || b < ' ' || b > 'z') {
+            s.clear();
+        }
+    }
+    return out;
+}
+
+std::string RandomTraffic(std::mt19937& random, std::size_t size)
+{
+    std::string data;
+    while (data.size() < size) {
+        const unsigned kind = random() % 3;
+        const std::size_t length = random() % 36;
+        for (std::size_t i = 0; i < length; ++i)
+            data += static_cast<char>(kind == 0 ? random() : ' ' + random() % 91);
+        if (kind != 0)
+            data += '\r';
+    }
+    return data;
+}
+
+TEST(Collectors, AgreeWithThePlainRulesHoweverTheInputIsCut)
+{
+    std::mt19937 random(99);
+    const std::string data = RandomTraffic(random, 200000);
+    const auto strings = PlainStrings(data);
+    const auto marqs = PlainLines(data, 25, 21, 24);
+    const auto chrons = PlainLines(data, 31, 27, 30);
+    ASSERT_GT(strings.size(), 1000u);
+    ASSERT_GT(marqs.size(), 100u);
+    ASSERT_GT(chrons.size(), 100u);
+
+    for (const std::size_t maxPiece : {std::size_t{1}, std::size_t{7}, std::size_t{4096}, data.size()}) {
+        StringCollector s;
+        MarqLineCollector m;
+        ChronLineCollector c;
+        std::vector<std::string> gotStrings, gotMarqs, gotChrons;
+        for (std::size_t at = 0; at < data.size();) {
+            const std::size_t piece = std::min(data.size() - at, 1 + random() % maxPiece);
+            const std::string_view chunk(data.data() + at, piece);
+            s.Collect(chunk, [&](std::string& x) { gotStrings.push_back(x); });
+            m.Collect(chunk, [&](std::string_view x) { gotMarqs.emplace_back(x); });
+            c.Collect(chunk, [&](std::string_view x) { gotChrons.emplace_back(x); });
+            at += piece;
+        }
+        EXPECT_EQ(gotStrings, strings) << maxPiece;
+        EXPECT_EQ(gotMarqs, marqs) << maxPiece;
+        EXPECT_EQ(gotChrons, chrons) << maxPiece;
+    }
 }
 
 } // namespace
