@@ -1,6 +1,9 @@
 #include "app/Controls.h"
 
 #include <QMouseEvent>
+#include <QPainter>
+
+#include <algorithm>
 
 namespace {
 
@@ -18,13 +21,71 @@ TLabel::TLabel(QWidget* parent, const QString& caption, const ControlPlace& plac
     // Captions are data (a display line may hold "<"), never markup.
     setTextFormat(Qt::PlainText);
     Place(*this, place);
+    hint_ = place.hint;
     SetCaption(caption);
 }
 
 void TLabel::SetCaption(const QString& caption)
 {
     setText(caption);
-    resize(sizeHint());
+    if (boxWidth_ <= 0) {
+        resize(sizeHint());
+        return;
+    }
+    const QStringList lines = BoxLines();
+    int widest = 0;
+    for (const QString& line : lines)
+        widest = std::max(widest, fontMetrics().horizontalAdvance(line));
+    resize(widest, fontMetrics().height() * static_cast<int>(lines.size()));
+    const bool whole = lines.join(QLatin1Char(' ')) == caption.simplified();
+    setToolTip(whole ? hint_ : hint_ + QLatin1Char('\n') + caption);
+}
+
+void TLabel::SetTextBox(int width, int lines)
+{
+    boxWidth_ = width;
+    boxLines_ = lines;
+    SetCaption(text());
+}
+
+QStringList TLabel::BoxLines() const
+{
+    const QFontMetrics metrics = fontMetrics();
+    QStringList lines;
+    QString current;
+    for (const QString& word : text().simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        const QString longer = current.isEmpty() ? word : current + QLatin1Char(' ') + word;
+        if (current.isEmpty() || metrics.horizontalAdvance(longer) <= boxWidth_) {
+            current = longer;
+        } else {
+            lines << current;
+            current = word;
+        }
+    }
+    lines << current;
+    if (lines.size() > boxLines_) {
+        const QString rest = lines.mid(boxLines_ - 1).join(QLatin1Char(' '));
+        lines = lines.mid(0, boxLines_ - 1) << rest;
+    }
+    for (QString& line : lines)
+        line = metrics.elidedText(line, Qt::ElideRight, boxWidth_);
+    return lines;
+}
+
+void TLabel::paintEvent(QPaintEvent* event)
+{
+    if (boxWidth_ <= 0) {
+        QLabel::paintEvent(event);
+        return;
+    }
+    QPainter painter(this);
+    painter.setPen(palette().color(QPalette::WindowText));
+    const int lineHeight = fontMetrics().height();
+    int top = 0;
+    for (const QString& line : BoxLines()) {
+        painter.drawText(QRect(0, top, width(), lineHeight), Qt::AlignLeft | Qt::AlignVCenter, line);
+        top += lineHeight;
+    }
 }
 
 void TLabel::SetLinkStyle()

@@ -40,12 +40,23 @@ public:
     // Labels size themselves to their caption, keeping their top-left corner.
     void SetCaption(const QString& caption);
     void SetLinkStyle();
+    // Keeps captions within `width` pixels: wrapped over at most `lines` lines, the rest elided;
+    // the whole caption then shows in the tool tip as well.
+    void SetTextBox(int width, int lines);
 
 signals:
     void Click();
 
 protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QStringList BoxLines() const;
+
+    QString hint_;
+    int boxWidth_ = 0;
+    int boxLines_ = 0;
 };
 
 class TButton : public QPushButton, public TControl {

@@ -78,7 +78,7 @@ void FitFontToDesign(QWidget& window)
         window.setFont(font);
         for (QObject* child : window.children()) {
             if (auto* label = qobject_cast<TLabel*>(child))
-                label->resize(label->sizeHint());
+                label->SetCaption(label->text());
         }
         if (TextsFit(window))
             break;

@@ -150,6 +150,9 @@ void TForm1::CreateControls()
     for (qsizetype i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
     FitFontToDesign(*this);
+    // Driver messages can be long; the status keeps to the room left of "Baudrate:", above the
+    // buttons.
+    Schnittstelle->SetTextBox(Baudrate->x() - Schnittstelle->x() - 2, 2);
 }
 
 void TForm1::ConnectHandlers()

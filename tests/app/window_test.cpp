@@ -94,6 +94,21 @@ TEST_F(WindowLayoutTest, EveryTextFitsItsPlace)
     EXPECT_LE(form->BugreportsL->geometry().bottom(), form->height());
 }
 
+TEST_F(WindowLayoutTest, LongStatusStaysClearOfItsNeighbours)
+{
+    const QString message = "Can't perform this operation on an open port, nor on a closed one";
+    form->Schnittstelle->SetCaption(message);
+    EXPECT_EQ(form->Schnittstelle->text(), message);
+    EXPECT_LT(form->Schnittstelle->geometry().right(), form->Baudrate->x());
+    EXPECT_LT(form->Schnittstelle->geometry().bottom(), form->Button1->y());
+    EXPECT_LT(form->Schnittstelle->geometry().bottom(), form->ActualTime->y());
+    EXPECT_TRUE(form->Schnittstelle->toolTip().contains(message)) << "the whole text stays at hand";
+
+    form->Schnittstelle->SetCaption("COM7 OK!");
+    EXPECT_EQ(form->Schnittstelle->toolTip(), "Status of interface");
+    EXPECT_EQ(form->Schnittstelle->height(), form->Schnittstelle->fontMetrics().height());
+}
+
 TEST_F(WindowLayoutTest, LinksOpenThroughTheDesktop)
 {
     Click(form->WebsiteL);
