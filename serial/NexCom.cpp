@@ -25,7 +25,7 @@ constexpr std::array<std::pair<int, TBaudRate>, 25> kBaudTable{{
     {256000, br256000},
 }};
 
-const std::string kClosedPort = "Can't perform this operation on a closed port";
+constexpr const char* kClosedPort = "Can't perform this operation on a closed port";
 
 // Raises an event through a copy of its slot, so that a handler may reassign the slot it runs
 // from.

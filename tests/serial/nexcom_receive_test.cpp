@@ -216,4 +216,30 @@ TEST_F(ReceivingChannel, CollectorWithoutHandlerKeepsItsPartialLine)
     EXPECT_EQ(marqs, (std::vector<Marq>{{' ', 0, ' ', 402711110, -1, "        11:11:11.111  \r"}}));
 }
 
+TEST_F(ReceivingChannel, PollTimerAloneKeepsReceiving)
+{
+    channel.TComPort::SetOnRxChar(nullptr); // no receive events from the driver
+    Open();
+    Deliver("polled\r");
+    EXPECT_EQ(strings, std::vector<std::string>{"polled\r"});
+}
+
+TEST_F(ReceivingChannel, PollTickWaitsWhileAPassRuns)
+{
+    Open();
+    channel.SetOnStringReceived([&](QObject*, std::string& s) {
+        strings.push_back(s);
+        if (s == "one\r") {
+            pty.Send("two\r");
+            ASSERT_TRUE(WaitWithoutEvents([&] { return pty.SlaveQueued() == 4; }));
+            channel.PollTick();
+            EXPECT_EQ(strings.size(), 1u);
+        }
+    });
+    pty.Send("one\r");
+    ASSERT_TRUE(WaitUntil([&] { return strings.size() == 2; }));
+    EXPECT_EQ(strings.back(), "two\r");
+    EXPECT_EQ(channel.informationBeeps, 0);
+}
+
 } // namespace
