@@ -156,7 +156,10 @@ void TNexComThread::SetHWHandshake(bool on)
 {
     if (!ok())
         RaiseError(0, kClosedPort);
-    SetOptions(on ? TOptions().set(opOutputCTSFlow) : TOptions());
+    if (on)
+        SetCTSFlow();
+    else
+        NoCTSFlow();
     FlowControl().SetRTS(on ? rcHandshake : rcDisable);
     hwHandshake_ = on;
 }
