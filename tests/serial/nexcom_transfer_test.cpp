@@ -152,7 +152,8 @@ TEST_F(SendingChannel, EmptyFileEndsWithinTheCall)
 TEST_F(SendingChannel, NonAsciiFileName)
 {
     const std::wstring folder =
-        std::filesystem::temp_directory_path().wstring() + L"/channel-\u00e4\u00f6\u00fc";
+        std::filesystem::temp_directory_path().wstring() + L"/channel-\u00e4\u00f6\u00fc-" +
+        std::to_wstring(getpid());
     const std::wstring name = folder + L"/Zeitmessung \u00dc.txt";
     const auto utf8 = [](const std::wstring& w) { return QString::fromStdWString(w).toStdString(); };
     std::filesystem::create_directories(utf8(folder));
