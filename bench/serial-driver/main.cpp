@@ -71,11 +71,12 @@ void RunFor(std::chrono::milliseconds time)
     loop.exec();
 }
 
-void Latency()
+void Latency(TThreadPriority priority, const char* label)
 {
     Pty pty;
     TComPort port(nullptr);
     port.SetDeviceName(pty.path);
+    port.SetThreadPriority(priority);
     QEventLoop loop;
     Clock::time_point arrived;
     port.SetOnRxChar([&](QObject*) {
@@ -105,9 +106,9 @@ void Latency()
     }
     std::sort(micros.begin(), micros.end());
     auto at = [&](double q) { return micros[static_cast<std::size_t>(q * (micros.size() - 1))]; };
-    std::printf("receive latency, %zu samples (%d lost): median %.1f us, 99th percentile %.1f us, "
-                "max %.1f us, mean %.1f us\n",
-                micros.size(), lost, at(0.5), at(0.99), micros.back(),
+    std::printf("receive latency, %s, %zu samples (%d lost): median %.1f us, 99th percentile "
+                "%.1f us, max %.1f us, mean %.1f us\n",
+                label, micros.size(), lost, at(0.5), at(0.99), micros.back(),
                 std::accumulate(micros.begin(), micros.end(), 0.0) / micros.size());
 }
 
@@ -139,7 +140,9 @@ void Idle(const char* label, std::shared_ptr<SerialSystem> system)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    Latency();
+    // Real-time scheduling needs the rights for it; without them the thread runs at the default.
+    Latency(tpTimeCritical, "event thread time-critical");
+    Latency(tpNormal, "event thread normal priority");
     Idle("pseudo-terminal (no modem lines)", std::make_shared<SerialSystem>());
     Idle("modem lines sampled every 10 ms", std::make_shared<ModemLinesSystem>());
     return 0;
