@@ -116,7 +116,6 @@ private:
     // Daten when the datagram could not be sent.
     bool SendDatagram(const std::string& text);
     bool ZeroHundredths() const;
-    std::string ActualTimeLine(std::string_view base);
 
     Desktop& desktop_;
     std::function<QDateTime()> clock_ = [] { return QDateTime::currentDateTime(); };

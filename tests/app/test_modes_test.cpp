@@ -1,6 +1,13 @@
 // The single lines, the three repeating modes on Timer1, and how clicks move between them.
 #include "WindowFixture.h"
 
+#include "net/NMUDP.h"
+
+#include <arpa/inet.h>
+
+#include <atomic>
+#include <thread>
+
 namespace {
 
 class TestModesTest : public WindowTest {
@@ -162,6 +169,32 @@ TEST_F(TestModesTest, SingleLinesLeaveFlagsAndCaptionsSet)
     EXPECT_TRUE(tick == Line("        88:88:88.888  ") || tick == Line("          :  :  .     ") ||
                 tick == "abc      1 34:56.782\r")
         << tick;
+}
+
+TEST_F(TestModesTest, TicksWaitingForAHostNameDoNotPileUp)
+{
+    // A name service that takes 100 ms per answer, and counts how many lookups overlap.
+    struct Lookups {
+        std::atomic<int> running{0};
+        std::atomic<int> most{0};
+    };
+    auto lookups = std::make_shared<Lookups>();
+    form->NMUDP1->SetResolver([lookups](const std::string&) {
+        const int running = ++lookups->running;
+        lookups->most = std::max(lookups->most.load(), running);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        --lookups->running;
+        in_addr loopback{htonl(INADDR_LOOPBACK)};
+        return std::optional<in_addr>(loopback);
+    });
+    form->IPE->setText("board.example");
+    form->Baud->setCurrentIndex(3);
+    Click(form->ActualTime);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(NextDatagram(), Line("   .    12:34:56.78   "));
+    form->Timer1->stop();
+    // The timer does not fire again while its tick waits for the name service.
+    EXPECT_EQ(lookups->most, 1) << "13 ms ticks must not start lookups inside lookups";
 }
 
 void PrintTo(const TestModesTest::State& s, std::ostream* out)
