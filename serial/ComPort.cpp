@@ -21,6 +21,8 @@
 #include <linux/serial.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 // Every error the driver raises, with its device: QT_LOGGING_RULES="marqtest.serial.debug=true".
 Q_LOGGING_CATEGORY(serialTrace, "marqtest.serial", QtWarningMsg)
@@ -43,6 +45,14 @@ std::string SystemText(int error)
         text.pop_back();
     }
     return text;
+}
+
+// The slave side of a UNIX 98 pseudo-terminal (majors 136-143).
+bool IsPseudoTerminal(int fd)
+{
+    struct stat status {};
+    return fstat(fd, &status) == 0 && S_ISCHR(status.st_mode) && major(status.st_rdev) >= 136 &&
+           major(status.st_rdev) <= 143;
 }
 
 } // namespace
@@ -248,7 +258,15 @@ void TCustomComPort::SetComDCB()
     termios record = before;
     int customRate = 0;
     Check(CopyToTermios(settings, record, customRate));
-    Check(system_->SetAttributes(fd, record));
+    int result = system_->SetAttributes(fd, record);
+    if (result == -EINVAL && IsPseudoTerminal(fd)) {
+        // A pseudo-terminal has no line to frame: it refuses any character size and parity
+        // but 8-N. Keep its own, so that virtual ports work in every mode.
+        constexpr tcflag_t kFrame = CSIZE | PARENB | PARODD | CMSPAR;
+        record.c_cflag = (record.c_cflag & ~kFrame) | (before.c_cflag & kFrame);
+        result = system_->SetAttributes(fd, record);
+    }
+    Check(result);
     if (customRate) {
         if (const int result = system_->SetCustomSpeed(fd, customRate); result < 0) {
             system_->SetAttributes(fd, before);
