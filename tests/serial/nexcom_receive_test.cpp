@@ -122,14 +122,6 @@ TEST_F(ReceivingChannel, PacketsAreCutAcrossPasses)
     EXPECT_EQ(packets, (std::vector<std::string>{"abcd", "efgh"}));
 }
 
-TEST_F(ReceivingChannel, NegativePacketSizeDeliversWholeChunks)
-{
-    channel.SetPacketSize(-5);
-    Open();
-    Deliver("xyz");
-    EXPECT_EQ(packets, std::vector<std::string>{"xyz"});
-}
-
 TEST_F(ReceivingChannel, HandlerMayReplaceItselfWhileRunning)
 {
     // The first handler still reads its own captured text after replacing itself: the memory

@@ -93,14 +93,6 @@ TEST(StringCollector, ChangesByTheHandlerDoNotLast)
     EXPECT_EQ(Strings(c, "f\r"), std::vector<std::string>{"def\r"});
 }
 
-TEST(MarqLineCollector, LineInTwoChunks)
-{
-    MarqLineCollector c;
-    EXPECT_TRUE(Lines(c, "        88:88").empty());
-    EXPECT_EQ(Lines(c, ":88.888  \r"), std::vector<std::string>{"        88:88:88.888  \r"});
-    EXPECT_EQ(c.Count(), 0);
-}
-
 TEST(MarqLineCollector, AcceptedLengths)
 {
     for (std::size_t length = 18; length <= 27; ++length) {
@@ -177,27 +169,6 @@ TEST(ChronLineCollector, AcceptsTwentySevenToThirtyBytes)
     }
 }
 
-TEST(ChronLineCollector, DisplayLineIsTooShort)
-{
-    ChronLineCollector c;
-    EXPECT_TRUE(Lines(c, "        88:88:88.888  \r").empty());
-    EXPECT_EQ(c.Count(), 0);
-}
-
-TEST(PacketCutter, CutsAcrossChunks)
-{
-    PacketCutter p;
-    p.SetPacketSize(4);
-    std::vector<std::string> got;
-    auto keep = [&](std::string& s) { got.push_back(s); };
-    p.Cut("abcdef", keep);
-    EXPECT_EQ(got, std::vector<std::string>{"abcd"});
-    EXPECT_EQ(p.Pending(), 2u);
-    p.Cut("gh", keep);
-    EXPECT_EQ(got, (std::vector<std::string>{"abcd", "efgh"}));
-    EXPECT_EQ(p.Pending(), 0u);
-}
-
 TEST(PacketCutter, ZeroAndNegativeSizesDeliverWholeChunks)
 {
     for (const std::int32_t size : {0, -1, -4}) {
@@ -247,16 +218,6 @@ TEST(PacketCutter, NestedCutKeepsEveryByteInOrder)
     p.Cut("abcdef", keep);
     EXPECT_EQ(all, "abcdefwxyz");
     EXPECT_EQ(p.Pending(), 0u);
-}
-
-TEST(PacketCutter, ManySmallPacketsFromOneLargeChunk)
-{
-    PacketCutter p;
-    p.SetPacketSize(1);
-    const std::string chunk(1 << 20, 'q');
-    std::size_t count = 0;
-    p.Cut(chunk, [&](std::string&) { ++count; });
-    EXPECT_EQ(count, chunk.size());
 }
 
 } // namespace
