@@ -37,6 +37,16 @@ SerialRoute::SerialRoute(BoardInput& input, const std::string& device, int baud,
     }
     if (!channel_->ok())
         throw Exception("Cannot open " + device + ": " + channel_->LastError());
+
+    watch_.setInterval(500);
+    QObject::connect(&watch_, &QTimer::timeout, [this] {
+        if (channel_->ok())
+            return;
+        watch_.stop();
+        if (OnLost)
+            OnLost(channel_->LastError());
+    });
+    watch_.start();
 }
 
 SerialRoute::~SerialRoute() = default;

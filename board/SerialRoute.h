@@ -3,7 +3,9 @@
 // events handed to the board. A board makes no sound, so the channel's beeps stay silent.
 
 #include "BoardInput.h"
+#include "protocol/Closure.h"
 
+#include <QTimer>
 #include <memory>
 #include <string>
 
@@ -21,8 +23,13 @@ public:
     bool Open() const;
     std::string LastError() const;
 
+    // Raised once when the line closes under the board (an adapter pulled out), with the
+    // channel's message.
+    Closure<const std::string&> OnLost;
+
 private:
     std::unique_ptr<TNexComThread> channel_;
+    QTimer watch_;
 };
 
 } // namespace board

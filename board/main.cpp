@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -102,6 +103,10 @@ int Run(int argc, char** argv)
         device = line->board.SlavePath();
     }
     SerialRoute serial(input, device, options.baud, options.kappa);
+    serial.OnLost = [&device](const std::string& reason) {
+        std::cerr << "marqboard: the serial line " << device << " closed: " << reason
+                  << "; UDP goes on\n";
+    };
 
     std::unique_ptr<UdpListener> udp;
     DatagramDecoder datagrams(input);
@@ -115,18 +120,9 @@ int Run(int argc, char** argv)
         std::ofstream(options.portFile) << line->registration.Name() << "\n";
 
     std::unique_ptr<TextDisplay> text;
-    std::unique_ptr<BoardWidget> widget;
-    if (options.print) {
-        input.OnLine = [](const LineEvent& event) { std::cout << ToJson(event) << std::endl; };
-        input.OnCommand = [](const CommandEvent& event) { std::cout << ToJson(event) << std::endl; };
-    }
-    if (options.headless) {
+    if (options.headless)
         text = std::make_unique<TextDisplay>(state, options.print ? stderr : stdout);
-        if (!options.print) {
-            input.OnLine = [&text](const LineEvent&) { text->Changed(); };
-            input.OnCommand = [&text](const CommandEvent&) { text->Changed(); };
-        }
-    }
+    std::unique_ptr<BoardWidget> widget;
     if (window) {
         QString where = QString::fromStdString(line ? line->registration.Name() : options.device);
         if (udp)
@@ -134,10 +130,29 @@ int Run(int argc, char** argv)
         widget = std::make_unique<BoardWidget>(state, where);
         widget->setWindowTitle("marqboard");
         widget->resize(widget->sizeHint().scaled(1100, 400, Qt::KeepAspectRatio));
-        input.OnLine = [&widget](const LineEvent&) { widget->update(); };
-        input.OnCommand = [&widget](const CommandEvent&) { widget->update(); };
         widget->show();
     }
+
+    // Every item is printed (with --print) and redrawn. A reader that went away ends the board
+    // the normal way, so that its port link is removed.
+    const auto print = [&options, &app](const std::string& json) {
+        if (options.print && !(std::cout << json << std::endl))
+            app->quit();
+    };
+    const auto redraw = [&text, &widget] {
+        if (text)
+            text->Changed();
+        if (widget)
+            widget->update();
+    };
+    input.OnLine = [&](const LineEvent& event) {
+        print(ToJson(event));
+        redraw();
+    };
+    input.OnCommand = [&](const CommandEvent& event) {
+        print(ToJson(event));
+        redraw();
+    };
     return app->exec();
 }
 
@@ -146,6 +161,8 @@ int Run(int argc, char** argv)
 int main(int argc, char** argv)
 {
     SignalWatcher::BlockTerminationSignals();
+    std::signal(SIGPIPE, SIG_IGN); // a closed output is seen as a failed write instead
+
     try {
         return Run(argc, argv);
     } catch (const Exception& error) {
