@@ -44,7 +44,7 @@ void TLabel::SetCaption(const QString& caption)
 void TLabel::SetTextBox(int width, int lines)
 {
     boxWidth_ = width;
-    boxLines_ = lines;
+    boxLines_ = std::max(1, lines);
     SetCaption(text());
 }
 
