@@ -86,8 +86,9 @@ public:
     void Collect(std::string_view chunk, Deliver&& deliver)
     {
         std::int32_t count = count_; // in a register between deliveries
+        char* const line = line_.data();
         for (const unsigned char b : chunk) {
-            line_[static_cast<std::size_t>(count++)] = static_cast<char>(b);
+            line[count++] = static_cast<char>(b);
             if (b == kCR && count >= MinLength && count <= MaxLength) {
                 std::array<char, Capacity> done;
                 const auto length = static_cast<std::size_t>(count);
@@ -98,10 +99,10 @@ public:
                 count = count_; // a nested pass may have collected meanwhile
                 continue;
             }
-            // Chosen without a branch: on random input it would be a coin toss.
-            const bool keep = static_cast<unsigned char>(b - kBlank) <= kLast - kBlank &&
-                              count < static_cast<std::int32_t>(Capacity);
-            count = keep ? count : 0;
+            // Without a branch: on random input it would be a coin toss.
+            const bool keep = (static_cast<unsigned char>(b - kBlank) <= kLast - kBlank) &
+                              (count < static_cast<std::int32_t>(Capacity));
+            count &= -static_cast<std::int32_t>(keep);
         }
         count_ = count;
     }
