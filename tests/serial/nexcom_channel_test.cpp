@@ -6,10 +6,9 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <utility>
 #include <array>
 #include <sys/ioctl.h>
+#include <utility>
 #include <vector>
 
 namespace {

@@ -8,8 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <random>
 #include <optional>
+#include <random>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
