@@ -65,7 +65,11 @@ TForm1::TForm1(Desktop& desktop, QWidget* parent) : QWidget(parent), desktop_(de
 
 TForm1::~TForm1()
 {
-    FormDestroy();
+    try {
+        FormDestroy();
+    } catch (const std::exception&) {
+        // A port that fails to close as the window goes has no one left to tell.
+    }
 }
 
 void TForm1::CreateControls()

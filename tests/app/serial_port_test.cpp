@@ -112,12 +112,14 @@ TEST_F(SerialPortTest, SendCommandSendsTheDatagramFirstAndSchreibenTheLineFirst)
     Open7();
     SendToReceiver();
     std::string serialSeenAtDatagram;
-    form->NMUDP1->OnDataSend = [&](QObject*) { serialSeenAtDatagram = com7.Read(1, std::chrono::milliseconds(300)); };
+    std::chrono::milliseconds wait(300);
+    form->NMUDP1->OnDataSend = [&](QObject*) { serialSeenAtDatagram = com7.Read(1, wait); };
 
     form->SendCommand("K    3\r");
     EXPECT_EQ(serialSeenAtDatagram, "") << "the datagram leaves before the serial write";
     EXPECT_EQ(com7.ReadAvailable(), "K    3\r");
 
+    wait = std::chrono::seconds(5);
     form->Button1->click();
     EXPECT_EQ(serialSeenAtDatagram, " ") << "the line is on the serial port before the datagram";
     EXPECT_EQ(com7.ReadAvailable(), kAllDigits.substr(1));
