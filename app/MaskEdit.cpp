@@ -32,8 +32,8 @@ TMaskEdit::TMaskEdit(QWidget* parent, const QString& editMask, const ControlPlac
     separatorsInText_ = fields.value(1, QStringLiteral("1")) != QLatin1String("0");
     const QString blank = fields.value(2);
     if (!blank.isEmpty())
-        blank_ = blank.at(0);
-    setInputMask(ToolkitMask(pattern_, blank_));
+        editingBlank_ = blank.at(0);
+    setInputMask(ToolkitMask(pattern_, shownBlank_));
     setGeometry(place.bounds);
     setToolTip(place.hint);
 }
@@ -43,11 +43,36 @@ QString TMaskEdit::Text() const
     const QString shown = displayText();
     QString text;
     for (qsizetype i = 0; i < pattern_.size(); ++i) {
-        const QChar c = i < shown.size() ? shown.at(i) : blank_;
+        const QChar c = i < shown.size() ? shown.at(i) : shownBlank_;
         if (pattern_.at(i) == kOptionalAny)
-            text += c == blank_ ? QLatin1Char(' ') : c;
+            text += c == shownBlank_ ? QLatin1Char(' ') : c;
         else if (separatorsInText_)
             text += pattern_.at(i);
     }
     return text;
+}
+
+void TMaskEdit::ShowEmptyAs(QChar shown)
+{
+    if (shown == shownBlank_)
+        return;
+    QString text = Text();
+    const int cursor = cursorPosition();
+    shownBlank_ = shown;
+    setInputMask(ToolkitMask(pattern_, shownBlank_));
+    // A blank reads as an empty position, so it is shown as one.
+    setText(text.replace(QLatin1Char(' '), shownBlank_));
+    setCursorPosition(cursor);
+}
+
+void TMaskEdit::focusInEvent(QFocusEvent* event)
+{
+    ShowEmptyAs(editingBlank_);
+    QLineEdit::focusInEvent(event);
+}
+
+void TMaskEdit::focusOutEvent(QFocusEvent* event)
+{
+    ShowEmptyAs(QLatin1Char(' '));
+    QLineEdit::focusOutEvent(event);
 }

@@ -2,7 +2,8 @@
 // An edit with a fixed pattern: "c" positions take one optional character of any kind, other
 // pattern characters are fixed separators. The edit mask has three fields separated by ";": the
 // pattern, "1" when the separators belong to the text (else "0"), and the character that shows
-// empty positions. Empty positions read as blanks, so the text has a fixed length.
+// empty positions while the user edits. Empty positions read as blanks, so the text has a fixed
+// length.
 
 #include "app/Controls.h"
 
@@ -14,8 +15,16 @@ public:
     // The text as the window reads it: empty positions as blanks.
     QString Text() const;
 
+protected:
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+
 private:
+    // Shows empty positions as `shown`, keeping what has been typed.
+    void ShowEmptyAs(QChar shown);
+
     QString pattern_;
     bool separatorsInText_ = true;
-    QChar blank_ = QLatin1Char('_');
+    QChar editingBlank_ = QLatin1Char('_');
+    QChar shownBlank_ = QLatin1Char(' ');
 };
