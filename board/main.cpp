@@ -153,7 +153,11 @@ int Run(int argc, char** argv)
         print(ToJson(event));
         redraw();
     };
-    return app->exec();
+    const int code = app->exec();
+    // Nothing may reach the outputs while they are taken down.
+    input.OnLine = nullptr;
+    input.OnCommand = nullptr;
+    return code;
 }
 
 } // namespace

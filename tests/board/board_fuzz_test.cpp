@@ -9,6 +9,8 @@
 #include "protocol/LyraCommands.h"
 
 #include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
@@ -33,6 +35,16 @@ std::string RandomBytes(std::mt19937& random, std::size_t size)
     for (char& c : bytes)
         c = static_cast<char>(random());
     return bytes;
+}
+
+// The board listens at 2400 baud 8-N-1; another rate would reach it as garbage.
+void SetRaw2400(int fd)
+{
+    termios settings{};
+    ::tcgetattr(fd, &settings);
+    cfmakeraw(&settings);
+    cfsetspeed(&settings, B2400);
+    ::tcsetattr(fd, TCSANOW, &settings);
 }
 
 class UdpSender {
@@ -65,11 +77,7 @@ TEST(BoardFuzz, SurvivesRandomBytesAndStillReadsValidLines)
 
     const int line = ::open(board.Link().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     ASSERT_GE(line, 0) << strerror(errno);
-    termios settings{};
-    ::tcgetattr(line, &settings);
-    cfmakeraw(&settings);
-    cfsetspeed(&settings, B2400);
-    ::tcsetattr(line, TCSANOW, &settings);
+    SetRaw2400(line);
 
     std::mt19937 random(2026);
     std::set<std::string> plantedSerial, plantedUdp;
@@ -120,4 +128,36 @@ TEST(BoardFuzz, SurvivesRandomBytesAndStillReadsValidLines)
     EXPECT_EQ(board.Interrupt(), 0) << "Ctrl-C ends the board normally";
     EXPECT_FALSE(QFile::exists(board.Link()) || QFileInfo(board.Link()).isSymLink())
         << "the ports-directory link must go with the board";
+}
+
+TEST(BoardFuzz, EndsCleanlyWhenItsReaderGoes)
+{
+    // The reader takes the first byte of the announcement and goes away.
+    QTemporaryDir config;
+    const QString portFile = config.filePath("port");
+    QProcess pipeline;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_CONFIG_HOME", config.path());
+    pipeline.setProcessEnvironment(environment);
+    pipeline.start("bash", {"-c", "set -o pipefail; \"$0\" --print --no-udp --port-file \"$1\" | head -c 1 >/dev/null",
+                            MARQBOARD_PATH, portFile});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QFileInfo(portFile).size() > 0; }, 20000));
+    QFile file(portFile);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QString link = config.path() + "/marqtest/ports/" + QString(file.readAll()).trimmed();
+
+    const int line = ::open(link.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(line, 0) << strerror(errno);
+    SetRaw2400(line);
+    const std::string planted = PlantedLine(1);
+    // Each line is printed; once the pipe is gone the write fails and the board ends.
+    for (int i = 0; i < 50 && pipeline.state() == QProcess::Running; ++i) {
+        ASSERT_EQ(::write(line, planted.data(), planted.size()), static_cast<ssize_t>(planted.size()));
+        pipeline.waitForFinished(100);
+    }
+    ::close(line);
+    ASSERT_TRUE(pipeline.state() == QProcess::NotRunning || pipeline.waitForFinished(10000))
+        << "the board kept running without a reader";
+    EXPECT_EQ(pipeline.exitCode(), 0) << "141 means it was killed by SIGPIPE";
+    EXPECT_FALSE(QFileInfo(link).isSymLink()) << "the link must go with the board";
 }
