@@ -43,6 +43,8 @@ public:
         };
         for (const Bar& bar : bars)
             Fill(SegmentShape(bar.from, bar.to, t, g), lit & bar.segment, led);
+        if (DotsFor(c).foot) // a point in a digit column, such as the running-time mode
+            Dot({x + w / 2, y + h - t / 2}, t * 0.6, true, led);
         return x + w + kCellGap;
     }
 
@@ -51,9 +53,9 @@ public:
         const auto dots = DotsFor(c);
         const qreal cx = x + kSeparatorWidth / 2 - kCellGap / 2, r = 6.5;
         const qreal y = kDigitsTop, h = kCellHeight;
-        Dot({cx, y + h * 0.30}, r, dots.upper);
-        Dot({cx, y + h * 0.70}, r, dots.lower);
-        Dot({cx - 4, y + h - r}, r, dots.foot);
+        Dot({cx, y + h * 0.30}, r, dots.upper, kLed);
+        Dot({cx, y + h * 0.70}, r, dots.lower, kLed);
+        Dot({cx - 4, y + h - r}, r, dots.foot, kLed);
         return x + kSeparatorWidth;
     }
 
@@ -92,11 +94,11 @@ private:
         p_.fillPath(path, color);
     }
 
-    void Dot(QPointF centre, qreal radius, bool lit)
+    void Dot(QPointF centre, qreal radius, bool lit, const QColor& led)
     {
         QPainterPath path;
         path.addEllipse(centre, radius, radius);
-        Fill(path, lit, kLed);
+        Fill(path, lit, led);
     }
 
     QPainter& p_;

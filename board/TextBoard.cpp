@@ -12,7 +12,8 @@ public:
         const auto s = SegmentsFor(c);
         rows_[0] += {' ', s & sA ? '_' : ' ', ' '};
         rows_[1] += {s & sF ? '|' : ' ', s & sG ? '_' : ' ', s & sB ? '|' : ' '};
-        rows_[2] += {s & sE ? '|' : ' ', s & sD ? '_' : ' ', s & sC ? '|' : ' '};
+        const char foot = DotsFor(c).foot ? '.' : ' '; // a point in a digit column
+        rows_[2] += {s & sE ? '|' : ' ', s & sD ? '_' : foot, s & sC ? '|' : ' '};
         Gap(1);
     }
 

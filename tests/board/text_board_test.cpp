@@ -54,3 +54,12 @@ TEST(TextBoard, RemovedSeparatorsAndTimeOutGoDark)
     EXPECT_NE(lines[3].find("time-out 10 s"), std::string::npos);
     EXPECT_NE(lines[3].find("dark"), std::string::npos);
 }
+
+TEST(TextBoard, PointInTheModeColumnIsDrawn)
+{
+    BoardState state;
+    Show(state, std::string(protocol::kRunningTimeBase));
+    const auto lines = RenderText(state, t0);
+    // Start number blank, then the mode cell (columns 12-14 of the drawing) shows its point.
+    EXPECT_EQ(lines[2].substr(12, 3), " . ");
+}
