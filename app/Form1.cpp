@@ -22,7 +22,7 @@ QStringList AddressItems()
 {
     QStringList items{QStringLiteral("NONE")};
     for (char c = 'A'; c <= 'Z'; ++c) {
-        if (c != 'K') // boards reserve no address K
+        if (c != 'K') // "K" begins the Lyra brightness command, so it is no address
             items << QString(QLatin1Char(c));
     }
     items << QStringLiteral("[") << QStringLiteral("\\") << QStringLiteral("]");
