@@ -1,6 +1,7 @@
 #include "serial/FileTransfer.h"
 
 #include <algorithm>
+#include <limits>
 
 bool FileTransfer::Open(const std::string& name, std::int32_t maxChunk)
 {
@@ -11,8 +12,10 @@ bool FileTransfer::Open(const std::string& name, std::int32_t maxChunk)
     std::fseek(file_.get(), 0, SEEK_END);
     const long end = std::ftell(file_.get());
     std::fseek(file_.get(), start, SEEK_SET);
-    // A stream that cannot be measured (a pipe) is sent as empty rather than with a bogus size.
-    size_ = end > start ? static_cast<std::int32_t>(end - start) : 0;
+    // A stream that cannot be measured is sent as empty rather than with a bogus size; counts
+    // are 32-bit, so a longer file is sent up to that limit.
+    size_ = static_cast<std::int32_t>(
+        std::clamp<long>(end - start, 0, std::numeric_limits<std::int32_t>::max()));
     sent_ = 0;
     chunk_ = std::clamp(size_ / 100, 1, std::max(maxChunk, 1));
     return true;

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <limits>
 #include <optional>
 #include <random>
 #include <sys/stat.h>
@@ -64,6 +65,12 @@ TEST(FileTransferChunks, HundredthOfTheFileWithinLimits)
     FileTransfer transfer;
     ASSERT_TRUE(transfer.Open(file.Path(), 0)); // a buffer size of 0 still moves a byte a time
     EXPECT_EQ(transfer.ChunkSize(), 1);
+
+    // Beyond what a 32-bit count holds, the size stops at the limit instead of turning negative.
+    std::filesystem::resize_file(file.Path(), std::uintmax_t{3} << 30);
+    ASSERT_TRUE(transfer.Open(file.Path(), 65534));
+    EXPECT_EQ(transfer.Size(), std::numeric_limits<std::int32_t>::max());
+    EXPECT_EQ(transfer.ChunkSize(), 65534);
 }
 
 TEST(FileTransferChunks, FileThatShrinksEndsTheTransferInsteadOfSpinning)
