@@ -44,6 +44,19 @@ void TakeOver(void*) {}
 // Runs call on the user-interface thread and, if asked to, waits until it has run there (or
 // can no longer run, because the application is going away). This is Qt's blocking queued
 // invocation, with the waiting done by a promise that thread checkers can follow.
+// The promise travels with the posted call; whichever thread ends its last copy first learns
+// of the hand-over, also when Qt drops the call unrun.
+struct HandedPromise {
+    std::shared_ptr<std::promise<void>> done;
+    explicit HandedPromise(std::shared_ptr<std::promise<void>> p) : done(std::move(p)) {}
+    HandedPromise(HandedPromise&&) = default;
+    ~HandedPromise()
+    {
+        if (done)
+            TakeOver(done.get());
+    }
+};
+
 template <typename F> void RunOnUserInterface(F call, bool wait)
 {
     auto done = std::make_shared<std::promise<void>>();
@@ -51,14 +64,15 @@ template <typename F> void RunOnUserInterface(F call, bool wait)
     HandOver(done.get());
     QMetaObject::invokeMethod(
         QCoreApplication::instance(),
-        [call = std::move(call), done] {
-            TakeOver(done.get());
+        [call = std::move(call), handed = HandedPromise(done)] {
+            TakeOver(handed.done.get());
             call();
-            done->set_value();
+            handed.done->set_value();
         },
         Qt::QueuedConnection);
     if (wait)
         finished.wait();
+    TakeOver(done.get());
 }
 
 // The kernel's counters in the order of TLineError.
