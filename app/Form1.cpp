@@ -224,6 +224,7 @@ void TForm1::FormDestroy()
 
 void TForm1::PortChange()
 {
+    portShownOpen_ = false;
     if (channel_->ok())
         channel_->ClosePort();
     const int index = Port->currentIndex();
@@ -234,7 +235,8 @@ void TForm1::PortChange()
     channel_->SetPort(isNumber ? number : 0);
     try {
         channel_->OpenPort();
-        if (channel_->ok())
+        portShownOpen_ = channel_->ok();
+        if (portShownOpen_)
             Schnittstelle->SetCaption(QStringLiteral("COM%1 OK!").arg(channel_->Port()));
     } catch (const std::exception&) {
         const QString reason = QString::fromStdString(channel_->LastError());
@@ -260,7 +262,8 @@ void TForm1::BaudChange()
     } catch (const std::exception&) {
         // the reason is in LastError, shown below
     }
-    if (!channel_->ok())
+    portShownOpen_ = channel_->ok();
+    if (!portShownOpen_)
         Schnittstelle->SetCaption(QString::fromStdString(channel_->LastError()));
     else if (wasRunning)
         Timer1->start();

@@ -116,8 +116,12 @@ private:
     // Daten when the datagram could not be sent.
     bool SendDatagram(const std::string& text);
     bool ZeroHundredths() const;
+    // A port that closed under the window (an adapter pulled out) must not go on showing
+    // "OK!": the first line that finds it gone shows the reason instead, once.
+    void ShowLostPort();
 
     Desktop& desktop_;
     std::function<QDateTime()> clock_ = [] { return QDateTime::currentDateTime(); };
     std::unique_ptr<TNexComThread> channel_;
+    bool portShownOpen_ = false;
 };

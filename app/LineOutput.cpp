@@ -4,6 +4,8 @@
 #include "net/NMUDP.h"
 #include "protocol/DisplayLine.h"
 
+#include <utility>
+
 namespace {
 
 constexpr int kDefaultUdpPort = 51810;
@@ -23,6 +25,8 @@ void TForm1::Schreiben()
 
     if (channel_->ok())
         channel_->SendText(data);
+    else
+        ShowLostPort();
     if (SendUDPCB->isChecked() && !SendDatagram(data))
         return;
     Daten->SetCaption(QString::fromLatin1(data.data(), static_cast<qsizetype>(data.size())));
@@ -34,6 +38,14 @@ void TForm1::SendCommand(const std::string& text)
         SendDatagram(text);
     if (channel_->ok())
         channel_->SendText(text);
+    else
+        ShowLostPort();
+}
+
+void TForm1::ShowLostPort()
+{
+    if (std::exchange(portShownOpen_, false))
+        Schnittstelle->SetCaption(QString::fromStdString(channel_->LastError()));
 }
 
 bool TForm1::SendDatagram(const std::string& text)

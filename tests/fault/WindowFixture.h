@@ -1,0 +1,35 @@
+#pragma once
+// A test window with COM7 mapped to a pseudo-terminal, as the user has it after choosing the
+// port, at 19200 baud.
+
+#include "FaultSupport.h"
+
+#include "app/Form1.h"
+#include "support/PortsDirectory.h"
+#include "support/PseudoTerminal.h"
+#include "support/Waiting.h"
+
+#include <gtest/gtest.h>
+
+#include <QTimer>
+
+#include <memory>
+
+class LiveWindow : public ::testing::Test {
+protected:
+    LiveWindow();
+    ~LiveWindow() override;
+
+    // Picks an item as the user does; a device that came after the window is added to the list.
+    void Choose(QComboBox* list, const QString& item);
+    // Maps `number` to a fresh pseudo-terminal and chooses it.
+    void OpenOn(int number, const PseudoTerminal& device);
+    // Runs the event loop until Timer1 has fired `count` more times.
+    bool TimerTicks(int count);
+
+    PortsDirectory ports;
+    std::unique_ptr<PseudoTerminal> com7 = std::make_unique<PseudoTerminal>();
+    RecordingDesktop desktop;
+    std::unique_ptr<TForm1> form;
+    int ticks = 0;
+};

@@ -1,0 +1,38 @@
+// Choosing the same port again and again closes and reopens it each time; nothing the process
+// holds may pile up.
+#include "WindowFixture.h"
+
+#include <iostream>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+class Reopening : public LiveWindow {};
+
+TEST_F(Reopening, AThousandReopensLeakNoDescriptorOrThread)
+{
+    WaitForLoneThread();
+    const int descriptors = OpenDescriptors();
+    const int threads = Threads();
+    OpenOn(7, *com7);
+    for (int i = 0; i < 1000; ++i) {
+        Choose(form->Port, "COM7");
+        ASSERT_TRUE(form->Channel().ok()) << "open " << i << ": " << form->Channel().LastError();
+        ASSERT_TRUE(form->Channel().HasEventThread());
+    }
+    EXPECT_TRUE(desktop.messages.empty());
+    form->Button1->click();
+    EXPECT_EQ(com7->Receive(23), "        88:88:88.888  \r") << "the last open still works";
+    Choose(form->Port, "none");
+
+    const bool settled = WaitUntil(
+        [&] { return OpenDescriptors() <= descriptors && Threads() <= threads; }, 20s);
+    std::cout << "[ figures  ] descriptors " << descriptors << " before, " << OpenDescriptors()
+              << " after; threads " << threads << " before, " << Threads() << " after\n";
+    EXPECT_TRUE(settled);
+    EXPECT_EQ(OpenDescriptors(), descriptors);
+    EXPECT_EQ(Threads(), threads);
+}
+
+} // namespace

@@ -1,0 +1,51 @@
+// The board stops taking bytes: the driver's queue fills, writes time out, and the window keeps
+// answering. When the board reads again, lines flow again.
+#include "WindowFixture.h"
+
+#include <QElapsedTimer>
+
+#include <algorithm>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+class StalledPeer : public LiveWindow {};
+
+TEST_F(StalledPeer, WritesTimeOutWithoutFreezingTheWindow)
+{
+    OpenOn(7, *com7);
+    FillQueue(com7->Slave());
+    form->ActualTime->click();
+    ASSERT_TRUE(WaitUntil([&] { return form->Channel().LastError() == "Timeout"; }, 10s));
+    EXPECT_TRUE(form->Channel().ok()) << "a timeout is no reason to close the port";
+    EXPECT_TRUE(form->Timer1->isActive());
+    EXPECT_TRUE(desktop.messages.empty()) << "the silent abort shows no box";
+
+    // Each tick waits for the previous write at most for its time-out; other timers go on.
+    int probes = 0;
+    QTimer probe;
+    QObject::connect(&probe, &QTimer::timeout, [&] { ++probes; });
+    probe.start(10);
+    ASSERT_TRUE(WaitUntil([&] { return probes >= 20; }, 10s)) << "the event loop keeps running";
+    qint64 longest = 0;
+    for (int i = 0; i < 5; ++i) {
+        QElapsedTimer handler;
+        handler.start();
+        Guarded(desktop, [&] { form->Timer1Timer(); });
+        longest = std::max(longest, handler.elapsed());
+    }
+    EXPECT_LT(longest, 1000) << "a tick returns within its write time-out";
+    EXPECT_TRUE(desktop.messages.empty());
+
+    // The board reads again: whole lines arrive once the stale queue is gone.
+    std::string seen;
+    ASSERT_TRUE(WaitUntil([&] {
+        seen += TakeWaiting(com7->Master());
+        seen.erase(0, seen.find_first_not_of('x'));
+        return std::count(seen.begin(), seen.end(), '\r') >= 3;
+    }, 10s));
+    EXPECT_TRUE(form->Channel().ok());
+}
+
+} // namespace

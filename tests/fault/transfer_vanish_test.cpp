@@ -1,0 +1,90 @@
+// The board goes away in the middle of a file transfer: the transfer ends with its final
+// report, and the file and the device are let go.
+#include "FaultSupport.h"
+
+#include "serial/NexCom.h"
+#include "support/PseudoTerminal.h"
+#include "support/Waiting.h"
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+#include <cstring>
+#include <fstream>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr std::size_t kFileSize = 256 * 1024;
+constexpr std::size_t kReadBeforeUnplug = 100 * 1024;
+
+// Reads what the channel sends, then goes away as an unplugged adapter does.
+void BoardThatIsUnplugged(PseudoTerminal& line)
+{
+    std::size_t taken = 0;
+    while (taken < kReadBeforeUnplug) {
+        const std::string chunk = line.Receive(kReadBeforeUnplug - taken, 10000);
+        if (chunk.empty())
+            break;
+        taken += chunk.size();
+    }
+    line.CloseMaster();
+}
+
+TEST(VanishingDuringTransfer, EndsWithItsFinalReportAndLetsEverythingGo)
+{
+    QTemporaryDir folder;
+    const QString file = folder.filePath("Wettkampf.bin");
+    std::ofstream(file.toStdString(), std::ios::binary) << std::string(kFileSize, 'A');
+    PseudoTerminal line;
+    WaitForLoneThread();
+    const int descriptors = OpenDescriptors();
+    const int threads = Threads();
+
+    auto channel = std::make_unique<TNexComThread>();
+    std::vector<std::pair<int, int>> reports;
+    channel->SetOnSendFileComplete(
+        [&](QObject*, std::int32_t percent, std::int32_t sent) { reports.emplace_back(percent, sent); });
+    channel->SetBaud(19200);
+    channel->SetDeviceName(line.SlavePath());
+    channel->OpenPort();
+    ASSERT_TRUE(channel->ok());
+
+    std::thread board(BoardThatIsUnplugged, std::ref(line));
+    try {
+        channel->SendFile(file.toStdWString());
+    } catch (const EAbort&) {
+        // The first chunk may already meet the vanished device; LastError tells.
+    }
+    const bool ended = WaitUntil([&] { return !channel->SendFileInProgress() && !channel->ok(); }, 60s);
+    board.join();
+    ASSERT_TRUE(ended) << "transfer in progress: " << channel->SendFileInProgress();
+
+    EXPECT_EQ(channel->LastError(), std::strerror(EIO));
+    ASSERT_GE(reports.size(), 2u);
+    EXPECT_EQ(reports.front(), std::make_pair(0, 0));
+    const auto [percent, sent] = reports.back();
+    EXPECT_LT(percent, 100);
+    EXPECT_GE(static_cast<std::size_t>(sent), kReadBeforeUnplug);
+    EXPECT_LT(static_cast<std::size_t>(sent), kFileSize);
+    const std::size_t finalReports = reports.size();
+    RunEventLoop(50ms);
+    EXPECT_EQ(reports.size(), finalReports) << "nothing is reported after the end";
+
+    // The master is gone; the device and the file must be closed as well.
+    EXPECT_EQ(OpenDescriptors(), descriptors - 1);
+    EXPECT_TRUE(WaitUntil([&] { return Threads() <= threads; }));
+
+    // The channel takes a new transfer only on an open port, and says why.
+    EXPECT_THROW(channel->SendFile(file.toStdWString()), EAbort);
+    EXPECT_FALSE(channel->SendFileInProgress());
+    channel.reset();
+    EXPECT_EQ(OpenDescriptors(), descriptors - 1);
+}
+
+} // namespace

@@ -1,0 +1,67 @@
+// The adapter is pulled while Actual Time runs: the window says so once, closes the port, keeps
+// working, and a port can be opened again.
+#include "WindowFixture.h"
+
+#include <cstring>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+class VanishingDevice : public LiveWindow {};
+
+TEST_F(VanishingDevice, ReportedOncePortClosedWindowUsableAndReopens)
+{
+    OpenOn(7, *com7);
+    form->ActualTime->click();
+    std::string seen;
+    ASSERT_TRUE(WaitUntil([&] { return (seen += TakeWaiting(com7->Master())).size() >= 46; }))
+        << "Actual Time reaches the line before the device goes";
+
+    com7->CloseMaster();
+    ASSERT_TRUE(WaitUntil([&] { return !form->Channel().ok(); })) << "the port ends closed";
+    EXPECT_EQ(form->Channel().LastError(), std::strerror(EIO));
+
+    // The next tick finds the port gone and says so, instead of "COM7 OK!"; the test keeps
+    // running on the closed port without message boxes or crash.
+    ASSERT_TRUE(TimerTicks(40));
+    EXPECT_EQ(form->Schnittstelle->text().toStdString(), std::strerror(EIO));
+    EXPECT_TRUE(form->Timer1->isActive());
+    EXPECT_TRUE(desktop.messages.empty());
+    EXPECT_FALSE(form->Channel().ok());
+
+    // The window still answers the user.
+    form->Button2->click();
+    EXPECT_FALSE(form->Timer1->isActive());
+    EXPECT_EQ(form->Daten->text().toStdString(), std::string("          :  .  .     \r"));
+
+    // The adapter comes back under the same number.
+    PseudoTerminal again;
+    OpenOn(7, again);
+    form->Button1->click();
+    EXPECT_EQ(again.Receive(23), "        88:88:88.888  \r");
+
+    // Or another one appears under a new number.
+    PseudoTerminal other;
+    OpenOn(12, other);
+    form->ActualTime->click();
+    std::string running;
+    EXPECT_TRUE(WaitUntil([&] { return (running += TakeWaiting(other.Master())).size() >= 23; }));
+    form->ActualTime->click();
+    EXPECT_TRUE(desktop.messages.empty());
+}
+
+TEST_F(VanishingDevice, WhileIdleTheNextLineFindsThePortGone)
+{
+    OpenOn(7, *com7);
+    com7->CloseMaster();
+    ASSERT_TRUE(WaitUntil([&] { return !form->Channel().ok(); }));
+    form->Button1->click();
+    form->Button1->click();
+    EXPECT_EQ(form->Schnittstelle->text().toStdString(), std::strerror(EIO));
+    EXPECT_EQ(form->Daten->text().toStdString(), std::string("        88:88:88.888  \r"))
+        << "the line is still shown and sent wherever else it goes";
+    EXPECT_TRUE(desktop.messages.empty());
+}
+
+} // namespace
