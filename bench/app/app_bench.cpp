@@ -135,6 +135,8 @@ int main(int argc, char* argv[])
     constexpr auto kRun = std::chrono::seconds(10);
     std::atomic<bool> stop{false};
     std::vector<Clock::time_point> ends;
+    // Steady state: the first painting of the window is over before the run starts.
+    QTest::qWait(500);
     std::thread reader([&] { ends = CollectLineEnds(master, stop); });
     form.ActualTime->click();
     QTimer::singleShot(kRun, &application, &QCoreApplication::quit);
@@ -148,10 +150,12 @@ int main(int argc, char* argv[])
         const double gap = std::chrono::duration<double, std::milli>(ends[i] - ends[i - 1]).count();
         gapErrors.push_back(std::abs(gap - form.Timer1->interval()));
     }
-    const double seconds = std::chrono::duration<double>(kRun).count();
+    // Over the span the lines actually took, so that a late end of the run counts for nothing.
+    const double seconds =
+        ends.size() > 1 ? std::chrono::duration<double>(ends.back() - ends.front()).count() : 1.0;
     const double expected = 1000.0 / form.Timer1->interval();
-    const double rate = static_cast<double>(ends.size()) / seconds;
-    std::printf("actual time 19200   %zu lines in %.0f s: %.1f lines/s, expected %.1f (%.1f%%, target >= 98%%)\n",
+    const double rate = static_cast<double>(ends.size() - std::min<std::size_t>(ends.size(), 1)) / seconds;
+    std::printf("actual time 19200   %zu lines in %.2f s: %.1f lines/s, expected %.1f (%.1f%%, target >= 98%%)\n",
                 ends.size(), seconds, rate, expected, 100.0 * rate / expected);
     std::printf("gap error           median %.3f ms, 99th percentile %.3f ms (target < 3 ms), worst %.3f ms\n",
                 Percentile(gapErrors, 0.5), Percentile(gapErrors, 0.99), Percentile(gapErrors, 1.0));
