@@ -1,0 +1,161 @@
+// Soak run: Actual Time at 19200 baud to a pseudo-terminal and, as datagrams, to 127.0.0.1, for
+// 10 minutes or `--seconds N`. Prints a row of figures every tenth of the run and at the end
+// lines sent and received, resident memory, open descriptors and threads at start and end.
+// Start is taken a little after Actual Time begins, when the one-time allocations are done.
+
+#include "LineSink.h"
+#include "ProcessFigures.h"
+
+#include "app/Form1.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdio>
+#include <exception>
+#include <optional>
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kComNumber = 5;
+
+class CountingDesktop : public Desktop {
+public:
+    void ShowMessage(const MessageBoxText& message) override
+    {
+        ++messages;
+        std::fprintf(stderr, "message box: %s\n", qPrintable(message.text));
+    }
+    void Open(const QUrl&) override {}
+
+    int messages = 0;
+};
+
+std::optional<int> SecondsFrom(int argc, char* argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        const QString argument = QString::fromLocal8Bit(argv[i]);
+        if (argument == "--seconds" && i + 1 < argc) {
+            bool isNumber = false;
+            const int seconds = QString::fromLocal8Bit(argv[i + 1]).toInt(&isNumber);
+            if (isNumber && seconds > 0)
+                return seconds;
+        }
+        if (argument == "--seconds" || argument == "--help" || argument == "-h")
+            return std::nullopt;
+    }
+    return 600;
+}
+
+void RunEvents(std::chrono::milliseconds time)
+{
+    QEventLoop loop;
+    QTimer::singleShot(time, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+void Choose(QComboBox* list, int index)
+{
+    list->setCurrentIndex(index);
+    emit list->activated(index);
+}
+
+double Percent(long part, long whole)
+{
+    return whole > 0 ? 100.0 * static_cast<double>(part) / static_cast<double>(whole) : 0.0;
+}
+
+int Soak(int seconds)
+{
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    const QString ports = config.path() + "/marqtest/ports";
+    QDir().mkpath(ports);
+    LineSink sink;
+    QFile::link(QString::fromStdString(sink.SlavePath()), ports + QStringLiteral("/COM%1").arg(kComNumber));
+
+    CountingDesktop desktop;
+    TForm1 form(desktop);
+    form.show();
+    long sent = 0;
+    QObject::connect(form.Timer1, &QTimer::timeout, &form, [&] { ++sent; });
+
+    Choose(form.Port, form.Port->findText(QStringLiteral("COM%1").arg(kComNumber)));
+    Choose(form.Baud, form.Baud->findText("19200"));
+    if (!form.Channel().ok()) {
+        std::fprintf(stderr, "COM%d did not open: %s\n", kComNumber, form.Channel().LastError().c_str());
+        return 1;
+    }
+    form.SendUDPCB->setChecked(true);
+    form.IPE->setText("127.0.0.1");
+    form.PortE->setText(QString::number(sink.UdpPort()));
+
+    std::printf("soak: Actual Time at 19200 baud, COM%d on %s and UDP 127.0.0.1:%d, %d s\n",
+                kComNumber, sink.SlavePath().c_str(), sink.UdpPort(), seconds);
+    std::printf("%8s %9s %9s %9s %9s %5s %7s\n", "time s", "sent", "pty", "udp", "RSS kB", "fds", "threads");
+    const auto began = Clock::now();
+    auto row = [&](const ProcessFigures& figures) {
+        const double elapsed = std::chrono::duration<double>(Clock::now() - began).count();
+        std::printf("%8.1f %9ld %9ld %9ld %9ld %5d %7d\n", elapsed, sent, sink.SerialLines(),
+                    sink.Datagrams(), figures.residentKilobytes, figures.descriptors, figures.threads);
+        std::fflush(stdout);
+        return figures;
+    };
+
+    form.ActualTime->click();
+    const auto run = std::chrono::seconds(seconds);
+    const auto warmUp = std::min<std::chrono::milliseconds>(5s, run / 10);
+    RunEvents(warmUp);
+    const ProcessFigures start = row(ProcessFigures::Now());
+    for (int tenth = 1; tenth <= 10; ++tenth) {
+        const auto until = began + warmUp + (run - warmUp) * tenth / 10;
+        RunEvents(std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()));
+        row(ProcessFigures::Now());
+    }
+    form.ActualTime->click(); // stops the running time, sending the stopped line
+    ++sent;
+    const auto drainEnd = Clock::now() + 2s;
+    while ((sink.SerialLines() < sent || sink.Datagrams() < sent) && Clock::now() < drainEnd)
+        RunEvents(10ms);
+    const ProcessFigures end = row(ProcessFigures::Now());
+
+    std::printf("lines sent          %ld\n", sent);
+    std::printf("lines received      pty %ld (%.2f %%), UDP %ld (%.2f %%), datagrams not a display line %ld\n",
+                sink.SerialLines(), Percent(sink.SerialLines(), sent), sink.Datagrams(),
+                Percent(sink.Datagrams(), sent), sink.OddDatagrams());
+    std::printf("resident memory     start %ld kB, end %ld kB (%+ld kB)\n", start.residentKilobytes,
+                end.residentKilobytes, end.residentKilobytes - start.residentKilobytes);
+    std::printf("open descriptors    start %d, end %d\n", start.descriptors, end.descriptors);
+    std::printf("threads             start %d, end %d\n", start.threads, end.threads);
+    std::printf("message boxes       %d; channel's last error: %s\n", desktop.messages,
+                form.Channel().LastError().empty() ? "none" : form.Channel().LastError().c_str());
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    const std::optional<int> seconds = SecondsFrom(argc, argv);
+    if (!seconds) {
+        std::printf("usage: bench_soak [--seconds N]   (default 600)\n");
+        return 2;
+    }
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    try {
+        return Soak(*seconds);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "bench_soak: %s\n", error.what());
+        return 1;
+    }
+}
