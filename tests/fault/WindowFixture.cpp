@@ -42,3 +42,18 @@ bool LiveWindow::TimerTicks(int count)
     const int until = ticks + count;
     return WaitUntil([&] { return ticks >= until; }, std::chrono::seconds(10));
 }
+
+void LiveWindow::SendDatagramsToReceiver()
+{
+    form->SendUDPCB->setChecked(true);
+    form->IPE->setText(QStringLiteral("127.0.0.1"));
+    form->PortE->setText(QString::number(receiver.Port()));
+}
+
+int LiveWindow::TakeDatagrams()
+{
+    int count = 0;
+    while (receiver.Receive(std::chrono::milliseconds(0)))
+        ++count;
+    return count;
+}

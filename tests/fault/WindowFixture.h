@@ -9,6 +9,8 @@
 #include "support/PseudoTerminal.h"
 #include "support/Waiting.h"
 
+#include "../net/UdpReceiver.h"
+
 #include <gtest/gtest.h>
 
 #include <QTimer>
@@ -26,10 +28,15 @@ protected:
     void OpenOn(int number, const PseudoTerminal& device);
     // Runs the event loop until Timer1 has fired `count` more times.
     bool TimerTicks(int count);
+    // Ticks "Send via UDP" with the receiver as destination.
+    void SendDatagramsToReceiver();
+    // How many datagrams have arrived since the last call.
+    int TakeDatagrams();
 
     PortsDirectory ports;
     std::unique_ptr<PseudoTerminal> com7 = std::make_unique<PseudoTerminal>();
     RecordingDesktop desktop;
+    UdpReceiver receiver;
     std::unique_ptr<TForm1> form;
     int ticks = 0;
 };

@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -46,6 +47,22 @@ TEST_F(StalledPeer, WritesTimeOutWithoutFreezingTheWindow)
         return std::count(seen.begin(), seen.end(), '\r') >= 3;
     }, 10s));
     EXPECT_TRUE(form->Channel().ok());
+}
+
+TEST_F(StalledPeer, UnpluggedWhileWritesAreStuck)
+{
+    OpenOn(7, *com7);
+    FillQueue(com7->Slave());
+    form->ActualTime->click();
+    ASSERT_TRUE(WaitUntil([&] { return form->Channel().LastError() == "Timeout"; }, 10s));
+
+    com7->CloseMaster();
+    ASSERT_TRUE(WaitUntil([&] { return !form->Channel().ok(); }, 10s));
+    ASSERT_TRUE(TimerTicks(20));
+    EXPECT_EQ(form->Channel().LastError(), std::strerror(EIO));
+    EXPECT_EQ(form->Schnittstelle->text().toStdString(), std::strerror(EIO));
+    EXPECT_TRUE(desktop.messages.empty());
+    EXPECT_TRUE(form->Timer1->isActive());
 }
 
 } // namespace

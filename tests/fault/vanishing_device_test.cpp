@@ -12,7 +12,10 @@ class VanishingDevice : public LiveWindow {};
 
 TEST_F(VanishingDevice, ReportedOncePortClosedWindowUsableAndReopens)
 {
+    WaitForLoneThread();
+    const int descriptors = OpenDescriptors();
     OpenOn(7, *com7);
+    SendDatagramsToReceiver();
     form->ActualTime->click();
     std::string seen;
     ASSERT_TRUE(WaitUntil([&] { return (seen += TakeWaiting(com7->Master())).size() >= 46; }))
@@ -21,10 +24,14 @@ TEST_F(VanishingDevice, ReportedOncePortClosedWindowUsableAndReopens)
     com7->CloseMaster();
     ASSERT_TRUE(WaitUntil([&] { return !form->Channel().ok(); })) << "the port ends closed";
     EXPECT_EQ(form->Channel().LastError(), std::strerror(EIO));
+    EXPECT_TRUE(WaitUntil([&] { return OpenDescriptors() == descriptors - 1; }))
+        << "the device is let go; only the vanished master is missing";
 
     // The next tick finds the port gone and says so, instead of "COM7 OK!"; the test keeps
-    // running on the closed port without message boxes or crash.
+    // running on the closed port without message boxes or crash, and the datagrams go on.
+    TakeDatagrams();
     ASSERT_TRUE(TimerTicks(40));
+    EXPECT_GE(TakeDatagrams(), 39);
     EXPECT_EQ(form->Schnittstelle->text().toStdString(), std::strerror(EIO));
     EXPECT_TRUE(form->Timer1->isActive());
     EXPECT_TRUE(desktop.messages.empty());
