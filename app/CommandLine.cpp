@@ -33,6 +33,11 @@ struct Options {
     QCommandLineOption removePoints{"remove-points", "Tick Remove \".\"."};
     QCommandLineOption address{"address", "Board address letter: A-J, L-Z, [, \\ or ], or NONE.", "X"};
     QCommandLineOption udp{"udp", "Tick Send via UDP, to HOST:PORT.", "HOST:PORT"};
+    QCommandLineOption brightness{"brightness",
+                                  "Move Lyra Brightness to N (0-9), sending its command.", "N"};
+    QCommandLineOption timeout{"timeout",
+                               "Move Lyra Timeout to N tens of seconds (0-99), sending its command.",
+                               "N"};
     QCommandLineOption start{"start",
                              "Click a button once the window is up: all-digits, blank, "
                              "actual-time, continuous or send-data.",
@@ -45,7 +50,7 @@ struct Options {
                                          "starts with no port open and nothing ticked.");
         parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
         parser.addOptions({help, port, baud, kappa, lyra, rotate, removeColons, removePoints,
-                           address, udp, start});
+                           address, udp, brightness, timeout, start});
     }
 };
 
@@ -87,11 +92,6 @@ void Tick(QCheckBox& box)
 }
 
 } // namespace
-
-bool AsksForHelp(const QStringList& arguments)
-{
-    return arguments.contains("--help") || arguments.contains("-h") || arguments.contains("-help");
-}
 
 QString HelpText()
 {
@@ -149,6 +149,24 @@ CommandLineResult ParseCommandLine(const QStringList& arguments)
         options.udpHost = target.left(colon);
         options.udpPort = QString::number(port);
     }
+    // A track-bar position: a whole number within the bar's range.
+    const auto position = [&](const QCommandLineOption& option, int highest) -> std::optional<int> {
+        bool isNumber = false;
+        const int value = o.parser.value(option).toInt(&isNumber);
+        return isNumber && value >= 0 && value <= highest ? std::optional<int>(value) : std::nullopt;
+    };
+    if (o.parser.isSet(o.brightness)) {
+        options.brightness = position(o.brightness, 9);
+        if (!options.brightness)
+            return Refuse(QStringLiteral("--brightness %1: the brightness is a number from 0 to 9")
+                              .arg(o.parser.value(o.brightness)));
+    }
+    if (o.parser.isSet(o.timeout)) {
+        options.timeout = position(o.timeout, 99);
+        if (!options.timeout)
+            return Refuse(QStringLiteral("--timeout %1: the time-out is a number from 0 to 99")
+                              .arg(o.parser.value(o.timeout)));
+    }
     if (o.parser.isSet(o.start)) {
         const QString name = o.parser.value(o.start);
         QStringList names;
@@ -196,6 +214,11 @@ std::optional<QString> ApplyStartOptions(TForm1& form, const StartOptions& optio
         form.PortE->setText(*options.udpPort);
         Tick(*form.SendUDPCB);
     }
+    // Moving a track bar sends its command, as a drag to that position does.
+    if (options.brightness)
+        form.LyraBrightnessTB->setValue(*options.brightness);
+    if (options.timeout)
+        form.TimeoutTB->setValue(*options.timeout);
     if (options.start) {
         QWidget* button = StartButton(form, *options.start);
         QTimer::singleShot(0, button, [button] { static_cast<QPushButton*>(button)->click(); });

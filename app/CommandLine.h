@@ -23,6 +23,8 @@ struct StartOptions {
     std::optional<QString> address; // an item of the address list
     std::optional<QString> udpHost;
     std::optional<QString> udpPort;
+    std::optional<int> brightness;  // Lyra brightness track bar position, 0-9
+    std::optional<int> timeout;     // Lyra time-out track bar position, 0-99
     std::optional<Start> start;
 };
 
@@ -36,7 +38,6 @@ using CommandLineResult = std::variant<StartOptions, CommandLineExit>;
 
 // `arguments` starts with the program's name, as QCoreApplication::arguments() gives it.
 CommandLineResult ParseCommandLine(const QStringList& arguments);
-bool AsksForHelp(const QStringList& arguments);
 QString HelpText();
 
 // Applies the options to a window that is up, as the user's clicks and choices would; a start

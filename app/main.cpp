@@ -17,23 +17,20 @@ void Print(std::FILE* stream, const QString& text)
 
 int main(int argc, char* argv[])
 {
-    // Help needs no display: answered before the window system is asked for.
-    QStringList rawArguments;
+    // Options are read before the window system is asked for, so that --help and a refused
+    // value need no display.
+    QStringList arguments;
     for (int i = 0; i < argc; ++i)
-        rawArguments << QString::fromLocal8Bit(argv[i]);
-    if (AsksForHelp(rawArguments.mid(1))) {
-        Print(stdout, HelpText());
-        return 0;
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const CommandLineResult parsed = ParseCommandLine(arguments);
+    if (const auto* exit = std::get_if<CommandLineExit>(&parsed)) {
+        Print(exit->code == 0 ? stdout : stderr, exit->text);
+        return exit->code;
     }
 
     QApplication application(argc, argv);
     QtDesktop desktop;
     try {
-        const CommandLineResult parsed = ParseCommandLine(QApplication::arguments());
-        if (const auto* exit = std::get_if<CommandLineExit>(&parsed)) {
-            Print(exit->code == 0 ? stdout : stderr, exit->text);
-            return exit->code;
-        }
         TForm1 Form1(desktop);
         Form1.show();
         if (const auto error = ApplyStartOptions(Form1, std::get<StartOptions>(parsed))) {

@@ -29,6 +29,10 @@ TEST(CommandLine, BadValuesAreRefusedWithExitCode2)
     ExpectRefused({"--address", "AB"}, "--address AB");
     ExpectRefused({"--udp", "127.0.0.1"}, "HOST:PORT");
     ExpectRefused({"--udp", ":51810"}, "HOST:PORT");
+    ExpectRefused({"--brightness", "10"}, "0 to 9");
+    ExpectRefused({"--brightness", "-1"}, "0 to 9");
+    ExpectRefused({"--timeout", "100"}, "0 to 99");
+    ExpectRefused({"--timeout", "4x"}, "0 to 99");
     ExpectRefused({"--udp", "host:70000"}, "HOST:PORT");
     ExpectRefused({"--start", "fast"}, "all-digits, blank, actual-time, continuous, send-data");
     ExpectRefused({"--frobnicate"}, "frobnicate");
@@ -42,10 +46,12 @@ TEST(CommandLine, HelpListsEveryOption)
     ASSERT_TRUE(exit);
     EXPECT_EQ(exit->code, 0);
     for (const char* option : {"--port", "--baud", "--kappa", "--lyra", "--rotate", "--remove-colons",
-                               "--remove-points", "--address", "--udp", "--start"})
+                               "--remove-points", "--address", "--udp", "--brightness", "--timeout", "--start"})
         EXPECT_TRUE(exit->text.contains(option)) << option;
     EXPECT_TRUE(exit->text.startsWith("Usage: marqtest"));
-    EXPECT_TRUE(AsksForHelp({"-h"}));
+    const CommandLineResult shortForm = Parse({"-h"});
+    ASSERT_TRUE(std::holds_alternative<CommandLineExit>(shortForm));
+    EXPECT_EQ(std::get<CommandLineExit>(shortForm).code, 0);
 }
 
 TEST(CommandLine, ValuesAreReadAsTheWindowNamesThem)
