@@ -39,20 +39,18 @@ public:
     int messages = 0;
 };
 
-std::optional<int> SecondsFrom(int argc, char* argv[])
+constexpr const char* kUsage = "usage: bench_soak [--seconds N]   (default 600)\n";
+
+// The run's length from the command line; nothing when the arguments are not understood.
+std::optional<int> SecondsFrom(const QStringList& arguments)
 {
-    for (int i = 1; i < argc; ++i) {
-        const QString argument = QString::fromLocal8Bit(argv[i]);
-        if (argument == "--seconds" && i + 1 < argc) {
-            bool isNumber = false;
-            const int seconds = QString::fromLocal8Bit(argv[i + 1]).toInt(&isNumber);
-            if (isNumber && seconds > 0)
-                return seconds;
-        }
-        if (argument == "--seconds" || argument == "--help" || argument == "-h")
-            return std::nullopt;
-    }
-    return 600;
+    if (arguments.size() == 1)
+        return 600;
+    if (arguments.size() != 3 || arguments[1] != "--seconds")
+        return std::nullopt;
+    bool isNumber = false;
+    const int seconds = arguments[2].toInt(&isNumber);
+    return isNumber && seconds > 0 ? std::optional(seconds) : std::nullopt;
 }
 
 void RunEvents(std::chrono::milliseconds time)
@@ -144,14 +142,19 @@ int Soak(int seconds)
 
 int main(int argc, char* argv[])
 {
-    const std::optional<int> seconds = SecondsFrom(argc, argv);
-    if (!seconds) {
-        std::printf("usage: bench_soak [--seconds N]   (default 600)\n");
-        return 2;
-    }
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
+    const QStringList arguments = QApplication::arguments();
+    if (arguments.contains("--help") || arguments.contains("-h")) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    const std::optional<int> seconds = SecondsFrom(arguments);
+    if (!seconds) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
     try {
         return Soak(*seconds);
     } catch (const std::exception& error) {

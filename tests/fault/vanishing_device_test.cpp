@@ -58,17 +58,23 @@ TEST_F(VanishingDevice, ReportedOncePortClosedWindowUsableAndReopens)
     EXPECT_TRUE(desktop.messages.empty());
 }
 
-TEST_F(VanishingDevice, WhileIdleTheNextLineFindsThePortGone)
+TEST_F(VanishingDevice, WhileIdleTheNextCommandFindsThePortGone)
 {
     OpenOn(7, *com7);
+    SendDatagramsToReceiver();
     com7->CloseMaster();
     ASSERT_TRUE(WaitUntil([&] { return !form->Channel().ok(); }));
-    form->Button1->click();
+    EXPECT_EQ(form->Schnittstelle->text(), "COM7 OK!") << "nothing has been sent yet";
+
+    form->TimeDateB->click();
+    EXPECT_EQ(form->Schnittstelle->text().toStdString(), std::strerror(EIO));
+    EXPECT_EQ(TakeDatagrams(), 7) << "the Lyra clock commands still leave as datagrams";
+    EXPECT_TRUE(desktop.messages.empty());
+
+    // Choosing "none" afterwards is the user's own close: the status stays as it is.
+    Choose(form->Port, "none");
     form->Button1->click();
     EXPECT_EQ(form->Schnittstelle->text().toStdString(), std::strerror(EIO));
-    EXPECT_EQ(form->Daten->text().toStdString(), std::string("        88:88:88.888  \r"))
-        << "the line is still shown and sent wherever else it goes";
-    EXPECT_TRUE(desktop.messages.empty());
 }
 
 } // namespace
