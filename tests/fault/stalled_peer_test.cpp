@@ -65,4 +65,31 @@ TEST_F(StalledPeer, UnpluggedWhileWritesAreStuck)
     EXPECT_TRUE(form->Timer1->isActive());
 }
 
+// Changing the rate or closing the window while bytes are stuck must not wait for them.
+TEST_F(StalledPeer, ReconfiguringAndClosingDoNotWaitForStuckBytes)
+{
+    WaitForLoneThread();
+    const int descriptors = OpenDescriptors();
+    OpenOn(7, *com7);
+    FillQueue(com7->Slave());
+    form->ActualTime->click();
+    ASSERT_TRUE(WaitUntil([&] { return form->Channel().LastError() == "Timeout"; }, 10s));
+
+    QElapsedTimer closing;
+    closing.start();
+    form->Baud->setCurrentIndex(2);
+    emit form->Baud->activated(2);
+    EXPECT_TRUE(form->Channel().ok());
+    EXPECT_TRUE(form->Timer1->isActive()) << "the test goes on after the change";
+    EXPECT_LT(closing.elapsed(), 1000);
+
+    closing.restart();
+    form.reset();
+    EXPECT_LT(closing.elapsed(), 1000);
+    EXPECT_TRUE(desktop.messages.empty());
+    // The window took its datagram socket along; the device must have gone with the port.
+    EXPECT_TRUE(WaitUntil([&] { return OpenDescriptors() == descriptors - 1 && Threads() == 1; }))
+        << OpenDescriptors() << " descriptors, " << Threads() << " threads";
+}
+
 } // namespace
