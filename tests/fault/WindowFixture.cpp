@@ -2,7 +2,7 @@
 
 LiveWindow::LiveWindow()
 {
-    ports.Link(7, com7->SlavePath());
+    ports.Link(7, com7.SlavePath());
     form = std::make_unique<TForm1>(desktop);
     QObject::connect(form->Timer1, &QTimer::timeout, form.get(), [this] { ++ticks; });
     form->show();

@@ -1,6 +1,6 @@
 #pragma once
-// A test window with COM7 mapped to a pseudo-terminal, as the user has it after choosing the
-// port, at 19200 baud.
+// A test window whose port list holds COM7, a pseudo-terminal, with "19200" picked in the rate
+// list; OpenOn chooses a port as the user does and makes sure it runs at that rate.
 
 #include "FaultSupport.h"
 
@@ -24,7 +24,7 @@ protected:
 
     // Picks an item as the user does; a device that came after the window is added to the list.
     void Choose(QComboBox* list, const QString& item);
-    // Maps `number` to a fresh pseudo-terminal and chooses it.
+    // Maps COM`number` to `device` and chooses it.
     void OpenOn(int number, const PseudoTerminal& device);
     // Runs the event loop until Timer1 has fired `count` more times.
     bool TimerTicks(int count);
@@ -34,7 +34,7 @@ protected:
     int TakeDatagrams();
 
     PortsDirectory ports;
-    std::unique_ptr<PseudoTerminal> com7 = std::make_unique<PseudoTerminal>();
+    PseudoTerminal com7;
     RecordingDesktop desktop;
     UdpReceiver receiver;
     std::unique_ptr<TForm1> form;

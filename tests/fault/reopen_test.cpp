@@ -16,7 +16,7 @@ TEST_F(Reopening, AThousandReopensLeakNoDescriptorOrThread)
     WaitForLoneThread();
     const int descriptors = OpenDescriptors();
     const int threads = Threads();
-    OpenOn(7, *com7);
+    OpenOn(7, com7);
     int busiest = Threads();
     for (int i = 0; i < 1000; ++i) {
         Choose(form->Port, "COM7");
@@ -26,7 +26,7 @@ TEST_F(Reopening, AThousandReopensLeakNoDescriptorOrThread)
     }
     EXPECT_TRUE(desktop.messages.empty());
     form->Button1->click();
-    EXPECT_EQ(com7->Receive(23), "        88:88:88.888  \r") << "the last open still works";
+    EXPECT_EQ(com7.Receive(23), "        88:88:88.888  \r") << "the last open still works";
     Choose(form->Port, "none");
 
     const bool settled = WaitUntil(

@@ -15,8 +15,8 @@ class StalledPeer : public LiveWindow {};
 
 TEST_F(StalledPeer, WritesTimeOutWithoutFreezingTheWindow)
 {
-    OpenOn(7, *com7);
-    FillQueue(com7->Slave());
+    OpenOn(7, com7);
+    FillQueue(com7.Slave());
     form->ActualTime->click();
     ASSERT_TRUE(WaitUntil([&] { return form->Channel().LastError() == "Timeout"; }, 10s));
     EXPECT_TRUE(form->Channel().ok()) << "a timeout is no reason to close the port";
@@ -42,7 +42,7 @@ TEST_F(StalledPeer, WritesTimeOutWithoutFreezingTheWindow)
     // The board reads again: whole lines arrive once the stale queue is gone.
     std::string seen;
     ASSERT_TRUE(WaitUntil([&] {
-        seen += TakeWaiting(com7->Master());
+        seen += TakeWaiting(com7.Master());
         seen.erase(0, seen.find_first_not_of('x'));
         return std::count(seen.begin(), seen.end(), '\r') >= 3;
     }, 10s));
@@ -51,12 +51,12 @@ TEST_F(StalledPeer, WritesTimeOutWithoutFreezingTheWindow)
 
 TEST_F(StalledPeer, UnpluggedWhileWritesAreStuck)
 {
-    OpenOn(7, *com7);
-    FillQueue(com7->Slave());
+    OpenOn(7, com7);
+    FillQueue(com7.Slave());
     form->ActualTime->click();
     ASSERT_TRUE(WaitUntil([&] { return form->Channel().LastError() == "Timeout"; }, 10s));
 
-    com7->CloseMaster();
+    com7.CloseMaster();
     ASSERT_TRUE(WaitUntil([&] { return !form->Channel().ok(); }, 10s));
     ASSERT_TRUE(TimerTicks(20));
     EXPECT_EQ(form->Channel().LastError(), std::strerror(EIO));
@@ -70,8 +70,8 @@ TEST_F(StalledPeer, ReconfiguringAndClosingDoNotWaitForStuckBytes)
 {
     WaitForLoneThread();
     const int descriptors = OpenDescriptors();
-    OpenOn(7, *com7);
-    FillQueue(com7->Slave());
+    OpenOn(7, com7);
+    FillQueue(com7.Slave());
     form->ActualTime->click();
     ASSERT_TRUE(WaitUntil([&] { return form->Channel().LastError() == "Timeout"; }, 10s));
 

@@ -14,14 +14,14 @@ TEST_F(VanishingDevice, ReportedOncePortClosedWindowUsableAndReopens)
 {
     WaitForLoneThread();
     const int descriptors = OpenDescriptors();
-    OpenOn(7, *com7);
+    OpenOn(7, com7);
     SendDatagramsToReceiver();
     form->ActualTime->click();
     std::string seen;
-    ASSERT_TRUE(WaitUntil([&] { return (seen += TakeWaiting(com7->Master())).size() >= 46; }))
+    ASSERT_TRUE(WaitUntil([&] { return (seen += TakeWaiting(com7.Master())).size() >= 46; }))
         << "Actual Time reaches the line before the device goes";
 
-    com7->CloseMaster();
+    com7.CloseMaster();
     ASSERT_TRUE(WaitUntil([&] { return !form->Channel().ok(); })) << "the port ends closed";
     EXPECT_EQ(form->Channel().LastError(), std::strerror(EIO));
     EXPECT_TRUE(WaitUntil([&] { return OpenDescriptors() == descriptors - 1; }))
@@ -60,9 +60,9 @@ TEST_F(VanishingDevice, ReportedOncePortClosedWindowUsableAndReopens)
 
 TEST_F(VanishingDevice, WhileIdleTheNextCommandFindsThePortGone)
 {
-    OpenOn(7, *com7);
+    OpenOn(7, com7);
     SendDatagramsToReceiver();
-    com7->CloseMaster();
+    com7.CloseMaster();
     ASSERT_TRUE(WaitUntil([&] { return !form->Channel().ok(); }));
     EXPECT_EQ(form->Schnittstelle->text(), "COM7 OK!") << "nothing has been sent yet";
 
