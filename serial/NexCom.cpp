@@ -65,6 +65,9 @@ TNexComThread::TNexComThread(QObject* owner)
     SetParity(paNone);
     SetDataBits(DataBitsFromCount(8));
     SetStopBits(sb1);
+    // Linux terminals start with XON/XOFF on: bytes 17 and 19 would vanish from what arrives
+    // and a received 19 would stop our output. The channel moves bytes, so it turns that off.
+    FlowControl().SetXOnXOff(xcDisable);
 
     pollTimer_->setObjectName(QStringLiteral("PollTimer"));
     pollTimer_->setInterval(10);

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <utility>
 #include <vector>
 
@@ -220,6 +221,29 @@ TEST(NexComPort, SendTextArrivesUnchanged)
     EXPECT_EQ(pty.Receive(text.size()), text);
     channel.SendText("");
     EXPECT_EQ(pty.Receive(1, 50), "");
+}
+
+TEST(NexComPort, ControlBytesPassALineThatStartedWithSoftwareFlowControl)
+{
+    // A terminal as the kernel hands it out: XON/XOFF on in both directions.
+    PseudoTerminal pty;
+    termios cooked{};
+    ASSERT_EQ(tcgetattr(pty.Slave(), &cooked), 0);
+    cooked.c_iflag |= IXON | IXOFF;
+    ASSERT_EQ(tcsetattr(pty.Slave(), TCSANOW, &cooked), 0);
+
+    TNexComThread channel;
+    channel.SetDeviceName(pty.SlavePath());
+    std::string received;
+    channel.SetOnPacketReceived([&](QObject*, std::string& packet) { received += packet; });
+    channel.OpenPort();
+    const std::string bytes = "\x13" "a\x11" "b\x13"s;
+    pty.Send(bytes);
+    EXPECT_TRUE(WaitUntil([&] { return received.size() >= bytes.size(); }));
+    EXPECT_EQ(received, bytes);
+    // A received XOFF has not stopped the way out.
+    channel.SendText("after\r");
+    EXPECT_EQ(pty.Receive(6), "after\r");
 }
 
 TEST(NexComStatus, ModemLineChangeReportsAllFourLines)
