@@ -139,7 +139,7 @@ TEST_F(SerialPortTest, DatagramFailureLeavesTheSerialRouteAlone)
 
 TEST_F(SerialPortTest, FailedOpenShowsTheReasonTwice)
 {
-    QFile::link(ports.Path() + "/gone", ports.Path() + "/COM9");
+    ports.Link(9, ports.Path() + "/gone");
     Choose(form->Port, "COM9");
     EXPECT_FALSE(form->Channel().ok());
     const std::string reason = form->Channel().LastError();
@@ -223,7 +223,7 @@ TEST_F(SerialPortTest, BaudChangePausesAndResumesTheTimer)
     EXPECT_EQ(form->Timer1->interval(), 1000) << "the interval stays";
 
     // When the reopen fails the timer stays stopped and the reason shows, without a box.
-    QFile::remove(ports.Path() + "/COM7");
+    QFile::remove(QString::fromStdString(ports.Path()) + "/COM7");
     form->Baud->setCurrentIndex(1);
     emit form->Baud->activated(1);
     EXPECT_FALSE(form->Channel().ok());

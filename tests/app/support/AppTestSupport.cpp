@@ -1,7 +1,5 @@
 #include "AppTestSupport.h"
 
-#include <QDir>
-#include <QFile>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -76,27 +74,6 @@ std::vector<std::string> UdpReceiver::Drain()
     return datagrams;
 }
 
-PortsDirectory::PortsDirectory()
-{
-    hadConfigHome_ = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
-    oldConfigHome_ = qgetenv("XDG_CONFIG_HOME");
-    qputenv("XDG_CONFIG_HOME", config_.path().toLocal8Bit());
-    QDir().mkpath(Path());
-}
-
-PortsDirectory::~PortsDirectory()
-{
-    if (hadConfigHome_)
-        qputenv("XDG_CONFIG_HOME", oldConfigHome_);
-    else
-        qunsetenv("XDG_CONFIG_HOME");
-}
-
-QString PortsDirectory::Path() const
-{
-    return config_.path() + QStringLiteral("/marqtest/ports");
-}
-
 VirtualComPort::VirtualComPort(const PortsDirectory& directory, int number) : number_(number)
 {
     char name[256] = {};
@@ -109,7 +86,7 @@ VirtualComPort::VirtualComPort(const PortsDirectory& directory, int number) : nu
     ::tcgetattr(slave_, &settings);
     ::cfmakeraw(&settings);
     ::tcsetattr(slave_, TCSANOW, &settings);
-    QFile::link(QString::fromLocal8Bit(name), directory.Path() + "/" + ComName());
+    directory.Link(number, name);
 }
 
 VirtualComPort::~VirtualComPort()

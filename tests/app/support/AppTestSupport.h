@@ -3,10 +3,10 @@
 // a UDP receiver on 127.0.0.1, a pseudo-terminal mapped to a COM number, and bounded waits.
 
 #include "app/Desktop.h"
+#include "support/PortsDirectory.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QTemporaryDir>
 
 #include <chrono>
 #include <optional>
@@ -53,22 +53,6 @@ public:
 private:
     int fd_ = -1;
     int port_ = 0;
-};
-
-// A private ports directory: XDG_CONFIG_HOME points into a temporary directory while it lives.
-class PortsDirectory {
-public:
-    PortsDirectory();
-    ~PortsDirectory();
-    PortsDirectory(const PortsDirectory&) = delete;
-    PortsDirectory& operator=(const PortsDirectory&) = delete;
-
-    QString Path() const;
-
-private:
-    QTemporaryDir config_;
-    QByteArray oldConfigHome_;
-    bool hadConfigHome_ = false;
 };
 
 // A pseudo-terminal whose slave side is registered as COM<number> in a ports directory.
