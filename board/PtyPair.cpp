@@ -20,8 +20,8 @@ PtyPair::PtyPair()
     char name[256] = {};
     if (::openpty(&master, &slave, name, &raw, nullptr) != 0)
         throw SystemError("openpty", errno);
-    master_ = FileDescriptor(master);
-    slave_ = FileDescriptor(slave);
+    master_ = UniqueFd(master);
+    slave_ = UniqueFd(slave);
     slavePath_ = name;
     for (int fd : {master, slave})
         ::fcntl(fd, F_SETFD, FD_CLOEXEC);

@@ -3,7 +3,7 @@
 // non-blocking; the slave stays open here so that the master never sees a hang-up while the
 // program at the other end closes and reopens the line.
 
-#include "FileDescriptor.h"
+#include "net/UniqueFd.h"
 
 #include <string>
 
@@ -13,12 +13,12 @@ class PtyPair {
 public:
     PtyPair(); // throws Exception
 
-    int Master() const { return master_.Get(); }
+    int Master() const { return master_.get(); }
     const std::string& SlavePath() const { return slavePath_; }
 
 private:
-    FileDescriptor master_;
-    FileDescriptor slave_;
+    UniqueFd master_;
+    UniqueFd slave_;
     std::string slavePath_;
 };
 

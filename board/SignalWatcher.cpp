@@ -32,17 +32,17 @@ void SignalWatcher::BlockTerminationSignals()
 SignalWatcher::SignalWatcher(QObject* parent) : QObject(parent)
 {
     const sigset_t set = TerminationSignals();
-    fd_ = FileDescriptor(::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC));
-    if (!fd_)
+    fd_ = UniqueFd(::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC));
+    if (!fd_.valid())
         throw SystemError("signalfd", errno);
-    notifier_ = std::make_unique<QSocketNotifier>(fd_.Get(), QSocketNotifier::Read);
+    notifier_ = std::make_unique<QSocketNotifier>(fd_.get(), QSocketNotifier::Read);
     connect(notifier_.get(), &QSocketNotifier::activated, this, &SignalWatcher::Read);
 }
 
 void SignalWatcher::Read()
 {
     signalfd_siginfo info{};
-    while (::read(fd_.Get(), &info, sizeof info) == static_cast<ssize_t>(sizeof info))
+    while (::read(fd_.get(), &info, sizeof info) == static_cast<ssize_t>(sizeof info))
         emit Terminated(static_cast<int>(info.ssi_signo));
 }
 

@@ -2,7 +2,7 @@
 // Turns SIGINT, SIGTERM and SIGHUP into a Qt signal on the main thread, so that Ctrl-C runs the
 // normal shutdown (and every destructor) instead of killing the process.
 
-#include "FileDescriptor.h"
+#include "net/UniqueFd.h"
 
 #include <QObject>
 #include <QSocketNotifier>
@@ -25,7 +25,7 @@ signals:
 private:
     void Read();
 
-    FileDescriptor fd_;
+    UniqueFd fd_;
     std::unique_ptr<QSocketNotifier> notifier_;
 };
 

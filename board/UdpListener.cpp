@@ -59,13 +59,13 @@ UdpListener::UdpListener(const std::string& host, int port, QObject* parent) : Q
     address.sin_port = htons(static_cast<std::uint16_t>(port));
     address.sin_addr = Resolve(host);
 
-    socket_ = FileDescriptor(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    if (!socket_)
+    socket_ = UniqueFd(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!socket_.valid())
         throw SystemError("socket", errno);
-    if (::bind(socket_.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+    if (::bind(socket_.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
         throw SystemError("Cannot listen on UDP " + host + ":" + std::to_string(port), errno);
 
-    notifier_ = std::make_unique<QSocketNotifier>(socket_.Get(), QSocketNotifier::Read);
+    notifier_ = std::make_unique<QSocketNotifier>(socket_.get(), QSocketNotifier::Read);
     connect(notifier_.get(), &QSocketNotifier::activated, this, &UdpListener::Read);
 }
 
@@ -73,7 +73,7 @@ std::string UdpListener::Endpoint() const
 {
     sockaddr_in address{};
     socklen_t length = sizeof address;
-    ::getsockname(socket_.Get(), reinterpret_cast<sockaddr*>(&address), &length);
+    ::getsockname(socket_.get(), reinterpret_cast<sockaddr*>(&address), &length);
     char text[INET_ADDRSTRLEN] = {};
     ::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
     return std::string(text) + ":" + std::to_string(ntohs(address.sin_port));
@@ -83,7 +83,7 @@ int UdpListener::Port() const
 {
     sockaddr_in address{};
     socklen_t length = sizeof address;
-    ::getsockname(socket_.Get(), reinterpret_cast<sockaddr*>(&address), &length);
+    ::getsockname(socket_.get(), reinterpret_cast<sockaddr*>(&address), &length);
     return ntohs(address.sin_port);
 }
 
@@ -91,7 +91,7 @@ void UdpListener::Read()
 {
     std::vector<char> buffer(kLargestDatagram);
     for (int i = 0; i < kBatch; ++i) {
-        const ssize_t count = ::recv(socket_.Get(), buffer.data(), buffer.size(), 0);
+        const ssize_t count = ::recv(socket_.get(), buffer.data(), buffer.size(), 0);
         if (count < 0)
             return; // drained (EAGAIN), or an error report from an earlier send: nothing to read
         if (OnDatagram)

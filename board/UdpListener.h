@@ -2,7 +2,7 @@
 // Receives datagrams on one IPv4 address and port and hands each one over whole, up to the
 // largest size UDP carries.
 
-#include "FileDescriptor.h"
+#include "net/UniqueFd.h"
 #include "protocol/Closure.h"
 
 #include <QObject>
@@ -28,7 +28,7 @@ public:
 private:
     void Read();
 
-    FileDescriptor socket_;
+    UniqueFd socket_;
     std::unique_ptr<QSocketNotifier> notifier_;
 };
 

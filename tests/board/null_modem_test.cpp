@@ -19,17 +19,17 @@ public:
         : fd_(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC))
     {
         termios settings{};
-        ::tcgetattr(fd_.Get(), &settings);
+        ::tcgetattr(fd_.get(), &settings);
         cfmakeraw(&settings);
         cfsetspeed(&settings, speed);
-        ::tcsetattr(fd_.Get(), TCSANOW, &settings);
+        ::tcsetattr(fd_.get(), TCSANOW, &settings);
     }
 
     // Writes everything, letting the event loop run while the line is full.
     bool WriteAll(std::string_view bytes, std::string& received, LineEnd& other)
     {
         while (!bytes.empty()) {
-            const ssize_t n = ::write(fd_.Get(), bytes.data(), bytes.size());
+            const ssize_t n = ::write(fd_.get(), bytes.data(), bytes.size());
             if (n > 0)
                 bytes.remove_prefix(static_cast<std::size_t>(n));
             else if (errno != EAGAIN)
@@ -44,12 +44,12 @@ public:
     {
         char buffer[4096];
         ssize_t n;
-        while ((n = ::read(fd_.Get(), buffer, sizeof buffer)) > 0)
+        while ((n = ::read(fd_.get(), buffer, sizeof buffer)) > 0)
             received.append(buffer, static_cast<std::size_t>(n));
     }
 
 private:
-    board::FileDescriptor fd_;
+    UniqueFd fd_;
 };
 
 } // namespace
