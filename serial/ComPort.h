@@ -166,6 +166,8 @@ public:
     bool HasEventThread() const { return thread_ != nullptr; }
 
 protected:
+    // Hands what a handler threw to OnException, or to the warning log without one.
+    void ReportException(const std::exception& error);
     // Opens and configures the device; on failure everything is released again.
     virtual void CreateHandle();
 
@@ -191,7 +193,6 @@ private:
     // Called on the user-interface thread by the event thread.
     void ThreadDoEvent(std::uint32_t events);
     void ThreadFailed(int error);
-    void ReportException(const std::exception& error);
 
     std::shared_ptr<SerialSystem> system_;
     std::shared_ptr<ComDevice> device_;

@@ -269,10 +269,7 @@ void TNexComThread::PollTick()
         NexComPortRxChar(this);
     } catch (const EAbort&) {
     } catch (const std::exception& e) {
-        if (OnException())
-            OnException()(this, e);
-        else
-            qWarning("%s", e.what());
+        ReportException(e);
     }
 }
 
