@@ -266,7 +266,7 @@ TEST(NexComStatus, ModemLineChangeReportsAllFourLines)
     system->Release();
     ASSERT_TRUE(WaitUntil([&] { return !reports.empty(); }));
     // CTS and ring changed together: one report for each event, each with all four lines.
-    ASSERT_TRUE(WaitUntil([&] { return reports.size() >= 2; }, std::chrono::milliseconds(500)));
+    ASSERT_TRUE(WaitUntil([&] { return reports.size() >= 2; }));
     for (const auto& r : reports)
         EXPECT_EQ(r, (std::array<bool, 4>{true, false, true, false}));
     EXPECT_EQ(reports.size(), 2u);
