@@ -59,8 +59,11 @@ struct Options {
 
     Options()
     {
-        parser.setApplicationDescription("Marq4/Marq5/Lyra test window. Without options the window "
-                                         "starts with no port open and nothing ticked.");
+        parser.setApplicationDescription(
+            "Marq4/Marq5/Lyra test window: drives a timing display board over a serial port, and "
+            "by UDP when \"Send via UDP\" is ticked. Each option does what the same action in "
+            "the window does; without options the window starts with no port open and nothing "
+            "ticked.");
         parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
         parser.addOptions({help, version, port, baud, kappa, lyra, rotate, removeColons,
                            removePoints, address, udp, brightness, timeout, start, runFor});

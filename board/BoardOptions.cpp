@@ -11,7 +11,8 @@ BoardCommandLine ParseBoardOptions(const QStringList& arguments)
     QCommandLineParser parser;
     parser.setApplicationDescription(
         "A virtual display board: shows the lines and Lyra commands that marqtest sends, by a "
-        "serial line and by UDP.");
+        "serial line and by UDP. Without options it creates a virtual serial port, registers it "
+        "under the lowest free COM number and listens on UDP 127.0.0.1:51810.");
     const QCommandLineOption help({"h", "help"}, "Show this help.");
     const QCommandLineOption version("version", "Show the program's name and version and exit.");
     const QCommandLineOption udp("udp", "Listen for datagrams on HOST:PORT (default 127.0.0.1:51810).", "HOST:PORT");
