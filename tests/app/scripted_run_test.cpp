@@ -13,8 +13,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <fstream>
-
 namespace {
 
 StartOptions Options(QStringList arguments)
