@@ -4,6 +4,7 @@
 #include "support/Waiting.h"
 #include "support/channel_support.h"
 
+#include <QPointer>
 #include <QString>
 #include <gtest/gtest.h>
 
@@ -286,6 +287,34 @@ TEST_F(SendingChannel, DestroyingTheChannelClosesTheFile)
     EXPECT_TRUE(ProcessHoldsFile(file.Path()));
     delete sender;
     EXPECT_FALSE(ProcessHoldsFile(file.Path()));
+}
+
+TEST_F(SendingChannel, ProgressHandlerMayDestroyTheChannel)
+{
+    // Once at the first report, inside SendFile, and once at the closing report of an abort;
+    // the memory checker watches that nothing of the channel is touched afterwards.
+    ChannelTempFile file(std::string(1000, 'f'));
+    for (const Report& fatal : {Report(0, 0), Report(100, 1000)}) {
+        auto* doomed = new TNexComThread;
+        const QPointer<TNexComThread> watch(doomed);
+        doomed->SetDeviceName(pty.SlavePath());
+        std::vector<Report> seen;
+        doomed->SetOnSendFileComplete([&](QObject*, std::int32_t percent, std::int32_t sent) {
+            seen.emplace_back(percent, sent);
+            if (Report(percent, sent) == fatal)
+                delete doomed;
+            else if (sent == 300)
+                doomed->AbortSendFile();
+        });
+        doomed->OpenPort();
+        doomed->SendFile(Wide(file.Path()));
+        ASSERT_TRUE(WaitUntil([&] { return watch.isNull(); }));
+        RunEventLoop(std::chrono::milliseconds(30));
+        EXPECT_EQ(seen.back(), fatal);
+        EXPECT_EQ(seen.size(), fatal.first == 0 ? 1u : 32u);
+        EXPECT_FALSE(ProcessHoldsFile(file.Path()));
+    }
+    Open(); // the port went with the channel
 }
 
 TEST_F(SendingChannel, WriteFailingInsideAChunkEndsTheTransfer)
