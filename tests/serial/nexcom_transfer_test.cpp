@@ -8,6 +8,7 @@
 #include <QString>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <filesystem>
 #include <limits>
 #include <optional>
@@ -284,7 +285,9 @@ TEST_F(SendingChannel, DestroyingTheChannelClosesTheFile)
     sender->OpenPort();
     sender->SendFile(Wide(file.Path()));
     ASSERT_TRUE(sender->SendFileInProgress());
-    EXPECT_TRUE(ProcessHoldsFile(file.Path()));
+    ASSERT_TRUE(ProcessHoldsFile(file.Path()));
+    EXPECT_TRUE(fcntl(DescriptorOf(file.Path()), F_GETFD) & FD_CLOEXEC)
+        << "a program started from the window must not inherit the file";
     delete sender;
     EXPECT_FALSE(ProcessHoldsFile(file.Path()));
 }
