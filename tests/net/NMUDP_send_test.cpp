@@ -80,7 +80,9 @@ TEST_F(SendTest, HandlersMayReplaceThemselvesWhileRunning)
         seen.push_back(name.substr(0, 1) + text);
     };
     udp.OnDataSend = [&, name = std::string(40, 'F')](QObject*) {
-        udp.OnDataSend = [&, name = std::string(40, 'S')](QObject*) { seen.push_back(name.substr(0, 1)); };
+        udp.OnDataSend = [&, name = std::string(40, 'S')](QObject*) {
+            seen.push_back(name.substr(0, 1));
+        };
         seen.push_back(name.substr(0, 1));
     };
     udp.SendDatagram(kLine.data(), static_cast<int>(kLine.size()));

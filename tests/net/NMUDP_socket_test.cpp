@@ -111,7 +111,8 @@ TEST(NMUDPSocket, LocalPortRebindsAndKeepsReceiving)
     EXPECT_EQ(udp.LocalPort(), wanted);
     ASSERT_EQ(BoundPort(udp.Handle()), wanted);
     peer.SendTo(wanted, "to the new port");
-    EXPECT_TRUE(QTest::qWaitFor([&] { return std::count(senders.begin(), senders.end(), peer.Port()) == 1; }));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return std::count(senders.begin(), senders.end(), peer.Port()) == 1; }));
 }
 
 TEST(NMUDPSocket, TakenLocalPortStillLetsDatagramsLeave)
