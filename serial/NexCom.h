@@ -11,6 +11,8 @@
 #include "serial/FileTransfer.h"
 #include "serial/ReceiveDecoders.h"
 
+#include <QPointer>
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -111,8 +113,10 @@ protected:
     virtual void MessageBeep(unsigned type);
 
 private:
+    static constexpr const char* kClosedPort = "Can't perform this operation on a closed port";
+
     void Capture(std::string_view chunk);
-    void Decode(QObject* Sender, std::string_view chunk);
+    void Decode(QObject* Sender, std::string_view chunk, const QPointer<TNexComThread>& alive);
     void ReportProgress(std::int32_t percent, std::int32_t bytesSent);
     void EndTransfer();
 
