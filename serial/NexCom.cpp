@@ -299,6 +299,7 @@ void TNexComThread::NexComOnError(TCustomComPort* ComPort, EComError& E, TComAct
 {
     Q_UNUSED(ComPort);
     lastError_ = E.Message();
+    lastErrorCode_ = E.ErrorCode();
     Action = caAbort;
 }
 
