@@ -9,9 +9,10 @@ void TForm1::FillPortList()
     QStringList names;
     channel_->EnumComDevices(names);
     const QString chosen = Port->currentIndex() > 0 ? Port->currentText() : QString();
-    // An open port keeps its entry even when its device is no longer listed, so the list never
-    // shows another port than the one in use.
-    if (!chosen.isEmpty() && channel_->ok())
+    // An open port keeps its entry even when its device is no longer listed, and so does a port
+    // lost under the window until the next line reports it: the list never shows another port
+    // than the one the status speaks of.
+    if (!chosen.isEmpty() && (channel_->ok() || portShownOpen_))
         names << chosen;
     names.sort(Qt::CaseInsensitive);
     names.erase(std::unique(names.begin(), names.end(),
@@ -34,7 +35,4 @@ void TForm1::FillPortList()
         const std::string name = Port->itemText(i).toStdString();
         Port->setItemData(i, QString::fromStdString(channel_->DescribeComDevice(name)), Qt::ToolTipRole);
     }
-    // A closed port whose device went away leaves the list; if it was shown open, say why.
-    if (!chosen.isEmpty() && Port->currentIndex() == 0)
-        ShowLostPort();
 }

@@ -286,15 +286,22 @@ TEST_F(SerialPortTest, ListFollowsTheDevicesWhileTheOpenPortStaysAsItIs)
     EXPECT_EQ(com7.ReadAvailable(), "") << "refreshing sends nothing";
     EXPECT_TRUE(desktop.messages.empty());
 
-    // Opening the list brings it up to date at once; closed, the port's entry has gone the way
-    // of its device.
-    Choose(form->Port, "none");
+    // The device goes for good and the port closes: its entry stays until the next line has
+    // said so. Opening the list brings it up to date at once.
+    com7.CloseMaster();
+    ASSERT_TRUE(WaitFor([&] { return !form->Channel().ok(); }));
     VirtualComPort com13(ports, 13);
     form->Port->showPopup();
     EXPECT_TRUE(listed("COM13"));
+    EXPECT_EQ(form->Port->currentText().toStdString(), "COM7");
+    form->Port->hidePopup();
+    form->Button2->click();
+    EXPECT_EQ(form->Schnittstelle->text().toStdString(), std::strerror(EIO));
+    QFile::remove(QString::fromStdString(ports.Path()) + "/COM13");
+    EXPECT_TRUE(WaitFor([&] { return !listed("COM13"); }));
     EXPECT_FALSE(listed("COM7"));
     EXPECT_EQ(form->Port->currentIndex(), 0);
-    form->Port->hidePopup();
+    EXPECT_TRUE(desktop.messages.empty());
 }
 
 TEST_F(SerialPortTest, RefusedOpenNamesTheCureInTheStatusToolTip)
