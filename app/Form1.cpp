@@ -1,5 +1,6 @@
 #include "app/Form1.h"
 
+#include "app/DeviceWatch.h"
 #include "app/FontFit.h"
 #include "app/FormLayout.h"
 #include "app/VersionInfo.h"
@@ -19,8 +20,9 @@ const QString kRemoveColonCaption = QStringLiteral("Remove \":\"");
 const QString kRemovePointCaption = QStringLiteral("Remove \".\"");
 // Without the dialout group every serial device refuses the user: the one cure goes with the
 // refusal.
-const QString kDialoutCure = QStringLiteral(
-    "\nYour user may not use serial ports. Run\nsudo usermod -aG dialout $USER\nthen log out and in again.");
+const QString kDialoutCure = QStringLiteral("\nYour user may not use serial ports. Run\n"
+                                            "sudo usermod -aG dialout $USER\n"
+                                            "then log out and in again.");
 
 QStringList AddressItems()
 {

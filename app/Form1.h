@@ -5,7 +5,6 @@
 
 #include "app/Controls.h"
 #include "app/Desktop.h"
-#include "app/DeviceWatch.h"
 #include "app/MaskEdit.h"
 #include "serial/NexCom.h"
 
@@ -18,6 +17,7 @@
 #include <memory>
 #include <string>
 
+class DeviceWatch;
 class TNMUDP;
 
 class TForm1 : public QWidget {

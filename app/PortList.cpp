@@ -32,7 +32,7 @@ void TForm1::FillPortList()
         Port->setCurrentIndex(std::max(0, Port->findText(chosen)));
     }
     for (int i = 1; i < Port->count(); ++i) {
-        const std::string name = Port->itemText(i).toStdString();
-        Port->setItemData(i, QString::fromStdString(channel_->DescribeComDevice(name)), Qt::ToolTipRole);
+        const std::string description = channel_->DescribeComDevice(Port->itemText(i).toStdString());
+        Port->setItemData(i, QString::fromStdString(description), Qt::ToolTipRole);
     }
 }
