@@ -300,5 +300,6 @@ void TNexComThread::NexComOnError(TCustomComPort* ComPort, EComError& E, TComAct
 {
     Q_UNUSED(ComPort);
     lastError_ = E.Message();
+    lastErrorCode_ = E.ErrorCode();
     Action = caAbort;
 }

@@ -66,6 +66,8 @@ public:
     bool SendFileInProgress() const { return transferring_; }
     // The message of the most recent driver error; kept until the next one.
     const std::string& LastError() const { return lastError_; }
+    // Its errno value, or 0 for the driver's own errors.
+    int LastErrorCode() const { return lastErrorCode_; }
 
     static TDataBits DataBitsFromCount(int count);
     void SetCTSFlow();
@@ -121,6 +123,7 @@ private:
     void EndTransfer();
 
     std::string lastError_;
+    int lastErrorCode_ = 0;
     PacketCutter packets_;
     bool hwHandshake_ = false;
     std::string debugFile_;

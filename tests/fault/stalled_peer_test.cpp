@@ -92,8 +92,9 @@ TEST_F(StalledPeer, ReconfiguringAndClosingDoNotWaitForStuckBytes)
     form.reset();
     EXPECT_LT(closing.elapsed(), kFrozenMs);
     EXPECT_TRUE(desktop.messages.empty());
-    // The window took its datagram socket along; the device must have gone with the port.
-    EXPECT_TRUE(WaitUntil([&] { return OpenDescriptors() == descriptors - 1 && Threads() == 1; }))
+    // The window took its datagram socket and its device watch along; the device must have gone
+    // with the port.
+    EXPECT_TRUE(WaitUntil([&] { return OpenDescriptors() == descriptors - 2 && Threads() == 1; }))
         << OpenDescriptors() << " descriptors, " << Threads() << " threads";
 }
 
