@@ -44,6 +44,13 @@ void TLabel::SetCaption(const QString& caption)
     setToolTip(whole ? hint_ : hint_ + QLatin1Char('\n') + caption);
 }
 
+void TLabel::SetHint(const QString& hint)
+{
+    hint_ = hint;
+    setToolTip(hint);
+    SetCaption(text());
+}
+
 void TLabel::SetTextBox(int width, int lines)
 {
     boxWidth_ = width;
@@ -126,6 +133,12 @@ TComboBox::TComboBox(QWidget* parent, const QStringList& items, const ControlPla
     setEditable(false);
     addItems(items);
     Place(*this, place);
+}
+
+void TComboBox::showPopup()
+{
+    emit DropDown();
+    QComboBox::showPopup();
 }
 
 TCheckBox::TCheckBox(QWidget* parent, const QString& caption, const ControlPlace& place)

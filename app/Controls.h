@@ -40,6 +40,8 @@ public:
     // Labels size themselves to their caption, keeping their top-left corner.
     void SetCaption(const QString& caption);
     void SetLinkStyle();
+    // Replaces the tool tip the label was placed with.
+    void SetHint(const QString& hint);
     // Keeps captions within `width` pixels: wrapped over at most `lines` lines, the rest elided;
     // the whole caption then shows in the tool tip as well.
     void SetTextBox(int width, int lines);
@@ -71,6 +73,11 @@ class TComboBox : public QComboBox, public TControl {
     Q_OBJECT
 public:
     TComboBox(QWidget* parent, const QStringList& items, const ControlPlace& place);
+    void showPopup() override;
+
+signals:
+    // The list is about to open: the moment to bring its items up to date.
+    void DropDown();
 };
 
 class TCheckBox : public QCheckBox, public TControl {

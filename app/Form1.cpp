@@ -1,5 +1,6 @@
 #include "app/Form1.h"
 
+#include "app/DeviceWatch.h"
 #include "app/FontFit.h"
 #include "app/FormLayout.h"
 #include "app/VersionInfo.h"
@@ -10,13 +11,18 @@
 #include <QPainter>
 #include <QScreen>
 
-#include <algorithm>
+#include <cerrno>
 #include <utility>
 
 namespace {
 
 const QString kRemoveColonCaption = QStringLiteral("Remove \":\"");
 const QString kRemovePointCaption = QStringLiteral("Remove \".\"");
+// Without the dialout group every serial device refuses the user: the one cure goes with the
+// refusal.
+const QString kDialoutCure = QStringLiteral("\nYour user may not use serial ports. Run\n"
+                                            "sudo usermod -aG dialout $USER\n"
+                                            "then log out and in again.");
 
 QStringList AddressItems()
 {
@@ -75,7 +81,7 @@ TForm1::~TForm1()
 void TForm1::CreateControls()
 {
     const TAnchors leftBottom = {akLeft, akBottom};
-    Schnittstelle = new TLabel(this, "???", {{160, 24, 18, 13}, "Status of interface"});
+    Schnittstelle = new TLabel(this, "???", {{160, 24, 18, 13}, kInterfaceHint});
     Daten = new TLabel(this, "None", {{280, 200, 26, 13}, "Shows the data to the Marq"});
     Text2 = new TLabel(this, "Data:", {{208, 200, 26, 13}, "Protocol on Interface:"});
     Test1 = new TLabel(this, "Interface", {{40, 24, 42, 13}, "Name of Interface"});
@@ -173,6 +179,8 @@ void TForm1::ConnectHandlers()
     on(TimeDateB, &QPushButton::clicked, &TForm1::TimeDateBClick);
     on(Timer1, &QTimer::timeout, &TForm1::Timer1Timer);
     on(Port, &QComboBox::activated, &TForm1::PortChange);
+    on(Port, &TComboBox::DropDown, &TForm1::FillPortList);
+    on(devices_, &DeviceWatch::Changed, &TForm1::FillPortList);
     on(Baud, &QComboBox::activated, &TForm1::BaudChange);
     on(KappaMode, &QCheckBox::toggled, &TForm1::KappaModeClick);
     on(WebsiteL, &TLabel::Click, &TForm1::WebsiteLClick);
@@ -190,28 +198,8 @@ void TForm1::FormCreate()
     ContinuousStep = 0;
     channel_ = std::make_unique<TNexComThread>(this);
     channel_->SetBaud(2400);
+    devices_ = new DeviceWatch(this); // first, so that no device comes unseen
     FillPortList();
-}
-
-void TForm1::FillPortList()
-{
-    QStringList names;
-    channel_->EnumComDevices(names);
-    names.sort(Qt::CaseInsensitive);
-    names.erase(std::unique(names.begin(), names.end(),
-                            [](const QString& a, const QString& b) {
-                                return a.compare(b, Qt::CaseInsensitive) == 0;
-                            }),
-                names.end());
-    Port->clear();
-    Port->addItem(QStringLiteral("none"));
-    for (const QString& name : names) {
-        Port->addItem(name);
-        Port->setItemData(Port->count() - 1,
-                          QString::fromStdString(channel_->DescribeComDevice(name.toStdString())),
-                          Qt::ToolTipRole);
-    }
-    Port->setCurrentIndex(0);
 }
 
 void TForm1::FormDestroy()
@@ -236,11 +224,13 @@ void TForm1::PortChange()
     try {
         channel_->OpenPort();
         portShownOpen_ = channel_->ok();
-        if (portShownOpen_)
+        if (portShownOpen_) {
             Schnittstelle->SetCaption(QStringLiteral("COM%1 OK!").arg(channel_->Port()));
+            Schnittstelle->SetHint(kInterfaceHint);
+        }
     } catch (const std::exception&) {
+        ShowPortError();
         const QString reason = QString::fromStdString(channel_->LastError());
-        Schnittstelle->SetCaption(reason);
         desktop_.ShowMessage({kApplicationTitle, "Could not open Comport:" + reason});
     }
 }
@@ -263,10 +253,20 @@ void TForm1::BaudChange()
         // the reason is in LastError, shown below
     }
     portShownOpen_ = channel_->ok();
-    if (!portShownOpen_)
-        Schnittstelle->SetCaption(QString::fromStdString(channel_->LastError()));
-    else if (wasRunning)
+    if (!portShownOpen_) {
+        ShowPortError();
+        return;
+    }
+    Schnittstelle->SetHint(kInterfaceHint);
+    if (wasRunning)
         Timer1->start();
+}
+
+void TForm1::ShowPortError()
+{
+    Schnittstelle->SetCaption(QString::fromStdString(channel_->LastError()));
+    Schnittstelle->SetHint(channel_->LastErrorCode() == EACCES ? kInterfaceHint + kDialoutCure
+                                                               : kInterfaceHint);
 }
 
 void TForm1::KappaModeClick()

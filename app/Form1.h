@@ -17,6 +17,7 @@
 #include <memory>
 #include <string>
 
+class DeviceWatch;
 class TNMUDP;
 
 class TForm1 : public QWidget {
@@ -111,7 +112,10 @@ private:
     void ConnectHandlers();
     void FormCreate();
     void FormDestroy();
+    // Brings the Interface list up to date with the devices present, keeping the choice.
     void FillPortList();
+    // Shows in Schnittstelle why the port is not open.
+    void ShowPortError();
     // Hands `text` to NMUDP1 for the host and port of the edits; false with the message shown in
     // Daten when the datagram could not be sent.
     bool SendDatagram(const std::string& text);
@@ -124,4 +128,7 @@ private:
     std::function<QDateTime()> clock_ = [] { return QDateTime::currentDateTime(); };
     std::unique_ptr<TNexComThread> channel_;
     bool portShownOpen_ = false;
+    DeviceWatch* devices_ = nullptr;
+
+    static inline const QString kInterfaceHint = QStringLiteral("Status of interface");
 };

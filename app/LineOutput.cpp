@@ -45,7 +45,7 @@ void TForm1::SendCommand(const std::string& text)
 void TForm1::ShowLostPort()
 {
     if (std::exchange(portShownOpen_, false))
-        Schnittstelle->SetCaption(QString::fromStdString(channel_->LastError()));
+        ShowPortError();
 }
 
 bool TForm1::SendDatagram(const std::string& text)

@@ -80,15 +80,18 @@ void TNMUDP::ReceiveDatagram()
         return;
     std::array<char, INET_ADDRSTRLEN> fromIp{};
     ::inet_ntop(AF_INET, &from.sin_addr, fromIp.data(), fromIp.size());
-    OnDataReceived(this, static_cast<int32_t>(count), std::string(fromIp.data()), ntohs(from.sin_port));
+    Raise(OnDataReceived, this, static_cast<int32_t>(count), std::string(fromIp.data()),
+          static_cast<int32_t>(ntohs(from.sin_port)));
 }
 
 void TNMUDP::SendDatagram(const char* buffer, int length)
 {
+    // Handlers run below may destroy this component; nothing of it is touched afterwards.
+    const QPointer<TNMUDP> alive(this);
     if (length == 0 && OnBufferInvalid) {
         bool handled = false;
-        OnBufferInvalid(handled, buffer, length);
-        if (!handled)
+        Raise(OnBufferInvalid, handled, buffer, length);
+        if (!handled || !alive)
             throw Exception("Invalid buffer");
     }
     if (length <= 0 || buffer == nullptr)
@@ -100,7 +103,6 @@ void TNMUDP::SendDatagram(const char* buffer, int length)
     const std::string host = remoteHost_;
     const auto port = static_cast<uint16_t>(remotePort_);
 
-    const QPointer<TNMUDP> alive(this);
     sockaddr_in remote{};
     remote.sin_addr = ResolveRemoteHost(host);
     if (!alive)
@@ -109,14 +111,15 @@ void TNMUDP::SendDatagram(const char* buffer, int length)
         throw UDPSockError("Null Remote Address");
 
     ReportStatus(slSending, "Sending Data");
+    if (!alive)
+        return;
     remote.sin_family = AF_INET;
     remote.sin_port = htons(port);
     // Fire and forget: a datagram the system refuses or cannot queue right now is not reported,
     // and a full send queue never blocks the caller.
     static_cast<void>(::sendto(socket_.get(), bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
                                reinterpret_cast<const sockaddr*>(&remote), sizeof remote));
-    if (OnDataSend)
-        OnDataSend(this);
+    Raise(OnDataSend, this);
 }
 
 in_addr TNMUDP::ResolveRemoteHost(const std::string& host)
@@ -137,7 +140,7 @@ in_addr TNMUDP::ResolveRemoteHost(const std::string& host)
         if (!alive || !firstTry || !OnInvalidHost)
             throw UDPSockError("Host Lookup Canceled");
         bool handled = false;
-        OnInvalidHost(handled);
+        Raise(OnInvalidHost, handled);
         if (!handled || !alive)
             throw UDPSockError("Host Lookup Canceled");
     }
@@ -148,8 +151,7 @@ void TNMUDP::ReportStatus(int32_t level, const std::string& text)
     if (level > reportLevel_)
         return;
     lastStatus_ = text;
-    if (OnStatus)
-        OnStatus(this, text);
+    Raise(OnStatus, this, text);
 }
 
 void TNMUDP::RaiseSocketError(int error)

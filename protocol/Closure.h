@@ -48,3 +48,14 @@ private:
     Key key_{};
     bool keyed_ = false;
 };
+
+// Calls the handler in `slot`, if one is assigned, through a copy of it: a handler may then
+// reassign or clear the very slot it runs from without destroying itself mid-call.
+template <typename... Args, typename... Passed>
+void Raise(const Closure<Args...>& slot, Passed&&... args)
+{
+    if (slot) {
+        const Closure<Args...> handler = slot;
+        handler(std::forward<Passed>(args)...);
+    }
+}

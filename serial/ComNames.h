@@ -22,6 +22,8 @@ public:
     explicit ComNames(Roots roots) : roots_(std::move(roots)) {}
     // Ports directory ${XDG_CONFIG_HOME:-$HOME/.config}/marqtest/ports, the real /dev and /sys.
     static ComNames FromEnvironment();
+    // The folders whose entries decide which names are present.
+    const Roots& Folders() const { return roots_; }
 
     // The number n of "COMn" or "\\.\COMn"; 0 for any other name.
     static int Number(std::string_view name);

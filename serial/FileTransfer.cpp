@@ -5,7 +5,8 @@
 
 bool FileTransfer::Open(const std::string& name, std::int32_t maxChunk)
 {
-    file_.reset(std::fopen(name.c_str(), "rb"));
+    // "e": close-on-exec, so that programs started from the desktop do not inherit it.
+    file_.reset(std::fopen(name.c_str(), "rbe"));
     if (!file_)
         return false;
     const long start = std::ftell(file_.get());

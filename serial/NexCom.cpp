@@ -2,6 +2,7 @@
 
 #include "protocol/DisplayLine.h"
 
+#include <QPointer>
 #include <QString>
 #include <QTimer>
 #include <QtGlobal>
@@ -9,7 +10,6 @@
 #include <array>
 #include <charconv>
 #include <exception>
-#include <filesystem>
 #include <unistd.h>
 #include <utility>
 
@@ -24,19 +24,6 @@ constexpr std::array<std::pair<int, TBaudRate>, 25> kBaudTable{{
     {56000, br56000}, {57600, br57600},   {115200, br115200}, {128000, br128000},
     {256000, br256000},
 }};
-
-constexpr const char* kClosedPort = "Can't perform this operation on a closed port";
-
-// Raises an event through a copy of its slot, so that a handler may reassign the slot it runs
-// from.
-template <typename Event, typename... Args>
-void Raise(const Event& slot, Args&&... args)
-{
-    if (slot) {
-        const Event handler = slot;
-        handler(std::forward<Args>(args)...);
-    }
-}
 
 // The whole text as a decimal number, or 0.
 int ToInt(std::string_view text)
@@ -170,8 +157,9 @@ void TNexComThread::SetHWHandshake(bool on)
 void TNexComThread::SetDebugFile(const std::string& name)
 {
     debugCapture_.reset();
+    // "e": close-on-exec, so that programs started from the desktop do not inherit it.
     if (!name.empty())
-        debugCapture_.reset(std::fopen(name.c_str(), "ab"));
+        debugCapture_.reset(std::fopen(name.c_str(), "abe"));
     debugFile_ = debugCapture_ ? name : std::string();
 }
 
@@ -203,13 +191,18 @@ void TNexComThread::NexComPortRxChar(QObject* Sender)
 {
     if (busy_)
         MessageBeep(kBeepInformation);
+    // A handler may destroy the channel; from then on nothing of it is touched.
+    const QPointer<TNexComThread> alive(this);
     // A nested pass leaves Busy as it found it, so the outer pass still counts as running.
     struct BusyScope {
-        bool& busy;
+        const QPointer<TNexComThread>& channel;
         const bool outer;
-        explicit BusyScope(bool& flag) : busy(flag), outer(std::exchange(flag, true)) {}
-        ~BusyScope() { busy = outer; }
-    } scope(busy_);
+        ~BusyScope()
+        {
+            if (channel)
+                channel->busy_ = outer;
+        }
+    } scope{alive, std::exchange(busy_, true)};
 
     std::string chunk;
     if (ok()) {
@@ -220,7 +213,7 @@ void TNexComThread::NexComPortRxChar(QObject* Sender)
         }
     }
     Capture(chunk);
-    Decode(Sender, chunk);
+    Decode(Sender, chunk, alive);
 }
 
 void TNexComThread::Capture(std::string_view chunk)
@@ -232,30 +225,36 @@ void TNexComThread::Capture(std::string_view chunk)
     std::fflush(debugCapture_.get());
 }
 
-void TNexComThread::Decode(QObject* Sender, std::string_view chunk)
+// Each delivery answers whether the channel is still there; a collector stops when it is not.
+void TNexComThread::Decode(QObject* Sender, std::string_view chunk,
+                           const QPointer<TNexComThread>& alive)
 {
     if (onStringReceived_) {
         string_.Collect(chunk, [&](std::string& s) {
             Raise(onStringReceived_, Sender, s);
+            return !alive.isNull();
         });
     }
-    if (onChronBackupReceived_) {
+    if (alive && onChronBackupReceived_) {
         chronLine_.Collect(chunk, [&](std::string_view line) {
             const ChronFields f = DecodeChronBackupLine(line);
             Raise(onChronBackupReceived_, Sender, f.Info, f.StartNumber, f.Channel, f.Mode, f.Time,
                   line.data());
+            return !alive.isNull();
         });
     }
-    if (onMarqReceived_) {
+    if (alive && onMarqReceived_) {
         marqLine_.Collect(chunk, [&](std::string_view line) {
             const protocol::MarqFields f = protocol::DecodeDisplayLine(line);
             Raise(onMarqReceived_, Sender, f.Address, f.StartNumber, f.Mode, f.Time, f.Place,
                   line.data());
+            return !alive.isNull();
         });
     }
-    if (onPacketReceived_) {
+    if (alive && onPacketReceived_) {
         packets_.Cut(chunk, [&](std::string& packet) {
             Raise(onPacketReceived_, Sender, packet);
+            return !alive.isNull();
         });
     }
 }
@@ -264,12 +263,14 @@ void TNexComThread::PollTick()
 {
     if (!ok() || busy_)
         return;
+    const QPointer<TNexComThread> alive(this);
     // A timer slot must not let an exception into the event loop.
     try {
         NexComPortRxChar(this);
     } catch (const EAbort&) {
     } catch (const std::exception& e) {
-        ReportException(e);
+        if (alive)
+            ReportException(e);
     }
 }
 
@@ -299,81 +300,6 @@ void TNexComThread::NexComOnError(TCustomComPort* ComPort, EComError& E, TComAct
 {
     Q_UNUSED(ComPort);
     lastError_ = E.Message();
+    lastErrorCode_ = E.ErrorCode();
     Action = caAbort;
-}
-
-// ---- sending files ----
-
-void TNexComThread::SendFile(const std::wstring& name)
-{
-    if (!ok())
-        RaiseError(0, kClosedPort);
-    const std::string path = QString::fromStdWString(name).toStdString();
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(path, error) || transferring_)
-        RaiseError(0, "File does not exist or send file already in progress");
-    transfer_.Close();
-    const bool opened = transfer_.Open(path, BufSize());
-    transferring_ = false;
-    if (!opened)
-        RaiseError(0, "No read access to the file: " + path);
-    transferring_ = true;
-    ReportProgress(0, 0);
-    NexComOnTxEmpty(this);
-}
-
-void TNexComThread::NexComOnTxEmpty(QObject* Sender)
-{
-    if (!transferring_) {
-        Raise(onTxEmpty_, Sender);
-        return;
-    }
-    if (!transfer_.Finished()) {
-        bool whole = false;
-        try {
-            whole = transfer_.SendChunk([this](char c) { WriteChar(c); });
-        } catch (...) {
-            EndTransfer();
-            throw;
-        }
-        if (whole)
-            ReportProgress(transfer_.PercentComplete(), transfer_.BytesSent());
-        else
-            EndTransfer();
-        return;
-    }
-    transferring_ = false;
-    transfer_.Close();
-    ReportProgress(100, transfer_.BytesSent());
-}
-
-void TNexComThread::AbortSendFile()
-{
-    if (!transferring_)
-        return;
-    transfer_.SkipRest();
-    std::exception_ptr failure;
-    try {
-        PurgeOutput();
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    NexComOnTxEmpty(this);
-    transferring_ = false;
-    transfer_.Reset();
-    if (failure)
-        std::rethrow_exception(failure);
-}
-
-// A transfer that cannot go on ends at once, reporting how far it got.
-void TNexComThread::EndTransfer()
-{
-    transferring_ = false;
-    transfer_.Close();
-    ReportProgress(transfer_.PercentComplete(), transfer_.BytesSent());
-}
-
-void TNexComThread::ReportProgress(std::int32_t percent, std::int32_t bytesSent)
-{
-    Raise(onSendFileComplete_, static_cast<QObject*>(this), percent, bytesSent);
 }

@@ -11,6 +11,8 @@
 #include "serial/FileTransfer.h"
 #include "serial/ReceiveDecoders.h"
 
+#include <QPointer>
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -64,6 +66,8 @@ public:
     bool SendFileInProgress() const { return transferring_; }
     // The message of the most recent driver error; kept until the next one.
     const std::string& LastError() const { return lastError_; }
+    // Its errno value, or 0 for the driver's own errors.
+    int LastErrorCode() const { return lastErrorCode_; }
 
     static TDataBits DataBitsFromCount(int count);
     void SetCTSFlow();
@@ -111,12 +115,15 @@ protected:
     virtual void MessageBeep(unsigned type);
 
 private:
+    static constexpr const char* kClosedPort = "Can't perform this operation on a closed port";
+
     void Capture(std::string_view chunk);
-    void Decode(QObject* Sender, std::string_view chunk);
+    void Decode(QObject* Sender, std::string_view chunk, const QPointer<TNexComThread>& alive);
     void ReportProgress(std::int32_t percent, std::int32_t bytesSent);
     void EndTransfer();
 
     std::string lastError_;
+    int lastErrorCode_ = 0;
     PacketCutter packets_;
     bool hwHandshake_ = false;
     std::string debugFile_;

@@ -7,12 +7,34 @@
 // state and copied the item out. A handler may therefore run a nested event loop in which another
 // receive pass feeds the same collector: that pass starts clean, and the item the handler holds
 // stays intact until it returns.
+//
+// A `deliver` that returns bool decides whether the collector goes on: false says that the
+// collector itself is gone (a handler destroyed its owner), and it returns at once without
+// touching any of its own state.
 
 #include <array>
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <utility>
+
+namespace decoders {
+
+// Hands an item over; false when the collector must stop at once.
+template <typename Deliver, typename Item>
+bool HandOver(Deliver& deliver, Item&& item)
+{
+    if constexpr (std::is_same_v<std::invoke_result_t<Deliver&, Item>, bool>) {
+        return deliver(std::forward<Item>(item));
+    } else {
+        deliver(std::forward<Item>(item));
+        return true;
+    }
+}
+
+} // namespace decoders
 
 // Collects a run of bytes that ends in a carriage return and is at least 3 bytes and less than
 // MaxStringLength bytes long. Codes below 13 and above 'z' and over-long runs start it afresh; a
@@ -39,7 +61,8 @@ public:
                 buffer_.append(chunk.substr(from, i + 1 - from));
                 std::string done = std::move(buffer_);
                 Restart();
-                deliver(done);
+                if (!decoders::HandOver(deliver, done))
+                    return;
                 count = count_; // a nested pass may have collected meanwhile
                 from = i + 1;
                 dropped = false;
@@ -95,7 +118,8 @@ public:
                 std::memcpy(done.data(), line_.data(), length);
                 done[length] = 0;
                 Restart();
-                deliver(std::string_view(done.data(), length));
+                if (!decoders::HandOver(deliver, std::string_view(done.data(), length)))
+                    return;
                 count = count_; // a nested pass may have collected meanwhile
                 continue;
             }
@@ -161,7 +185,7 @@ public:
         if (size_ <= 0) {
             if (!chunk.empty()) {
                 std::string packet(chunk);
-                deliver(packet);
+                decoders::HandOver(deliver, packet);
             }
             return;
         }
@@ -169,7 +193,8 @@ public:
         while (size_ > 0 && Pending() >= static_cast<std::size_t>(size_)) {
             std::string packet = pending_.substr(start_, static_cast<std::size_t>(size_));
             start_ += packet.size();
-            deliver(packet);
+            if (!decoders::HandOver(deliver, packet))
+                return;
         }
         pending_.erase(0, start_);
         start_ = 0;

@@ -1,6 +1,7 @@
 // Prints: the time from process start to the test window shown, resident memory after start,
 // and, for Actual Time at 19200 baud over 10 s on a pseudo-terminal, lines per second against
-// the 76.9 expected and the gap error between lines (median, 99th percentile, worst).
+// the 76.9 expected and the gap error between lines (median, 99th percentile, worst); then, with
+// a board that has stopped reading, how long each tick holds the window.
 
 #include "app/Form1.h"
 
@@ -11,6 +12,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <time.h>
@@ -159,6 +161,26 @@ int main(int argc, char* argv[])
                 ends.size(), seconds, rate, expected, 100.0 * rate / expected);
     std::printf("gap error           median %.3f ms, 99th percentile %.3f ms (target < 3 ms), worst %.3f ms\n",
                 Percentile(gapErrors, 0.5), Percentile(gapErrors, 0.99), Percentile(gapErrors, 1.0));
+
+    // The board stops reading: the line's queue fills and every tick meets a write that cannot
+    // finish.
+    ::fcntl(slave, F_SETFL, ::fcntl(slave, F_GETFL) | O_NONBLOCK);
+    const std::string block(4096, 'x');
+    while (::write(slave, block.data(), block.size()) > 0) {
+    }
+    while (::write(slave, block.data(), 1) > 0) {
+    }
+    std::vector<double> ticks;
+    for (int i = 0; i < 20; ++i) {
+        QTest::qWait(form.Timer1->interval()); // the events between two ticks
+        const auto start = Clock::now();
+        Guarded(desktop, [&] { form.Timer1Timer(); });
+        ticks.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    }
+    std::printf("stalled board       a tick holds the window median %.1f ms, worst %.1f ms over %zu ticks "
+                "(write time-out %d ms; \"%s\")\n",
+                Percentile(ticks, 0.5), Percentile(ticks, 1.0), ticks.size(), form.Channel().Timeout(),
+                form.Channel().LastError().c_str());
     ::close(slave);
     ::close(master);
     return 0;

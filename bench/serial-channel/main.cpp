@@ -1,6 +1,6 @@
 // Prints the serial channel's receive throughput through all four decoders and the capture file,
-// and the time from the carriage return of a display line written to the far end of a
-// pseudo-terminal to OnMarqReceived running.
+// the time from the carriage return of a display line written to the far end of a
+// pseudo-terminal to OnMarqReceived running, and the rate of a file transfer to that far end.
 
 #include "MemoryDevice.h"
 #include "serial/NexCom.h"
@@ -13,6 +13,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <poll.h>
 #include <pty.h>
 #include <random>
 #include <string>
@@ -55,6 +58,20 @@ public:
                 return;
             bytes.remove_prefix(static_cast<std::size_t>(n));
         }
+    }
+    // Reads from the far end until `count` bytes have come or none came for `idle`.
+    std::size_t Take(std::size_t count, std::chrono::milliseconds idle) const
+    {
+        std::size_t taken = 0;
+        char buffer[4096];
+        pollfd ready{master_, POLLIN, 0};
+        while (taken < count && poll(&ready, 1, static_cast<int>(idle.count())) > 0) {
+            const ssize_t n = read(master_, buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            taken += static_cast<std::size_t>(n);
+        }
+        return taken;
     }
 
 private:
@@ -226,6 +243,34 @@ void MarqLatency()
                 latencies.size(), at(0.5), at(0.99), latencies.back());
 }
 
+// A file sent through a pseudo-terminal to a far end that reads as fast as it can: one driver
+// write per byte, a chunk per transmit-empty event.
+void TransferThroughput()
+{
+    constexpr std::size_t kSize = std::size_t{1} << 20;
+    const std::string path = CapturePath() + "-transfer";
+    std::ofstream(path, std::ios::binary) << Noise(kSize);
+    Pty pty;
+    TNexComThread channel;
+    channel.SetTimeout(30000); // a far end that falls behind for a moment is not a failure here
+    channel.SetDeviceName(pty.Path());
+    channel.OpenPort();
+
+    std::size_t arrived = 0;
+    std::thread reader([&] { arrived = pty.Take(kSize, std::chrono::seconds(5)); });
+    const auto start = Clock::now();
+    channel.SendFile(std::filesystem::path(path).wstring());
+    const auto deadline = start + std::chrono::seconds(120);
+    while (channel.SendFileInProgress() && Clock::now() < deadline)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    const double seconds = Seconds(Clock::now() - start);
+    reader.join();
+    std::remove(path.c_str());
+    std::printf("file transfer through a pseudo-terminal, one write per byte: %.0f kB/s "
+                "(%zu of %zu bytes in %.3f s)\n",
+                arrived / seconds / 1e3, arrived, kSize, seconds);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -239,5 +284,6 @@ int main(int argc, char** argv)
     PassThroughput("random bytes", noise, 4096);
     PtyThroughput();
     MarqLatency();
+    TransferThroughput();
     return 0;
 }

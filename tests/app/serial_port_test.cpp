@@ -10,6 +10,8 @@
 #include <sys/ioctl.h>
 
 #include <cerrno>
+#include <cstring>
+#include <filesystem>
 
 namespace {
 
@@ -230,6 +232,107 @@ TEST_F(SerialPortTest, BaudChangePausesAndResumesTheTimer)
     EXPECT_FALSE(form->Timer1->isActive());
     EXPECT_EQ(form->Schnittstelle->text().toStdString(), form->Channel().LastError());
     EXPECT_TRUE(desktop.messages.empty());
+}
+
+// Counts the opens and closes that reach the system, and refuses opens with `refusal` while it
+// is set: as root, a pseudo-terminal cannot be made to refuse.
+class GatekeeperSystem : public SerialSystem {
+public:
+    int Open(const std::string& path) override
+    {
+        ++opens;
+        return refusal ? -refusal : SerialSystem::Open(path);
+    }
+    int Close(int fd) override
+    {
+        ++closes;
+        return SerialSystem::Close(fd);
+    }
+    int refusal = 0;
+    int opens = 0;
+    int closes = 0;
+};
+
+TEST_F(SerialPortTest, ListFollowsTheDevicesWhileTheOpenPortStaysAsItIs)
+{
+    auto system = std::make_shared<GatekeeperSystem>();
+    form->Channel().SetSystem(system);
+    Open7();
+    const auto listed = [this](const char* name) { return form->Port->findText(name) > 0; };
+
+    // A device that comes and goes while the list is closed.
+    VirtualComPort com12(ports, 12);
+    ASSERT_TRUE(WaitFor([&] { return listed("COM12"); }));
+    EXPECT_LT(form->Port->findText("COM12"), form->Port->findText("COM2")) << "sorted as text";
+    const QVariant description = form->Port->itemData(form->Port->findText("COM12"), Qt::ToolTipRole);
+    EXPECT_TRUE(description.toString().contains("/dev/pts/")) << "with its description";
+    QFile::remove(QString::fromStdString(ports.Path()) + "/COM12");
+    EXPECT_TRUE(WaitFor([&] { return !listed("COM12"); }));
+
+    // The whole ports directory goes, the open port's link with it: its entry stays chosen while
+    // the port is open. A ports directory made again is watched again.
+    std::filesystem::remove_all(ports.Path());
+    EXPECT_TRUE(WaitFor([&] { return !listed("COM10"); }));
+    EXPECT_EQ(form->Port->currentText().toStdString(), "COM7");
+    std::filesystem::create_directories(ports.Path());
+    ports.Link(7, ports.Path() + "/gone");
+    VirtualComPort com14(ports, 14);
+    EXPECT_TRUE(WaitFor([&] { return listed("COM14"); }));
+    EXPECT_EQ(form->Port->currentText().toStdString(), "COM7");
+
+    EXPECT_TRUE(form->Channel().ok());
+    EXPECT_EQ(form->Schnittstelle->text(), "COM7 OK!");
+    EXPECT_EQ(system->opens, 1);
+    EXPECT_EQ(system->closes, 0);
+    EXPECT_EQ(com7.ReadAvailable(), "") << "refreshing sends nothing";
+    EXPECT_TRUE(desktop.messages.empty());
+
+    // The device goes for good and the port closes: its entry stays until the next line has
+    // said so. Opening the list brings it up to date at once.
+    com7.CloseMaster();
+    ASSERT_TRUE(WaitFor([&] { return !form->Channel().ok(); }));
+    VirtualComPort com13(ports, 13);
+    form->Port->showPopup();
+    EXPECT_TRUE(listed("COM13"));
+    EXPECT_EQ(form->Port->currentText().toStdString(), "COM7");
+    form->Port->hidePopup();
+    form->Button2->click();
+    EXPECT_EQ(form->Schnittstelle->text().toStdString(), std::strerror(EIO));
+    QFile::remove(QString::fromStdString(ports.Path()) + "/COM13");
+    EXPECT_TRUE(WaitFor([&] { return !listed("COM13"); }));
+    EXPECT_FALSE(listed("COM7"));
+    EXPECT_EQ(form->Port->currentIndex(), 0);
+    EXPECT_TRUE(desktop.messages.empty());
+}
+
+TEST_F(SerialPortTest, RefusedOpenNamesTheCureInTheStatusToolTip)
+{
+    auto system = std::make_shared<GatekeeperSystem>();
+    form->Channel().SetSystem(system);
+    const QString hint = "Status of interface";
+    const QString cure = "sudo usermod -aG dialout $USER";
+
+    system->refusal = EACCES;
+    Choose(form->Port, "COM7");
+    EXPECT_EQ(form->Schnittstelle->text().toStdString(), std::strerror(EACCES)) << "as ever";
+    EXPECT_EQ(desktop.messages.size(), 1u);
+    EXPECT_TRUE(form->Schnittstelle->toolTip().startsWith(hint + "\n"));
+    EXPECT_TRUE(form->Schnittstelle->toolTip().contains(cure));
+
+    // Another reason keeps the plain hint; a refused reopen after a rate change names the cure.
+    system->refusal = EBUSY;
+    Choose(form->Port, "COM7");
+    EXPECT_EQ(form->Schnittstelle->text().toStdString(), std::strerror(EBUSY));
+    EXPECT_TRUE(form->Schnittstelle->toolTip().startsWith(hint));
+    EXPECT_FALSE(form->Schnittstelle->toolTip().contains(cure));
+    system->refusal = EACCES;
+    emit form->Baud->activated(2);
+    EXPECT_TRUE(form->Schnittstelle->toolTip().contains(cure));
+
+    system->refusal = 0;
+    Choose(form->Port, "COM7");
+    EXPECT_EQ(form->Schnittstelle->text(), "COM7 OK!");
+    EXPECT_EQ(form->Schnittstelle->toolTip(), hint);
 }
 
 } // namespace

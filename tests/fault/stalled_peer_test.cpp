@@ -6,11 +6,15 @@
 
 #include <algorithm>
 #include <cstring>
-#include <iostream>
 
 namespace {
 
 using namespace std::chrono_literals;
+
+// Longer than this and a user calls the window frozen. A tick or a change here takes about one
+// write time-out (100 ms), under valgrind too; one that waited for the stuck bytes would never
+// end. What a tick really takes is measured in bench/app.
+constexpr qint64 kFrozenMs = 2000;
 
 class StalledPeer : public LiveWindow {};
 
@@ -37,8 +41,7 @@ TEST_F(StalledPeer, WritesTimeOutWithoutFreezingTheWindow)
         Guarded(desktop, [&] { form->Timer1Timer(); });
         longest = std::max(longest, handler.elapsed());
     }
-    std::cout << "[ figures  ] longest of five ticks with the queue full: " << longest << " ms\n";
-    EXPECT_LT(longest, 1000) << "a tick returns within its write time-out";
+    EXPECT_LT(longest, kFrozenMs) << "a tick returns after its write time-out";
     EXPECT_TRUE(desktop.messages.empty());
 
     // The board reads again: whole lines arrive once the stale queue is gone.
@@ -83,14 +86,15 @@ TEST_F(StalledPeer, ReconfiguringAndClosingDoNotWaitForStuckBytes)
     emit form->Baud->activated(2);
     EXPECT_TRUE(form->Channel().ok());
     EXPECT_TRUE(form->Timer1->isActive()) << "the test goes on after the change";
-    EXPECT_LT(closing.elapsed(), 1000);
+    EXPECT_LT(closing.elapsed(), kFrozenMs);
 
     closing.restart();
     form.reset();
-    EXPECT_LT(closing.elapsed(), 1000);
+    EXPECT_LT(closing.elapsed(), kFrozenMs);
     EXPECT_TRUE(desktop.messages.empty());
-    // The window took its datagram socket along; the device must have gone with the port.
-    EXPECT_TRUE(WaitUntil([&] { return OpenDescriptors() == descriptors - 1 && Threads() == 1; }))
+    // The window took its datagram socket and its device watch along; the device must have gone
+    // with the port.
+    EXPECT_TRUE(WaitUntil([&] { return OpenDescriptors() == descriptors - 2 && Threads() == 1; }))
         << OpenDescriptors() << " descriptors, " << Threads() << " threads";
 }
 

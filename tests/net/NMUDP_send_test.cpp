@@ -67,6 +67,29 @@ TEST_F(SendTest, EverySendIsOneDatagramWithExactlyTheGivenBytes)
     EXPECT_EQ(*lookups, 0) << "a dotted address needs no lookup";
 }
 
+TEST_F(SendTest, HandlersMayReplaceThemselvesWhileRunning)
+{
+    // Each first handler still reads its own captured text after replacing itself: the memory
+    // checker catches a handler that was destroyed under its own feet.
+    std::vector<std::string> seen;
+    udp.SetReportLevel(2);
+    udp.OnStatus = [&, name = std::string(40, 'f')](QObject*, const std::string& text) {
+        udp.OnStatus = [&, name = std::string(40, 's')](QObject*, const std::string& t) {
+            seen.push_back(name.substr(0, 1) + t);
+        };
+        seen.push_back(name.substr(0, 1) + text);
+    };
+    udp.OnDataSend = [&, name = std::string(40, 'F')](QObject*) {
+        udp.OnDataSend = [&, name = std::string(40, 'S')](QObject*) {
+            seen.push_back(name.substr(0, 1));
+        };
+        seen.push_back(name.substr(0, 1));
+    };
+    udp.SendDatagram(kLine.data(), static_cast<int>(kLine.size()));
+    udp.SendDatagram(kLine.data(), static_cast<int>(kLine.size()));
+    EXPECT_EQ(seen, (std::vector<std::string>{"fSending Data", "F", "sSending Data", "S"}));
+}
+
 TEST_F(SendTest, OnlyTheLowSixteenBitsOfThePortCount)
 {
     UdpReceiver at4464(4464);

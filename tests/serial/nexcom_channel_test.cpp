@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <utility>
@@ -288,7 +289,9 @@ TEST(NexComCapture, DebugFileOpensAppendsAndCloses)
     TNexComThread channel;
     channel.SetDebugFile(file.Path());
     EXPECT_EQ(channel.DebugFile(), file.Path());
-    EXPECT_TRUE(ProcessHoldsFile(file.Path()));
+    ASSERT_TRUE(ProcessHoldsFile(file.Path()));
+    EXPECT_TRUE(fcntl(DescriptorOf(file.Path()), F_GETFD) & FD_CLOEXEC)
+        << "a program started from the window must not inherit the capture";
     channel.SetDebugFile("");
     EXPECT_EQ(channel.DebugFile(), "");
     EXPECT_FALSE(ProcessHoldsFile(file.Path()));

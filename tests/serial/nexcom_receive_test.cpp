@@ -3,6 +3,7 @@
 #include "support/Waiting.h"
 #include "support/channel_support.h"
 
+#include <QPointer>
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -135,6 +136,52 @@ TEST_F(ReceivingChannel, HandlerMayReplaceItselfWhileRunning)
     Open();
     Deliver("ab\rcd\r");
     EXPECT_EQ(strings, (std::vector<std::string>{"fab\r", "scd\r"}));
+}
+
+TEST_F(ReceivingChannel, HandlerMayDestroyTheChannelMidPass)
+{
+    // Two display lines in one pass; a handler of the first destroys the channel, once from the
+    // string decoder and once, with the poll timer as the only reader, from the display-line
+    // decoder. Nothing more is raised, and nothing of the channel is touched afterwards: the
+    // memory checker watches.
+    const std::string first = " 12C    01:02:03.456 7\r";
+    const std::string second = " 13C    01:02:04.456 7\r";
+    const int both = static_cast<int>((first + second).size());
+    for (const bool fromMarq : {false, true}) {
+        strings.clear();
+        marqs.clear();
+        auto* doomed = new TNexComThread;
+        const QPointer<TNexComThread> watch(doomed);
+        doomed->SetDeviceName(pty.SlavePath());
+        if (fromMarq)
+            doomed->TComPort::SetOnRxChar(nullptr);
+        doomed->SetOnStringReceived([&](QObject*, std::string& s) {
+            strings.push_back(s);
+            if (!fromMarq)
+                delete doomed;
+        });
+        doomed->SetOnMarqReceived([&](QObject*, char a, std::int32_t n, char m, std::int32_t t,
+                                      std::int32_t p, const char* line) {
+            marqs.push_back({a, n, m, t, p, line});
+            if (fromMarq)
+                delete doomed;
+        });
+        doomed->OpenPort();
+        ASSERT_TRUE(doomed->ok());
+        pty.Send(first + second);
+        // Both lines wait before a pass may start, so that one pass takes them together.
+        ASSERT_TRUE(WaitWithoutEvents([&] { return pty.SlaveQueued() == both; }));
+        ASSERT_TRUE(WaitUntil([&] { return watch.isNull(); }));
+        RunEventLoop(std::chrono::milliseconds(30));
+        if (fromMarq) {
+            EXPECT_EQ(strings, (std::vector<std::string>{first, second}));
+            EXPECT_EQ(marqs, (std::vector<Marq>{{' ', 12, 'C', 37234560, 7, first}}));
+        } else {
+            EXPECT_EQ(strings, std::vector<std::string>{first});
+            EXPECT_TRUE(marqs.empty());
+        }
+    }
+    Open(); // the port went with the channel
 }
 
 TEST_F(ReceivingChannel, NestedPassBeepsOnceAndDeliversBeforeTheOuterGoesOn)

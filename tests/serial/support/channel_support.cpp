@@ -55,14 +55,14 @@ std::string ChannelTempFile::Contents() const
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-bool ProcessHoldsFile(const std::string& path)
+int DescriptorOf(const std::string& path)
 {
     std::error_code error;
     const auto target = std::filesystem::canonical(path, error);
     for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", error)) {
         std::error_code linkError;
         if (std::filesystem::read_symlink(entry.path(), linkError) == target)
-            return true;
+            return std::stoi(entry.path().filename().string());
     }
-    return false;
+    return -1;
 }

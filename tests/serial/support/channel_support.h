@@ -52,5 +52,7 @@ private:
     std::string path_;
 };
 
+// A descriptor of this process open on the file, -1 when there is none.
+int DescriptorOf(const std::string& path);
 // True while some descriptor of this process is open on the file.
-bool ProcessHoldsFile(const std::string& path);
+inline bool ProcessHoldsFile(const std::string& path) { return DescriptorOf(path) >= 0; }

@@ -1,0 +1,51 @@
+#include "app/DeviceWatch.h"
+
+#include "serial/ComNames.h"
+
+#include <QFileInfo>
+
+namespace {
+
+constexpr int kSettleMs = 100;
+
+// The folder itself when it exists, otherwise the nearest one above it that does.
+QString ExistingFolder(const std::string& path)
+{
+    QFileInfo place(QString::fromStdString(path));
+    while (!place.isDir() && !place.isRoot())
+        place.setFile(place.absolutePath());
+    return place.absoluteFilePath();
+}
+
+} // namespace
+
+DeviceWatch::DeviceWatch(QObject* parent) : QObject(parent)
+{
+    settle_.setSingleShot(true);
+    settle_.setInterval(kSettleMs);
+    connect(&settle_, &QTimer::timeout, this, &DeviceWatch::Changed);
+    connect(&watcher_, &QFileSystemWatcher::directoryChanged, this, [this] {
+        WatchFolders();
+        settle_.start();
+    });
+    WatchFolders();
+}
+
+void DeviceWatch::WatchFolders()
+{
+    const ComNames::Roots roots = ComNames::FromEnvironment().Folders();
+    QStringList wanted;
+    for (const std::string& folder : {roots.dev, roots.portsDir}) {
+        if (!folder.empty())
+            wanted << ExistingFolder(folder);
+    }
+    wanted.removeDuplicates();
+    for (const QString& watched : watcher_.directories()) {
+        if (!wanted.contains(watched))
+            watcher_.removePath(watched);
+    }
+    for (const QString& folder : wanted) {
+        if (!watcher_.directories().contains(folder))
+            watcher_.addPath(folder);
+    }
+}
