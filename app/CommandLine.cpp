@@ -1,12 +1,14 @@
 #include "app/CommandLine.h"
 
 #include "app/Form1.h"
+#include "app/VersionInfo.h"
 
 #include <QCommandLineParser>
 #include <QRegularExpression>
 #include <QTimer>
 
 #include <array>
+#include <cmath>
 #include <utility>
 
 namespace {
@@ -21,9 +23,13 @@ const std::array<std::pair<const char*, StartOptions::Start>, 5> kStartNames = {
 
 const QStringList kRates = {"2400", "4800", "9600", "19200"};
 
+// The longest scripted run: the window's timers count milliseconds in an int.
+constexpr double kLongestRunSeconds = 1e6;
+
 // One parser describes the options for both the help text and parsing.
 struct Options {
     QCommandLineOption help{{"h", "help"}, "Show these options and exit."};
+    QCommandLineOption version{"version", "Show the program's name and version and exit."};
     QCommandLineOption port{"port", "Open the serial port COMn, as choosing it in the port list.", "COMn"};
     QCommandLineOption baud{"baud", "Line speed: 2400, 4800, 9600 or 19200 baud.", "rate"};
     QCommandLineOption kappa{"kappa", "Tick Kappa Mode (line format 7-N-2)."};
@@ -42,15 +48,25 @@ struct Options {
                              "Click a button once the window is up: all-digits, blank, "
                              "actual-time, continuous or send-data.",
                              "test"};
+    QCommandLineOption runFor{"for",
+                              "End the program SECONDS after the window is up and the --start "
+                              "test began (0: at once), for scripts: message boxes go to "
+                              "standard error, and the exit status is 0 when every line and "
+                              "command went out, 1 when a port could not be opened or a write "
+                              "failed.",
+                              "SECONDS"};
     QCommandLineParser parser;
 
     Options()
     {
-        parser.setApplicationDescription("Marq4/Marq5/Lyra test window. Without options the window "
-                                         "starts with no port open and nothing ticked.");
+        parser.setApplicationDescription(
+            "Marq4/Marq5/Lyra test window: drives a timing display board over a serial port, and "
+            "by UDP when \"Send via UDP\" is ticked. Each option does what the same action in "
+            "the window does; without options the window starts with no port open and nothing "
+            "ticked.");
         parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-        parser.addOptions({help, port, baud, kappa, lyra, rotate, removeColons, removePoints,
-                           address, udp, brightness, timeout, start});
+        parser.addOptions({help, version, port, baud, kappa, lyra, rotate, removeColons,
+                           removePoints, address, udp, brightness, timeout, start, runFor});
     }
 };
 
@@ -66,7 +82,7 @@ bool ValidAddress(const QString& text)
     return pattern.match(text).hasMatch();
 }
 
-QWidget* StartButton(TForm1& form, StartOptions::Start start)
+QPushButton* StartButton(TForm1& form, StartOptions::Start start)
 {
     switch (start) {
     case StartOptions::Start::AllDigits: return form.Button1;
@@ -108,6 +124,8 @@ CommandLineResult ParseCommandLine(const QStringList& arguments)
         return Refuse(o.parser.errorText());
     if (o.parser.isSet(o.help))
         return CommandLineExit{HelpText(), 0};
+    if (o.parser.isSet(o.version))
+        return CommandLineExit{QString::fromStdString(VersionText("marqtest")), 0};
     if (!o.parser.positionalArguments().isEmpty())
         return Refuse(QStringLiteral("unexpected argument '%1'").arg(o.parser.positionalArguments().first()));
 
@@ -178,6 +196,15 @@ CommandLineResult ParseCommandLine(const QStringList& arguments)
         if (!options.start)
             return Refuse(QStringLiteral("--start %1: the test is one of %2").arg(name, names.join(", ")));
     }
+    if (o.parser.isSet(o.runFor)) {
+        bool isNumber = false;
+        const double seconds = o.parser.value(o.runFor).toDouble(&isNumber);
+        if (!isNumber || !(seconds >= 0 && seconds <= kLongestRunSeconds))
+            return Refuse(QStringLiteral("--for %1: give the seconds to run as a number from 0 to %2")
+                              .arg(o.parser.value(o.runFor))
+                              .arg(kLongestRunSeconds, 0, 'f', 0));
+        options.runFor = std::chrono::milliseconds(std::llround(seconds * 1000));
+    }
     return options;
 }
 
@@ -219,9 +246,14 @@ std::optional<QString> ApplyStartOptions(TForm1& form, const StartOptions& optio
         form.LyraBrightnessTB->setValue(*options.brightness);
     if (options.timeout)
         form.TimeoutTB->setValue(*options.timeout);
-    if (options.start) {
-        QWidget* button = StartButton(form, *options.start);
-        QTimer::singleShot(0, button, [button] { static_cast<QPushButton*>(button)->click(); });
+    if (options.start || options.runFor) {
+        QTimer::singleShot(0, &form, [&form, start = options.start, runFor = options.runFor] {
+            if (start)
+                StartButton(form, *start)->click();
+            // Precise: a coarse timer may end a long run minutes late.
+            if (runFor)
+                QTimer::singleShot(*runFor, Qt::PreciseTimer, form.End, &QPushButton::click);
+        });
     }
     return std::nullopt;
 }

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <optional>
 #include <variant>
 
@@ -26,10 +27,13 @@ struct StartOptions {
     std::optional<int> brightness;  // Lyra brightness track bar position, 0-9
     std::optional<int> timeout;     // Lyra time-out track bar position, 0-99
     std::optional<Start> start;
+    // A scripted run: the window ends itself this long after it is up and the start button was
+    // clicked, and the exit status tells whether everything went out.
+    std::optional<std::chrono::milliseconds> runFor;
 };
 
 // What the command line asks for: options to apply, or text to print and an exit code
-// (0 after --help, 2 after a bad option or value).
+// (0 after --help or --version, 2 after a bad option or value).
 struct CommandLineExit {
     QString text;
     int code = 0;
@@ -41,6 +45,7 @@ CommandLineResult ParseCommandLine(const QStringList& arguments);
 QString HelpText();
 
 // Applies the options to a window that is up, as the user's clicks and choices would; a start
-// button is clicked once the event loop runs. Returns an error text for a value the window
-// cannot take (a port that is not in its list).
+// button is clicked once the event loop runs, and with a run time the End button that much
+// later. Returns an error text for a value the window cannot take (a port that is not in its
+// list).
 std::optional<QString> ApplyStartOptions(TForm1& form, const StartOptions& options);

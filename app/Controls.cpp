@@ -27,7 +27,10 @@ TLabel::TLabel(QWidget* parent, const QString& caption, const ControlPlace& plac
 
 void TLabel::SetCaption(const QString& caption)
 {
+    const bool changed = caption != text();
     setText(caption);
+    if (changed)
+        emit CaptionChanged(caption);
     if (boxWidth_ <= 0) {
         resize(sizeHint());
         return;

@@ -48,6 +48,8 @@ public:
 
 signals:
     void Click();
+    // SetCaption wrote a caption other than the one shown.
+    void CaptionChanged(const QString& caption);
 
 protected:
     void mouseReleaseEvent(QMouseEvent* event) override;

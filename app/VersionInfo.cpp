@@ -1,7 +1,5 @@
 #include "app/VersionInfo.h"
 
-#include <QCoreApplication>
-
 #include <elf.h>
 
 #include <cstdio>
@@ -148,10 +146,24 @@ std::string GetFileVersionString(const std::string& fileName)
     return VersionFromBlock(*block);
 }
 
+std::string OwnVersion()
+{
+    // The kernel's link to the file that was started: still the right file when the path has
+    // been replaced or removed since.
+    return GetFileVersionString("/proc/self/exe");
+}
+
+std::string VersionText(std::string_view program)
+{
+    const std::string version = OwnVersion();
+    return std::string(program) + " " + (version.empty() ? "(no version recorded)" : version) +
+           "\nCopyright (c) the marqtest authors.\n"
+           "Released under the MIT licence; there is NO WARRANTY.\n";
+}
+
 std::string AppendVersion(const std::string& caption)
 {
-    const std::string version =
-        GetFileVersionString(QCoreApplication::applicationFilePath().toStdString());
+    const std::string version = OwnVersion();
     if (version.empty())
         return caption;
     return caption + " V" + version;

@@ -22,6 +22,14 @@ std::string VersionFromBlock(std::string_view block);
 
 std::string GetFileVersionString(const std::string& fileName);
 
+// The running executable's version, read from its own file: what the caption shows and
+// --version prints. Needs no application object.
+std::string OwnVersion();
+
+// What `program --version` prints: the name and OwnVersion on the first line, then the
+// copyright and licence.
+std::string VersionText(std::string_view program);
+
 // The caption with " V" and the running executable's version appended, or unchanged when the
 // executable carries no version.
 std::string AppendVersion(const std::string& caption);

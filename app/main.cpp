@@ -1,10 +1,12 @@
 #include "app/CommandLine.h"
 #include "app/Desktop.h"
 #include "app/Form1.h"
+#include "app/ScriptedRun.h"
 
 #include <QApplication>
 
 #include <cstdio>
+#include <optional>
 
 namespace {
 
@@ -17,8 +19,8 @@ void Print(std::FILE* stream, const QString& text)
 
 int main(int argc, char* argv[])
 {
-    // Options are read before the window system is asked for, so that --help and a refused
-    // value need no display.
+    // Options are read before the window system is asked for, so that --help, --version and a
+    // refused value need no display.
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
@@ -27,19 +29,27 @@ int main(int argc, char* argv[])
         Print(exit->code == 0 ? stdout : stderr, exit->text);
         return exit->code;
     }
+    const auto& options = std::get<StartOptions>(parsed);
 
     QApplication application(argc, argv);
-    QtDesktop desktop;
+    QtDesktop windowDesktop;
+    std::optional<ScriptedRun> script;
+    if (options.runFor)
+        script.emplace([](const QString& message) { Print(stderr, "marqtest: " + message + '\n'); });
+    Desktop& desktop = script ? static_cast<Desktop&>(*script) : windowDesktop;
     try {
         TForm1 Form1(desktop);
         Form1.show();
-        if (const auto error = ApplyStartOptions(Form1, std::get<StartOptions>(parsed))) {
+        if (script)
+            script->Watch(Form1, options.port.has_value());
+        if (const auto error = ApplyStartOptions(Form1, options)) {
             Print(stderr, QStringLiteral("marqtest: %1\n").arg(*error));
             return 2;
         }
-        return QApplication::exec();
+        const int code = QApplication::exec();
+        return script ? script->Finish(Form1) : code;
     } catch (...) {
         ShowException(desktop, std::current_exception());
     }
-    return 0;
+    return script ? 1 : 0;
 }

@@ -6,13 +6,15 @@
 
 namespace board {
 
-std::variant<BoardOptions, UsageText, OptionError> ParseBoardOptions(const QStringList& arguments)
+BoardCommandLine ParseBoardOptions(const QStringList& arguments)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
         "A virtual display board: shows the lines and Lyra commands that marqtest sends, by a "
-        "serial line and by UDP.");
+        "serial line and by UDP. Without options it creates a virtual serial port, registers it "
+        "under the lowest free COM number and listens on UDP 127.0.0.1:51810.");
     const QCommandLineOption help({"h", "help"}, "Show this help.");
+    const QCommandLineOption version("version", "Show the program's name and version and exit.");
     const QCommandLineOption udp("udp", "Listen for datagrams on HOST:PORT (default 127.0.0.1:51810).", "HOST:PORT");
     const QCommandLineOption noUdp("no-udp", "Do not listen for datagrams.");
     const QCommandLineOption com("com", "Register the virtual line as COMn (default: the lowest free number).", "n");
@@ -24,7 +26,7 @@ std::variant<BoardOptions, UsageText, OptionError> ParseBoardOptions(const QStri
     const QCommandLineOption headless("headless", "Draw the board as text in the terminal instead of a window.");
     const QCommandLineOption print("print", "Write every line and command as one JSON object per line on standard output.");
     const QCommandLineOption portFile("port-file", "Write the virtual line's COM name to FILE once it is ready.", "FILE");
-    parser.addOptions({help, udp, noUdp, com, device, port, baud, kappa, address, headless, print, portFile});
+    parser.addOptions({help, version, udp, noUdp, com, device, port, baud, kappa, address, headless, print, portFile});
 
     if (!parser.parse(arguments))
         return OptionError{parser.errorText().toStdString()};
@@ -36,6 +38,8 @@ std::variant<BoardOptions, UsageText, OptionError> ParseBoardOptions(const QStri
         text.replace("<executable_name>", "marqboard");
         return UsageText{text.toStdString()};
     }
+    if (parser.isSet(version))
+        return VersionRequest{};
 
     BoardOptions options;
     if (parser.isSet(udp) && !SplitEndpoint(parser.value(udp).toStdString(), options.udpHost, options.udpPort))

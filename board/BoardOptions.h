@@ -26,11 +26,14 @@ struct UsageText {
     std::string text; // --help
 };
 
+struct VersionRequest {}; // --version
+
 struct OptionError {
     std::string message;
 };
 
 // Arguments include the program name first, as main() gets them.
-std::variant<BoardOptions, UsageText, OptionError> ParseBoardOptions(const QStringList& arguments);
+using BoardCommandLine = std::variant<BoardOptions, UsageText, VersionRequest, OptionError>;
+BoardCommandLine ParseBoardOptions(const QStringList& arguments);
 
 } // namespace board

@@ -11,6 +11,7 @@
 #include "SignalWatcher.h"
 #include "TextDisplay.h"
 #include "UdpListener.h"
+#include "app/VersionInfo.h"
 #include "protocol/Exceptions.h"
 
 #include <QApplication>
@@ -80,6 +81,10 @@ int Run(int argc, char** argv)
     const auto parsed = ParseBoardOptions(arguments);
     if (const auto* usage = std::get_if<UsageText>(&parsed)) {
         std::cout << usage->text;
+        return 0;
+    }
+    if (std::holds_alternative<VersionRequest>(parsed)) {
+        std::cout << VersionText("marqboard");
         return 0;
     }
     if (const auto* error = std::get_if<OptionError>(&parsed)) {

@@ -47,6 +47,10 @@ UniqueFd TNMUDP::NewSocket()
     UniqueFd created(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     if (!created.valid())
         RaiseSocketError(errno);
+    // Boards are often reached by their segment's broadcast address (192.168.1.255); Linux
+    // refuses such a datagram with EACCES unless the socket says it may broadcast.
+    const int broadcast = 1;
+    static_cast<void>(::setsockopt(created.get(), SOL_SOCKET, SO_BROADCAST, &broadcast, sizeof broadcast));
     return created;
 }
 

@@ -35,30 +35,42 @@ TEST(CommandLine, BadValuesAreRefusedWithExitCode2)
     ExpectRefused({"--timeout", "4x"}, "0 to 99");
     ExpectRefused({"--udp", "host:70000"}, "HOST:PORT");
     ExpectRefused({"--start", "fast"}, "all-digits, blank, actual-time, continuous, send-data");
+    ExpectRefused({"--for", "-1"}, "--for -1");
+    ExpectRefused({"--for", "soon"}, "--for soon");
+    ExpectRefused({"--for", "inf"}, "0 to 1000000");
+    ExpectRefused({"--for", "nan"}, "0 to 1000000");
     ExpectRefused({"--frobnicate"}, "frobnicate");
     ExpectRefused({"extra"}, "extra");
 }
 
-TEST(CommandLine, HelpListsEveryOption)
+TEST(CommandLine, HelpListsEveryOptionAndVersionNamesTheProgram)
 {
     const CommandLineResult result = Parse({"--help"});
     const auto* exit = std::get_if<CommandLineExit>(&result);
     ASSERT_TRUE(exit);
     EXPECT_EQ(exit->code, 0);
     for (const char* option : {"--port", "--baud", "--kappa", "--lyra", "--rotate", "--remove-colons",
-                               "--remove-points", "--address", "--udp", "--brightness", "--timeout", "--start"})
+                               "--remove-points", "--address", "--udp", "--brightness", "--timeout",
+                               "--start", "--for", "--version"})
         EXPECT_TRUE(exit->text.contains(option)) << option;
     EXPECT_TRUE(exit->text.startsWith("Usage: marqtest"));
     const CommandLineResult shortForm = Parse({"-h"});
     ASSERT_TRUE(std::holds_alternative<CommandLineExit>(shortForm));
     EXPECT_EQ(std::get<CommandLineExit>(shortForm).code, 0);
+
+    // The version the caption shows, from the same section of the executable.
+    const CommandLineResult plain = Parse({"--version"});
+    ASSERT_TRUE(std::holds_alternative<CommandLineExit>(plain));
+    EXPECT_EQ(std::get<CommandLineExit>(plain).code, 0);
+    EXPECT_TRUE(std::get<CommandLineExit>(plain).text.startsWith("marqtest 1.9.6.1\n"))
+        << std::get<CommandLineExit>(plain).text.toStdString();
 }
 
 TEST(CommandLine, ValuesAreReadAsTheWindowNamesThem)
 {
     const CommandLineResult result =
         Parse({"--port", "com7", "--baud", "19200", "--address", "b", "--udp", "board.local:4000",
-               "--start", "send-data", "--lyra"});
+               "--start", "send-data", "--lyra", "--for", "2.5"});
     const auto* options = std::get_if<StartOptions>(&result);
     ASSERT_TRUE(options);
     EXPECT_EQ(options->port, "COM7");
@@ -69,6 +81,8 @@ TEST(CommandLine, ValuesAreReadAsTheWindowNamesThem)
     EXPECT_EQ(options->start, StartOptions::Start::SendData);
     EXPECT_TRUE(options->lyra);
     EXPECT_FALSE(options->kappa);
+    EXPECT_EQ(options->runFor, std::chrono::milliseconds(2500));
+    EXPECT_FALSE(std::get<StartOptions>(Parse({})).runFor) << "without --for the window stays";
 }
 
 class CommandLineWindowTest : public WindowTest {

@@ -6,7 +6,7 @@ using namespace board;
 
 namespace {
 
-std::variant<BoardOptions, UsageText, OptionError> Parse(QStringList arguments)
+BoardCommandLine Parse(QStringList arguments)
 {
     arguments.prepend("marqboard");
     return ParseBoardOptions(arguments);
@@ -52,6 +52,7 @@ TEST(BoardOptions, TakesEveryOption)
     EXPECT_EQ(std::get<BoardOptions>(Parse({"--device", "/dev/ttyUSB0"})).device, "/dev/ttyUSB0");
     EXPECT_FALSE(std::get<BoardOptions>(Parse({"--no-udp"})).udp);
     EXPECT_TRUE(std::holds_alternative<UsageText>(Parse({"--help"})));
+    EXPECT_TRUE(std::holds_alternative<VersionRequest>(Parse({"--version"})));
 }
 
 TEST(BoardOptions, RefusesBadValuesWithAReason)
