@@ -35,6 +35,14 @@ std::size_t OpenDescriptors()
 
 std::string Text(int error) { return std::strerror(error); }
 
+std::size_t Threads()
+{
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task"))
+        ++count;
+    return count;
+}
+
 class PtyPort : public ::testing::Test {
 protected:
     void SetUp() override
@@ -157,7 +165,7 @@ TEST_F(PtyPort, NameAndDeliveryModeOnlyChangeWhileClosed)
 
 // Pseudo-terminals keep no data bits or parity but 8-N, so the markers here are the rate and
 // the stop bits.
-TEST_F(PtyPort, DefaultMembersLeaveTheLineAsTheDeviceHadIt)
+TEST_F(PtyPort, DefaultMembersLeaveTheLineAsTheDeviceHadItAndClosingPutsItBack)
 {
     termios start = DeviceSettings();
     cfsetispeed(&start, B4800);
@@ -183,6 +191,11 @@ TEST_F(PtyPort, DefaultMembersLeaveTheLineAsTheDeviceHadIt)
     port.SetBaudRate(br9600);
     now = DeviceSettings();
     EXPECT_EQ(cfgetospeed(&now), B9600);
+
+    port.Close();
+    now = DeviceSettings();
+    EXPECT_EQ(cfgetospeed(&now), B4800) << "the next program finds the line as it was";
+    EXPECT_TRUE(now.c_cflag & CSTOPB);
 }
 
 TEST_F(PtyPort, ASettingTheDeviceRefusesKeepsTheNewValueAndTheOldLine)
@@ -470,16 +483,19 @@ TEST_F(PtyPort, AHandlerMayDestroyItsPort)
 {
     auto* doomed = new TComPort(nullptr);
     doomed->SetDeviceName("COM5");
-    bool ran = false;
+    int calls = 0;
     doomed->SetOnRxChar([&](QObject* sender) {
-        ran = true;
+        ++calls;
         delete sender;
     });
     doomed->Open();
     pty.Send("bye");
-    ASSERT_TRUE(WaitUntil([&] { return ran; }));
+    ASSERT_TRUE(WaitUntil([&] { return calls > 0; }));
     pty.Send("more");
     RunEventLoop(30ms);
+    EXPECT_EQ(calls, 1) << "a destroyed port delivers nothing more";
+    port.Open();
+    EXPECT_TRUE(port.GetActive()) << "and has let the device go";
 }
 
 TEST_F(PtyPort, AnExceptionInAHandlerIsShownAndLaterEventsStillCome)
@@ -507,18 +523,23 @@ TEST_F(PtyPort, AnExceptionInAHandlerIsShownAndLaterEventsStillCome)
     EXPECT_TRUE(port.HasEventThread());
 }
 
-TEST_F(PtyPort, DestroyingAnOpenPortWithARunningThreadIsSafe)
+TEST_F(PtyPort, DestroyingAnOpenPortEndsItsThreadAtOnce)
 {
+    const std::size_t threads = Threads();
     for (int round = 0; round < 20; ++round) {
         auto port2 = std::make_unique<TComPort>(nullptr);
         port2->SetDeviceName("COM5");
         port2->SetOnRxChar([](QObject* sender) { static_cast<TComPort*>(sender)->ReadString(); });
         port2->SetThreadPriority(round % 2 ? tpNormal : tpTimeCritical);
         port2->Open();
+        EXPECT_EQ(Threads(), threads + 1);
         pty.Send("z");
         port2.reset();
+        EXPECT_EQ(Threads(), threads) << "round " << round;
     }
-    RunEventLoop(20ms);
+    RunEventLoop(20ms); // whatever was handed over meanwhile finds nothing to touch
+    port.Open();
+    EXPECT_TRUE(port.GetActive());
 }
 
 TEST_F(PtyPort, WithoutSynchronisedEventsHandlersStillRunOnTheUserInterfaceThread)

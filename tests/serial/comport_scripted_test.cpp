@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <sys/ioctl.h>
+#include <termios.h>
 
 using namespace std::chrono_literals;
 
@@ -313,7 +314,12 @@ TEST_F(ScriptedPort, DTRAndRTSLevelsReachDevicesThatHaveThem)
 
 TEST_F(ScriptedPort, NoThreadMeansCantCreateThread)
 {
+    termios found{};
+    ASSERT_EQ(tcgetattr(pty.Slave(), &found), 0);
+    cfsetospeed(&found, B4800);
+    ASSERT_EQ(tcsetattr(pty.Slave(), TCSANOW, &found), 0);
     system->FailWakeDescriptor(true);
+    port.SetBaudRate(br2400);
     port.SetOnRxChar(TNotifyEvent(&recorder, &EventRecorder::Rx));
     try {
         port.Open();
@@ -323,6 +329,9 @@ TEST_F(ScriptedPort, NoThreadMeansCantCreateThread)
         EXPECT_EQ(error.Message(), "Can't create thread");
     }
     EXPECT_FALSE(port.GetActive()) << "a failed opening leaves the port Closed";
+    termios now{};
+    ASSERT_EQ(tcgetattr(pty.Slave(), &now), 0);
+    EXPECT_EQ(cfgetospeed(&now), B4800) << "and the line as it was";
 
     port.SetOnRxChar(nullptr);
     port.Open();
