@@ -148,9 +148,12 @@ void PortWriter::HandedOver()
 {
     const bool complete = handed_ == copy_.size();
     const std::optional<int> queued = Queued();
+    const Clock::time_point now = Clock::now();
     End(complete && baseline_ && queued && *queued > *baseline_ ? Phase::Draining : Phase::Idle);
+    if (phase_ == Phase::Draining)
+        drainedBy_ = now + wire_.Of(*queued - *baseline_);
     if (onHandedOver)
-        onHandedOver(Clock::now() + wire_.Of(queued.value_or(0)), wire_.Of(1));
+        onHandedOver(now + wire_.Of(queued.value_or(0)), wire_.Of(1));
 }
 
 PortWriter::Outcome PortWriter::Wait()
@@ -169,7 +172,10 @@ PortWriter::Outcome PortWriter::Wait()
         const long long above = Look();
         if (phase_ != Phase::Draining)
             break;
-        auto until = Clock::now() + (wire_.Known() ? wire_.Of(above) : 1ms);
+        // Until the moment the queue should be down to the baseline; after that, as long as
+        // what is still queued takes.
+        const Clock::time_point now = Clock::now();
+        auto until = now < drainedBy_ ? drainedBy_ : now + (wire_.Known() ? wire_.Of(above) : 1ms);
         if (onLineBy_)
             until = std::min(until, *onLineBy_);
         SleepUntil(until);

@@ -82,6 +82,7 @@ private:
     std::optional<int> baseline_;
     std::optional<Clock::time_point> handOverBy_;
     std::optional<Clock::time_point> onLineBy_;
+    Clock::time_point drainedBy_{}; // when a draining write's bytes should be on the line
     Outcome outcome_;
 
     std::unique_ptr<QSocketNotifier> room_;
