@@ -36,11 +36,7 @@ public:
     CallEvent(const CallEvent&) = delete;
     CallEvent& operator=(const CallEvent&) = delete;
 
-    void Run()
-    {
-        Acquired(this);
-        call_();
-    }
+    void Run() { call_(); }
 
 private:
     std::function<void()> call_;
@@ -76,6 +72,7 @@ std::shared_ptr<HandOverTicket> HandOverPoint::Post(std::function<void()> call)
 
 bool HandOverPoint::event(QEvent* event)
 {
+    Acquired(event); // before anything of it is read, its type included
     if (event->type() != kCallEvent)
         return QObject::event(event);
     // The call may destroy this object; nothing here touches it afterwards.
