@@ -40,6 +40,9 @@ struct ComThread::Shared {
     std::atomic<Clock::rep> drainedBy{0};
     std::atomic<std::chrono::nanoseconds::rep> perByte{0};
     std::atomic<std::uint64_t> bytesRead{0};
+    // Set by the first wake-up the thread has not taken yet, so that a burst of notes (a file
+    // sent byte by byte) costs one eventfd write, not one per byte.
+    std::atomic<bool> woken{false};
     // Guards the hand-over: no call is posted once terminate is set, and Stop releases the one
     // the thread may be waiting for.
     std::mutex handOver;
@@ -126,6 +129,9 @@ bool ComThread::Loop::Pass()
     if (fds[1].revents & POLLIN) {
         std::uint64_t count = 0;
         [[maybe_unused]] const ssize_t drained = ::read(shared.wakeFd, &count, sizeof count);
+        // Cleared only after the descriptor: a wake-up from here on writes it anew, and one that
+        // came in between is seen when the next pass reads the state again.
+        shared.woken.exchange(false);
     }
     if (shared.terminate)
         return false;
@@ -283,6 +289,8 @@ void ComThread::NoteRead(std::size_t bytes) { shared_->bytesRead += bytes; }
 
 void ComThread::Wake()
 {
+    if (shared_->woken.exchange(true))
+        return; // the thread has not taken the last wake-up yet, and will see this change too
     const std::uint64_t one = 1;
     // A full counter already means "wake up"; nothing else can go wrong here.
     [[maybe_unused]] const ssize_t written = ::write(shared_->wakeFd, &one, sizeof one);

@@ -25,6 +25,9 @@ void SleepUntil(std::chrono::steady_clock::time_point until)
     }
 }
 
+// A write copy up to this size is kept for the next write rather than freed.
+constexpr std::size_t kKeptCopy = 4096;
+
 int MillisecondsUntil(std::chrono::steady_clock::time_point until)
 {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
@@ -60,6 +63,7 @@ void PortWriter::Forget()
 {
     End(Phase::Idle);
     outcome_ = {};
+    lastQueued_.reset();
 }
 
 void PortWriter::End(Phase next)
@@ -68,7 +72,8 @@ void PortWriter::End(Phase next)
     if (next == Phase::HandingOver)
         return;
     copy_.clear();
-    copy_.shrink_to_fit();
+    if (copy_.capacity() > kKeptCopy)
+        copy_.shrink_to_fit();
     if (room_)
         room_->setEnabled(false);
     handOverTimer_->stop();
@@ -101,7 +106,9 @@ int PortWriter::Start(std::string_view bytes, int multiplierMs, int constantMs)
         handOverBy_ = start + std::chrono::milliseconds(allowance);
         onLineBy_ = *handOverBy_ + wire_.Of(static_cast<long long>(bytes.size()));
     }
-    baseline_ = Queued();
+    // A queue last seen empty stays empty until we write: only a longer one is read again.
+    baseline_ = lastQueued_ == 0 ? lastQueued_ : Queued();
+    lastQueued_.reset();
     phase_ = Phase::HandingOver;
 
     Push();
@@ -152,6 +159,8 @@ void PortWriter::HandedOver()
     End(complete && baseline_ && queued && *queued > *baseline_ ? Phase::Draining : Phase::Idle);
     if (phase_ == Phase::Draining)
         drainedBy_ = now + wire_.Of(*queued - *baseline_);
+    else if (complete && queued)
+        lastQueued_ = queued;
     if (onHandedOver)
         onHandedOver(now + wire_.Of(queued.value_or(0)), wire_.Of(1));
 }
@@ -187,6 +196,7 @@ long long PortWriter::Look()
 {
     const std::optional<int> queued = Queued();
     if (!queued || *queued <= *baseline_) {
+        lastQueued_ = queued;
         End(Phase::Idle);
         return 0;
     }

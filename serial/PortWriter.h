@@ -80,6 +80,7 @@ private:
     std::vector<char> copy_;
     std::size_t handed_ = 0;
     std::optional<int> baseline_;
+    std::optional<int> lastQueued_; // what the look that ended the last write found
     std::optional<Clock::time_point> handOverBy_;
     std::optional<Clock::time_point> onLineBy_;
     Clock::time_point drainedBy_{}; // when a draining write's bytes should be on the line
