@@ -23,16 +23,23 @@ ComDevice::~ComDevice()
     system_->Close(fd_);
 }
 
+int ComDevice::BitsPerSecond(const termios& record) const
+{
+    const int rate = SpeedBitsPerSecond(cfgetospeed(&record));
+    if (rate == 0 && cfgetospeed(&record) != B0)
+        return std::max(0, system_->GetSpeed(fd_));
+    return rate;
+}
+
 int ComDevice::SaveSettings()
 {
     termios settings{};
     if (const int result = system_->GetAttributes(fd_, settings); result < 0)
         return result;
     saved_ = settings;
-    // A rate without a B constant lives in the kernel's termios2 only.
-    savedCustomRate_ = 0;
-    if (SpeedBitsPerSecond(cfgetospeed(&settings)) == 0 && cfgetospeed(&settings) != B0)
-        savedCustomRate_ = std::max(0, system_->GetSpeed(fd_));
+    // A rate without a B constant lives in the kernel's termios2 only: put back by hand.
+    const int rate = BitsPerSecond(settings);
+    savedCustomRate_ = SpeedBitsPerSecond(cfgetospeed(&settings)) == 0 ? rate : 0;
     return 0;
 }
 

@@ -18,6 +18,10 @@ public:
     int Fd() const { return fd_; }
     SerialSystem& System() const { return *system_; }
 
+    // The output rate of a record read from this device: its B constant, or for a rate without
+    // one, what the kernel's termios2 says. 0 when not known.
+    int BitsPerSecond(const termios& record) const;
+
     // Keeps the line settings the device has now, to be put back by Release. 0 or -errno.
     int SaveSettings();
     // Lets the device go as it was found: its own line settings back, exclusive use and the

@@ -12,7 +12,6 @@
 #include <QLoggingCategory>
 #include <QThread>
 
-#include <algorithm>
 #include <cerrno>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -245,10 +244,7 @@ void TCustomComPort::SetComDCB()
     // brDefault leaves the device's own.
     termios now{};
     Check(system_->GetAttributes(fd, now), "tcgetattr");
-    int rate = SpeedBitsPerSecond(cfgetospeed(&now));
-    if (rate == 0 && cfgetospeed(&now) != B0)
-        rate = std::max(0, system_->GetSpeed(fd));
-    writer_->SetWireTime(WireTimeOf(now, rate));
+    writer_->SetWireTime(WireTimeOf(now, device_->BitsPerSecond(now)));
 
     // DTR and RTS levels, on devices that have such lines.
     auto setLine = [&](bool on, int line) {

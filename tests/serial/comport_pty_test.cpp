@@ -404,6 +404,12 @@ TEST_F(PtyPort, TheChannelsSixHandlersGiveMask013DAndTheThreadFollowsTheHandlers
     EXPECT_EQ(port.EventMask(), 0u);
     EXPECT_FALSE(port.HasEventThread());
 
+    // Linux never raises the receive flag: asked for, but not worth a thread.
+    port.SetOnRxFlag([](QObject*) {});
+    EXPECT_EQ(port.EventMask(), 0x0002u);
+    EXPECT_FALSE(port.HasEventThread());
+    port.SetOnRxFlag(nullptr);
+
     port.SetOnTxEmpty(TNotifyEvent(&recorder, &EventRecorder::Tx));
     EXPECT_EQ(port.EventMask(), 0x0004u);
     EXPECT_TRUE(port.HasEventThread());
