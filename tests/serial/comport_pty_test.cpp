@@ -7,6 +7,7 @@
 #include "support/CatchComError.h"
 #include "support/EventRecorder.h"
 #include "support/PortsDirectory.h"
+#include "support/ProcessCounts.h"
 #include "support/PseudoTerminal.h"
 #include "support/Waiting.h"
 
@@ -25,23 +26,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-std::size_t OpenDescriptors()
-{
-    std::size_t count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
-        ++count;
-    return count;
-}
-
 std::string Text(int error) { return std::strerror(error); }
-
-std::size_t Threads()
-{
-    std::size_t count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task"))
-        ++count;
-    return count;
-}
 
 class PtyPort : public ::testing::Test {
 protected:

@@ -4,6 +4,7 @@
 // exits with 0 when all of that holds.
 #include "serial/ComPort.h"
 
+#include "support/ProcessCounts.h"
 #include "support/PseudoTerminal.h"
 #include "support/Waiting.h"
 
@@ -12,18 +13,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <thread>
 
 namespace {
-
-std::size_t Threads()
-{
-    std::size_t count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task"))
-        ++count;
-    return count;
-}
 
 bool Expect(bool condition, const char* what)
 {
