@@ -107,7 +107,8 @@ void TCustomComPort::CreateHandle()
         RaiseFrom(ENOENT, SystemText(ENOENT), "open");
     const int fd = system_->Open(path);
     if (fd < 0)
-        RaiseFrom(-fd, SystemText(-fd), "open"); // even "try again": there is no device to go on with
+        // Even "try again": there is no device to go on with.
+        RaiseFrom(-fd, SystemText(-fd), "open");
     device_ = std::make_shared<ComDevice>(system_, fd);
     try {
         // TIOCEXCL keeps other programs out but not root, and is racy; flock covers both.

@@ -121,7 +121,8 @@ bool ComThread::Loop::Pass()
         {fd, static_cast<short>(watch_.WaitsForInput(mask) ? POLLIN : 0), 0},
         {shared.wakeFd, POLLIN, 0},
     }};
-    const int ready = shared.device->System().Poll(fds.data(), fds.size(), watch_.WaitMs(mask, txDue));
+    const int ready =
+        shared.device->System().Poll(fds.data(), fds.size(), watch_.WaitMs(mask, txDue));
     if (ready == -EINTR)
         return true;
     if (ready < 0)

@@ -15,7 +15,10 @@ namespace {
 constexpr int kSampleMs = 10;
 
 bool WatchesModem(std::uint32_t mask) { return mask & ComEvent::ModemLines; }
-bool WatchesCounters(std::uint32_t mask) { return mask & (ComEvent::ModemLines | ComEvent::LineCounters); }
+bool WatchesCounters(std::uint32_t mask)
+{
+    return mask & (ComEvent::ModemLines | ComEvent::LineCounters);
+}
 
 } // namespace
 
@@ -58,7 +61,8 @@ int LineWatch::WaitMs(std::uint32_t mask, bool txDue) const
         timeout = kSampleMs;
     if (txDue) {
         // Until the queue should have drained: no look before, however long that is.
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(nextTxLook_ - Clock::now());
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(nextTxLook_ - Clock::now());
         const int txMs = static_cast<int>(std::max<std::chrono::milliseconds::rep>(0, left.count()));
         timeout = timeout < 0 ? txMs : std::min(timeout, txMs);
     }

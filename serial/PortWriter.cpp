@@ -30,7 +30,8 @@ constexpr std::size_t kKeptCopy = 4096;
 
 int MillisecondsUntil(std::chrono::steady_clock::time_point until)
 {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
     return static_cast<int>(std::max<std::chrono::milliseconds::rep>(0, left.count()));
 }
 

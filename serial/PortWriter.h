@@ -37,7 +37,6 @@ public:
     void Detach() { Attach(nullptr); }
     // The rate and frame the device really runs at.
     void SetWireTime(const WireTime& wire) { wire_ = wire; }
-    const WireTime& Wire() const { return wire_; }
 
     // Called when a write's bytes are all with the kernel, or the rest has been given up: when
     // the output queue should have drained, and how long one byte takes on the line.
@@ -59,7 +58,6 @@ public:
     Outcome Wait();
     // Forgets the write in progress and what there was to report (the queue is the caller's).
     void Forget();
-    bool Writing() const { return phase_ != Phase::Idle; }
 
 private:
     enum class Phase { Idle, HandingOver, Draining };

@@ -92,7 +92,8 @@ int ScriptedSystem::QueuedAt(Clock::time_point now) const
     if (now >= lineFreeAt_)
         return 0;
     // A byte counts as queued until its last bit has left.
-    return static_cast<int>((lineFreeAt_ - now + frameTime_ - std::chrono::nanoseconds(1)) / frameTime_);
+    const auto left = lineFreeAt_ - now + frameTime_ - std::chrono::nanoseconds(1);
+    return static_cast<int>(left / frameTime_);
 }
 
 void ScriptedSystem::DrainAt(int bitsPerSecond, int capacity, int bitsPerFrame)
@@ -116,7 +117,8 @@ int ScriptedSystem::MostQueuedAtWrite() const
     return mostQueuedAtWrite_;
 }
 
-std::optional<std::chrono::steady_clock::time_point> ScriptedSystem::LeftTheLine(std::uint64_t n) const
+std::optional<std::chrono::steady_clock::time_point>
+ScriptedSystem::LeftTheLine(std::uint64_t n) const
 {
     std::lock_guard lock(mutex_);
     for (const Taken& t : taken_) {
