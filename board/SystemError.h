@@ -2,15 +2,15 @@
 // The board's failures carry the failing operation and the system's own text for errno.
 
 #include "protocol/Exceptions.h"
+#include "protocol/SystemText.h"
 
-#include <cstring>
 #include <string>
 
 namespace board {
 
 inline Exception SystemError(const std::string& what, int error)
 {
-    return Exception(what + ": " + std::strerror(error));
+    return Exception(what + ": " + SystemText(error));
 }
 
 } // namespace board

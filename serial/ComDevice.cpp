@@ -1,5 +1,9 @@
 #include "serial/ComDevice.h"
 
+#include "serial/LineSettings.h"
+
+#include <algorithm>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <system_error>
 #include <thread>
@@ -17,4 +21,38 @@ ComDevice::~ComDevice()
         }
     }
     system_->Close(fd_);
+}
+
+int ComDevice::BitsPerSecond(const termios& record) const
+{
+    const int rate = SpeedBitsPerSecond(cfgetospeed(&record));
+    if (rate == 0 && cfgetospeed(&record) != B0)
+        return std::max(0, system_->GetSpeed(fd_));
+    return rate;
+}
+
+int ComDevice::SaveSettings()
+{
+    termios settings{};
+    if (const int result = system_->GetAttributes(fd_, settings); result < 0)
+        return result;
+    saved_ = settings;
+    // A rate without a B constant lives in the kernel's termios2 only: put back by hand.
+    const int rate = BitsPerSecond(settings);
+    savedCustomRate_ = SpeedBitsPerSecond(cfgetospeed(&settings)) == 0 ? rate : 0;
+    return 0;
+}
+
+void ComDevice::Release()
+{
+    if (saved_) {
+        system_->SetAttributes(fd_, *saved_);
+        if (savedCustomRate_ > 0)
+            system_->SetCustomSpeed(fd_, savedCustomRate_);
+        saved_.reset();
+    }
+    system_->Ioctl(fd_, TIOCNXCL, nullptr);
+    // Unlocked here rather than at the last close, which may finish in the background (above)
+    // and must not hold up a new opening meanwhile.
+    system_->Flock(fd_, LOCK_UN);
 }

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <memory>
+#include <optional>
 
 class ComDevice {
 public:
@@ -17,6 +18,16 @@ public:
     int Fd() const { return fd_; }
     SerialSystem& System() const { return *system_; }
 
+    // The output rate of a record read from this device: its B constant, or for a rate without
+    // one, what the kernel's termios2 says. 0 when not known.
+    int BitsPerSecond(const termios& record) const;
+
+    // Keeps the line settings the device has now, to be put back by Release. 0 or -errno.
+    int SaveSettings();
+    // Lets the device go as it was found: its own line settings back, exclusive use and the
+    // lock given up. Nothing here can fail in a way anyone could act on.
+    void Release();
+
     // Calls that a device without such lines answers with ENOTTY or EINVAL: those lines or
     // counters simply do not exist there.
     static bool Unsupported(int result) { return result == -ENOTTY || result == -EINVAL; }
@@ -24,4 +35,6 @@ public:
 private:
     std::shared_ptr<SerialSystem> system_;
     int fd_;
+    std::optional<termios> saved_;
+    int savedCustomRate_ = 0;
 };

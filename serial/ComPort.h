@@ -5,29 +5,32 @@
 //
 // Device names: "COMn" and "\\.\COMn" are resolved through the user's ports directory and the
 // fixed COM table (ComNames.h); a name starting with "/" is opened as a path.
+//
+// The class is written in three files: ComPort.cpp (opening, closing, settings, errors),
+// ComPortIo.cpp (writing, reading, line errors, modem lines) and ComPortEvents.cpp (line events
+// and the event thread). The write machinery is PortWriter, the thread ComThread.
 
 #include "protocol/Closure.h"
 #include "protocol/Exceptions.h"
 #include "serial/ComSettings.h"
 #include "serial/ComTypes.h"
+#include "serial/LineCounters.h"
 
 #include <QObject>
 #include <QStringList>
 
-#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
-class QSocketNotifier;
-class QTimer;
-class SerialSystem;
 class ComDevice;
-struct ComThreadLink;
+class ComThread;
+class HandOverPoint;
+class PortWriter;
+class SerialSystem;
 
 // A driver error: ErrorCode is the errno value of a failed system call, or 0 for the driver's
 // own messages.
@@ -86,8 +89,6 @@ public:
     const TBufferSizes& BufferSizes() const { return bufferSizes_; }
     TTimeouts& Timeouts() { return timeouts_; }
     const TTimeouts& Timeouts() const { return timeouts_; }
-    // Rewrites the open device's line settings from the stored ones; the setters call it.
-    void SetComDCB();
 
     bool SynchronizeEvents() const { return synchronizeEvents_; }
     void SetSynchronizeEvents(bool value);
@@ -99,13 +100,14 @@ public:
 
     // --- transfers ---
     // Copies the bytes and returns at once; they go out in the background. Waits only for the
-    // previous write, and fails with "Timeout" if that one ended short.
+    // previous write to be on the line, and fails with "Timeout" if that one ended short.
     void WriteString(std::string_view text);
     void WriteChar(char c);
     void Write(const void* buffer, int count, bool waitOnCompletion);
     // Everything received so far, possibly nothing; never waits.
     std::string ReadString();
-    // Reads at most count of the bytes already received; returns how many it read.
+    // Reads at most count of the bytes already received; returns how many it read. Reads never
+    // wait, so waitOnCompletion changes nothing; it stays for the callers that pass it.
     int Read(void* buffer, int count, bool waitOnCompletion);
     int InputCount();
     void PurgeOutput();
@@ -161,7 +163,8 @@ public:
     void SetOnError(TComErrorEvent handler) { onError_ = std::move(handler); }
     void SetOnException(TExceptionEvent handler) { onException_ = std::move(handler); }
 
-    // The events the open port is watched for (0 while Closed), and whether a thread watches.
+    // The events the open port asks for, one bit per assigned handler (0 while Closed), and
+    // whether a thread watches the line for them (only for events Linux can raise).
     std::uint32_t EventMask() const { return eventMask_; }
     bool HasEventThread() const { return thread_ != nullptr; }
 
@@ -172,54 +175,46 @@ protected:
     virtual void CreateHandle();
 
 private:
-    friend class ComThread;
-
     void FreeHandle();
-    void Check(int result);
+    // Rewrites the open device's line settings from the stored ones; the setters call it.
+    void SetComDCB();
+    // Raises the error of a failed system call (result -errno), naming the call in the trace.
+    void Check(int result, const char* operation);
+    [[noreturn]] void RaiseFrom(int number, const std::string& message, const char* operation);
+
     void SetComEventMask();
     void CreateThread();
     void DestroyThread();
-
     template <typename Event> void ChangeHandler(Event& slot, Event handler);
 
-    void StartWrite(const char* data, std::size_t count);
-    void PushWrite();
-    void FinishWrite(bool complete);
     void WaitForWriteCompletion();
-    void WaitForReadCompletion();
     void CheckLineErrors();
     TLineErrors TakeLineErrors();
 
-    // Called on the user-interface thread by the event thread.
+    // The event thread's reports, run on the user-interface thread.
     void ThreadDoEvent(std::uint32_t events);
-    void ThreadFailed(int error);
+    void ThreadFailed(int error, const char* operation);
 
     std::shared_ptr<SerialSystem> system_;
     std::shared_ptr<ComDevice> device_;
-    std::shared_ptr<ComThreadLink> thread_;
+    std::unique_ptr<ComThread> thread_;
+    QMetaObject::Connection applicationGone_;
     std::uint32_t eventMask_ = 0;
+    PortWriter* writer_;
+    // Where a Close requested on another thread is carried out.
+    HandOverPoint* closeHandOver_;
 
-    // The write in progress: a private copy, handed to the kernel as it takes it.
-    std::vector<char> writeCopy_;
-    std::size_t writeDone_ = 0;
-    bool writing_ = false;
-    bool writeShort_ = false;
-    int writeError_ = 0;
-    std::optional<std::chrono::steady_clock::time_point> writeDeadline_;
-    std::unique_ptr<QSocketNotifier> writeNotifier_;
-    QTimer* writeTimer_;
-
-    // Kernel line-error counters at the last time they were read and cleared.
-    std::optional<std::vector<int>> lineCounts_;
+    // The kernel's line counters when they were last read and cleared.
+    std::optional<LineCounts> lineCounts_;
 
     bool storedActive_ = false;
     TThreadPriority threadPriority_ = tpTimeCritical;
     TBaudRate baudRate_ = brDefault;
     TBufferSizes bufferSizes_;
-    TCharacters characters_{*this};
+    TCharacters characters_{[this] { SetComDCB(); }};
     TDataBits dataBits_ = dbDefault;
     std::string deviceName_ = "COM1";
-    TFlowControl flowControl_{*this};
+    TFlowControl flowControl_{[this] { SetComDCB(); }};
     TParity parity_ = paDefault;
     TOptions options_;
     TStopBits stopBits_ = sbDefault;

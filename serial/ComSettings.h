@@ -1,16 +1,17 @@
 #pragma once
-// The settings groups a port owns. Each setter stores a changed value and has its port reapply
-// the whole group to the open device; a value equal to the stored one changes nothing.
+// The settings groups a port owns. Each setter of a line-settings group stores a changed value
+// and tells its owner, who reapplies the line settings to the open device; a value equal to the
+// stored one changes nothing.
 
 #include "serial/ComTypes.h"
 
 #include <cstdint>
-
-class TCustomComPort;
+#include <functional>
+#include <utility>
 
 class TFlowControl {
 public:
-    explicit TFlowControl(TCustomComPort& port) : port_(port) {}
+    explicit TFlowControl(std::function<void()> changed) : changed_(std::move(changed)) {}
     TFlowControl(const TFlowControl&) = delete;
     TFlowControl& operator=(const TFlowControl&) = delete;
 
@@ -27,7 +28,9 @@ public:
     void SetXOffLimit(std::uint16_t value);
 
 private:
-    TCustomComPort& port_;
+    template <typename T> void Change(T& field, T value);
+
+    std::function<void()> changed_;
     TDTRControl dtr_ = dcDefault;
     TRTSControl rts_ = rcDefault;
     TXOnXOffControl xOnXOff_ = xcDefault;
@@ -37,7 +40,7 @@ private:
 
 class TCharacters {
 public:
-    explicit TCharacters(TCustomComPort& port) : port_(port) {}
+    explicit TCharacters(std::function<void()> changed) : changed_(std::move(changed)) {}
     TCharacters(const TCharacters&) = delete;
     TCharacters& operator=(const TCharacters&) = delete;
 
@@ -54,7 +57,9 @@ public:
     void SetEvent(char value);
 
 private:
-    TCustomComPort& port_;
+    template <typename T> void Change(T& field, T value);
+
+    std::function<void()> changed_;
     char xOn_ = 17;
     char xOff_ = 19;
     char error_ = 0;
@@ -80,10 +85,9 @@ private:
     std::int32_t output_ = 2048;
 };
 
-// Milliseconds. Only the write values matter on Linux: a write whose bytes have not all been
-// handed to the kernel WriteMultiplier * count + WriteConstant ms after it started ends short.
-// Reads never wait, so the read values are only kept. The driver reads these at each write, so
-// there is nothing to reapply.
+// Milliseconds. Only the write values matter on Linux: WriteMultiplier * count + WriteConstant
+// is a write's allowance (PortWriter says how it is used). Reads never wait, so the read values
+// are only kept. The driver reads these at each write, so there is nothing to reapply.
 class TTimeouts {
 public:
     TTimeouts() = default;

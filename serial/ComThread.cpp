@@ -1,169 +1,212 @@
 #include "serial/ComThread.h"
 
 #include "serial/ComDevice.h"
-#include "serial/ComPort.h"
+#include "serial/HandOver.h"
+#include "serial/LineWatch.h"
 
 #include <QCoreApplication>
-#include <QMetaObject>
 
-#include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
-#include <future>
-#include <linux/serial.h>
+#include <mutex>
+#include <poll.h>
 #include <pthread.h>
 #include <sched.h>
-#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <system_error>
-#include <thread>
 #include <unistd.h>
 
-#if defined(__SANITIZE_THREAD__)
-#include <sanitizer/tsan_interface.h>
-#endif
-
-namespace {
-
-// How often lines without a wake-up of their own are looked at: modem lines, line-error
-// counters, and input that a handler left unread.
-constexpr int kSampleMs = 10;
-// How often the output queue is looked at while it drains after a write.
-constexpr int kDrainMs = 2;
-
-// Qt orders a posted call under its own locks, which ThreadSanitizer cannot see; the hand-over
-// is therefore announced to it explicitly (and costs nothing in other builds).
-#if defined(__SANITIZE_THREAD__)
-void HandOver(void* token) { __tsan_release(token); }
-void TakeOver(void* token) { __tsan_acquire(token); }
-#else
-void HandOver(void*) {}
-void TakeOver(void*) {}
-#endif
-
-// Runs call on the user-interface thread and, if asked to, waits until it has run there (or
-// can no longer run, because the application is going away). This is Qt's blocking queued
-// invocation, with the waiting done by a promise that thread checkers can follow.
-// The promise travels with the posted call; whichever thread ends its last copy first learns
-// of the hand-over, also when Qt drops the call unrun.
-struct HandedPromise {
-    std::shared_ptr<std::promise<void>> done;
-    explicit HandedPromise(std::shared_ptr<std::promise<void>> p) : done(std::move(p)) {}
-    HandedPromise(HandedPromise&&) = default;
-    ~HandedPromise()
+// What the owner and the thread share. The owner writes the atomics, the thread reads them.
+struct ComThread::Shared {
+    Shared(std::shared_ptr<ComDevice> device_, int wakeFd_, const Settings& settings)
+        : device(std::move(device_)), wakeFd(wakeFd_), synchronize(settings.synchronize),
+          mask(settings.mask), priority(settings.priority)
     {
-        if (done)
-            TakeOver(done.get());
     }
+    ~Shared() { ::close(wakeFd); }
+    Shared(const Shared&) = delete;
+    Shared& operator=(const Shared&) = delete;
+
+    const std::shared_ptr<ComDevice> device;
+    const int wakeFd;
+    const bool synchronize;
+    std::atomic<bool> terminate{false};
+    std::atomic<std::uint32_t> mask;
+    std::atomic<TThreadPriority> priority;
+    // The latest write note: drainedBy and perByte are stored before the count that announces
+    // them.
+    std::atomic<std::uint64_t> writesNoted{0};
+    std::atomic<Clock::rep> drainedBy{0};
+    std::atomic<std::chrono::nanoseconds::rep> perByte{0};
+    std::atomic<std::uint64_t> bytesRead{0};
+    // Set by the first wake-up the thread has not taken yet, so that a burst of notes (a file
+    // sent byte by byte) costs one eventfd write, not one per byte.
+    std::atomic<bool> woken{false};
+    // Guards the hand-over: no call is posted once terminate is set, and Stop releases the one
+    // the thread may be waiting for.
+    std::mutex handOver;
+    std::shared_ptr<HandOverTicket> pending;
 };
 
-template <typename F> void RunOnUserInterface(F call, bool wait)
-{
-    auto done = std::make_shared<std::promise<void>>();
-    std::future<void> finished = done->get_future();
-    HandOver(done.get());
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(),
-        [call = std::move(call), handed = HandedPromise(done)] {
-            TakeOver(handed.done.get());
-            call();
-            handed.done->set_value();
-        },
-        Qt::QueuedConnection);
-    if (wait)
-        finished.wait();
-    TakeOver(done.get());
-}
-
-// The kernel's counters in the order of TLineError.
-int ReadCounters(SerialSystem& system, int fd, std::array<int, 5>& counts)
-{
-    serial_icounter_struct now{};
-    const int result = system.Ioctl(fd, TIOCGICOUNT, &now);
-    if (result >= 0)
-        counts = {now.brk, now.frame, now.overrun, now.parity, now.buf_overrun};
-    return result;
-}
-
-std::uint32_t ModemChanges(int before, int now)
-{
-    const int changed = before ^ now;
-    std::uint32_t events = 0;
-    if (changed & TIOCM_CTS)
-        events |= ComEvent::CTS;
-    if (changed & TIOCM_DSR)
-        events |= ComEvent::DSR;
-    if (changed & TIOCM_CAR)
-        events |= ComEvent::RLSD;
-    if (changed & TIOCM_RNG)
-        events |= ComEvent::Ring;
-    return events;
-}
-
-} // namespace
-
-ComThreadLink::ComThreadLink(std::shared_ptr<ComDevice> device_, TCustomComPort* port_,
-                             std::uint32_t mask_, TThreadPriority priority_, bool synchronize_,
-                             int wakeFd_)
-    : device(std::move(device_)), port(port_), mask(mask_), priority(priority_),
-      synchronize(synchronize_), wakeFd(wakeFd_)
-{
-}
-
-ComThreadLink::~ComThreadLink()
-{
-    if (wakeFd >= 0)
-        ::close(wakeFd);
-}
-
-void ComThreadLink::Wake()
-{
-    const std::uint64_t one = 1;
-    // A full counter already means "wake up"; nothing else can go wrong here.
-    [[maybe_unused]] const ssize_t written = ::write(wakeFd, &one, sizeof one);
-}
-
-bool ComThread::Start(const std::shared_ptr<ComThreadLink>& link)
-{
-    if (link->wakeFd < 0 || !QCoreApplication::instance())
-        return false;
-    ComThread thread(link);
-    // Taken here, before the caller goes on: a change right after opening is a change.
-    if (thread.TakeStartingPoint(link->mask) < 0)
-        thread.watched_ = 0; // the thread meets the failure again and reports it
-    try {
-        std::thread([thread = std::move(thread)]() mutable { thread.Run(); }).detach();
-    } catch (const std::system_error&) {
-        return false;
+// The thread's side: one pass is one wait and what it found.
+class ComThread::Loop {
+public:
+    Loop(std::shared_ptr<Shared> shared, ComThread* owner, HandOverPoint* point)
+        : shared_(std::move(shared)), owner_(owner), point_(point),
+          watch_(shared_->device->System(), shared_->device->Fd())
+    {
     }
+
+    // On the owner's thread, before the thread runs.
+    int Begin()
+    {
+        const std::uint32_t mask = shared_->mask;
+        if (mask & ComEvent::TxEmpty)
+            txReported_ = notesSeen_ = shared_->writesNoted;
+        watched_ = mask;
+        const int result = watch_.Begin(mask);
+        if (result < 0)
+            watched_ = 0; // the first pass meets the failure again and reports it
+        return result;
+    }
+
+    void Run()
+    {
+        ApplyPriority(priority_ = shared_->priority);
+        while (!shared_->terminate && Pass()) {
+        }
+    }
+
+private:
+    bool Pass();
+    void TakeNotes(std::uint32_t mask);
+    void Dispatch(std::uint32_t events);
+    // Reports a failed wait on the user-interface thread; always false (the thread ends).
+    bool Fail(int error, const char* operation);
+    // Posts call to the user-interface thread unless the thread is being stopped, and waits for
+    // it if asked to.
+    void HandOver(std::function<void()> call, bool wait);
+    static void ApplyPriority(TThreadPriority priority);
+
+    std::shared_ptr<Shared> shared_;
+    ComThread* const owner_;
+    HandOverPoint* const point_;
+    LineWatch watch_;
+    TThreadPriority priority_ = tpNormal;
+    std::uint32_t watched_ = 0;
+    std::uint64_t notesSeen_ = 0;
+    std::uint64_t txReported_ = 0;
+};
+
+bool ComThread::Loop::Pass()
+{
+    Shared& shared = *shared_;
+    const int fd = shared.device->Fd();
+    const std::uint32_t mask = shared.mask;
+
+    // A watch that has just begun measures from now.
+    watched_ &= mask;
+    if (const int result = watch_.Begin(mask & ~watched_); result < 0)
+        return Fail(-result, watch_.Failed());
+    if ((mask & ComEvent::TxEmpty) && !(watched_ & ComEvent::TxEmpty))
+        txReported_ = shared.writesNoted;
+    watched_ = mask;
+    TakeNotes(mask);
+    const bool txDue = (mask & ComEvent::TxEmpty) && notesSeen_ != txReported_;
+
+    // Hang-ups and errors are reported whatever is asked for, so a device that goes away is
+    // noticed even when only the modem lines are watched.
+    std::array<pollfd, 2> fds = {{
+        {fd, static_cast<short>(watch_.WaitsForInput(mask) ? POLLIN : 0), 0},
+        {shared.wakeFd, POLLIN, 0},
+    }};
+    const int ready =
+        shared.device->System().Poll(fds.data(), fds.size(), watch_.WaitMs(mask, txDue));
+    if (ready == -EINTR)
+        return true;
+    if (ready < 0)
+        return Fail(-ready, "poll");
+    if (fds[1].revents & POLLIN) {
+        std::uint64_t count = 0;
+        [[maybe_unused]] const ssize_t drained = ::read(shared.wakeFd, &count, sizeof count);
+        // Cleared only after the descriptor: a wake-up from here on writes it anew, and one that
+        // came in between is seen when the next pass reads the state again.
+        shared.woken.exchange(false);
+    }
+    if (shared.terminate)
+        return false;
+    if (const TThreadPriority wanted = shared.priority; wanted != priority_)
+        ApplyPriority(priority_ = wanted);
+    if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL))
+        return Fail(EIO, "poll");
+
+    std::uint32_t found = 0;
+    if (const int result = watch_.Sample(mask, txDue, shared.bytesRead, found); result < 0)
+        return Fail(-result, watch_.Failed());
+    found &= mask;
+    if (found & ComEvent::TxEmpty)
+        txReported_ = notesSeen_;
+    if (found)
+        Dispatch(found);
+    if (found & ComEvent::RxChar)
+        watch_.AfterReceive(shared.bytesRead);
     return true;
 }
 
-int ComThread::TakeStartingPoint(std::uint32_t newlyWatched)
+void ComThread::Loop::TakeNotes(std::uint32_t mask)
 {
-    SerialSystem& system = link_->device->System();
-    const int fd = link_->device->Fd();
-    if ((newlyWatched & ComEvent::ModemLines) && modemLines_) {
-        const int result = system.Ioctl(fd, TIOCMGET, &modem_);
-        if (ComDevice::Unsupported(result))
-            modemLines_ = false;
-        else if (result < 0)
-            return result;
+    const std::uint64_t noted = shared_->writesNoted.load(std::memory_order_acquire);
+    if (noted == notesSeen_)
+        return;
+    notesSeen_ = noted;
+    if (mask & ComEvent::TxEmpty) {
+        watch_.ExpectDrain(Clock::time_point(Clock::duration(shared_->drainedBy.load())),
+                           std::chrono::nanoseconds(shared_->perByte.load()));
     }
-    if ((newlyWatched & ComEvent::LineCounters) && lineCounters_) {
-        const int result = ReadCounters(system, fd, counts_);
-        if (ComDevice::Unsupported(result))
-            lineCounters_ = false;
-        else if (result < 0)
-            return result;
-    }
-    if (newlyWatched & ComEvent::TxEmpty)
-        txReported_ = link_->writesHandedOver;
-    watched_ |= newlyWatched;
-    return 0;
 }
 
-void ComThread::ApplyPriority(TThreadPriority priority)
+void ComThread::Loop::HandOver(std::function<void()> call, bool wait)
+{
+    std::shared_ptr<HandOverTicket> ticket;
+    {
+        std::lock_guard lock(shared_->handOver);
+        if (shared_->terminate)
+            return;
+        ticket = point_->Post(std::move(call));
+        shared_->pending = ticket;
+    }
+    if (wait)
+        ticket->Wait();
+}
+
+void ComThread::Loop::Dispatch(std::uint32_t events)
+{
+    ComThread* owner = owner_;
+    HandOver(
+        [owner, events] {
+            const auto report = owner->reports_.events; // the report may stop this thread
+            report(events);
+        },
+        shared_->synchronize);
+}
+
+bool ComThread::Loop::Fail(int error, const char* operation)
+{
+    // However a device goes away, the port reports it the same way.
+    if (error == ENODEV || error == ENXIO)
+        error = EIO;
+    ComThread* owner = owner_;
+    HandOver(
+        [owner, error, operation] {
+            const auto report = owner->reports_.failed;
+            report(error, operation);
+        },
+        true);
+    return false;
+}
+
+void ComThread::Loop::ApplyPriority(TThreadPriority priority)
 {
     // Without the rights for a level the thread silently keeps what it has.
     sched_param param{};
@@ -178,181 +221,78 @@ void ComThread::ApplyPriority(TThreadPriority priority)
     setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kNice[priority]);
 }
 
-void ComThread::Dispatch(std::uint32_t events)
+// --- the owner's side ---
+
+ComThread::ComThread(std::shared_ptr<Shared> shared, Reports reports)
+    : shared_(std::move(shared)), point_(std::make_unique<HandOverPoint>()),
+      reports_(std::move(reports))
 {
-    RunOnUserInterface(
-        [link = link_, events] {
-            if (link->port && !link->terminate)
-                link->port->ThreadDoEvent(events);
-        },
-        link_->synchronize);
 }
 
-bool ComThread::Fail(int error)
+std::unique_ptr<ComThread> ComThread::Start(std::shared_ptr<ComDevice> device, int wakeFd,
+                                            const Settings& settings, Reports reports)
 {
-    // However a device goes away, the port reports it the same way.
-    if (error == ENODEV || error == ENXIO)
-        error = EIO;
-    RunOnUserInterface(
-        [link = link_, error] {
-            if (link->port && !link->terminate)
-                link->port->ThreadFailed(error);
-        },
-        true);
-    return false;
+    if (wakeFd < 0)
+        return nullptr;
+    auto shared = std::make_shared<Shared>(std::move(device), wakeFd, settings);
+    if (!QCoreApplication::instance())
+        return nullptr;
+    std::unique_ptr<ComThread> thread(new ComThread(shared, std::move(reports)));
+    auto loop = std::make_unique<Loop>(shared, thread.get(), thread->point_.get());
+    // Taken here, before the caller goes on: a change right after opening is a change.
+    loop->Begin();
+    try {
+        thread->thread_ = std::thread([loop = std::move(loop)] { loop->Run(); });
+    } catch (const std::system_error&) {
+        return nullptr;
+    }
+    return thread;
 }
 
-void ComThread::Run()
+ComThread::~ComThread() { Stop(); }
+
+void ComThread::Stop()
 {
-    priority_ = link_->priority;
-    ApplyPriority(priority_);
-    while (!link_->terminate && Pass()) {
+    shared_->terminate = true;
+    {
+        std::lock_guard lock(shared_->handOver);
+        if (shared_->pending)
+            shared_->pending->Release();
     }
+    Wake();
+    // Never called on the thread itself: no handler runs there.
+    if (thread_.joinable())
+        thread_.join();
+    point_.reset(); // drops the calls it still holds
 }
 
-bool ComThread::Pass()
+void ComThread::SetMask(std::uint32_t mask)
 {
-    ComThreadLink& link = *link_;
-    SerialSystem& system = link.device->System();
-    const int fd = link.device->Fd();
-    const std::uint32_t mask = link.mask;
-    const std::uint64_t handedOver = link.writesHandedOver;
-
-    // A watch that has just begun measures from now.
-    watched_ &= mask;
-    if (const int result = TakeStartingPoint(mask & ~watched_); result < 0)
-        return Fail(-result);
-
-    const bool watchModem = (mask & ComEvent::ModemLines) && modemLines_;
-    const bool watchCounters = (mask & ComEvent::LineCounters) && lineCounters_;
-    const bool watchRx = mask & ComEvent::RxChar;
-    const bool txDue = (mask & ComEvent::TxEmpty) && handedOver != txReported_;
-
-    int timeout = -1;
-    if (watchModem || watchCounters || (watchRx && rxSampling_))
-        timeout = kSampleMs;
-    if (txDue)
-        timeout = kDrainMs;
-    if (watchRx && rxPending_)
-        timeout = 0;
-
-    // Hang-ups and errors are reported whatever is asked for, so a device that goes away is
-    // noticed even when only the modem lines are watched.
-    std::array<pollfd, 2> fds = {{
-        {fd, static_cast<short>(watchRx && !rxSampling_ ? POLLIN : 0), 0},
-        {link.wakeFd, POLLIN, 0},
-    }};
-    const int ready = system.Poll(fds.data(), fds.size(), timeout);
-    if (ready == -EINTR)
-        return true;
-    if (ready < 0)
-        return Fail(-ready);
-    if (fds[1].revents & POLLIN) {
-        std::uint64_t count = 0;
-        [[maybe_unused]] const ssize_t drained = ::read(link.wakeFd, &count, sizeof count);
-    }
-    if (link.terminate)
-        return false;
-    if (const TThreadPriority wanted = link.priority; wanted != priority_)
-        ApplyPriority(priority_ = wanted);
-    if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL))
-        return Fail(EIO);
-
-    std::uint32_t found = 0;
-    if (const int result = Sample(mask, txDue, handedOver, found); result < 0)
-        return Fail(-result);
-    found &= mask;
-    if (found && !link.terminate)
-        Dispatch(found);
-    if (found & ComEvent::RxChar) {
-        // What the handlers left unread is old news; bytes that came in while they ran are a
-        // new event, at once.
-        const std::uint64_t read = link.bytesRead;
-        int queued = 0;
-        if (system.Ioctl(fd, FIONREAD, &queued) < 0)
-            queued = 0;
-        ForgetRead(read);
-        rxSampling_ = queued > 0;
-        rxPending_ = queued > rxSeen_;
-    }
-    return true;
+    shared_->mask = mask;
+    Wake();
 }
 
-void ComThread::ForgetRead(std::uint64_t read)
+void ComThread::SetPriority(TThreadPriority priority)
 {
-    rxSeen_ = static_cast<int>(
-        std::max<long long>(0, rxSeen_ - static_cast<long long>(read - readSeen_)));
-    readSeen_ = read;
+    shared_->priority = priority;
+    Wake();
 }
 
-int ComThread::Sample(std::uint32_t mask, bool txDue, std::uint64_t handedOver,
-                      std::uint32_t& found)
+void ComThread::NoteWrite(Clock::time_point drainedBy, std::chrono::nanoseconds perByte)
 {
-    SerialSystem& system = link_->device->System();
-    const int fd = link_->device->Fd();
+    shared_->drainedBy.store(drainedBy.time_since_epoch().count(), std::memory_order_relaxed);
+    shared_->perByte.store(perByte.count(), std::memory_order_relaxed);
+    shared_->writesNoted.fetch_add(1, std::memory_order_release);
+    Wake();
+}
 
-    if ((mask & ComEvent::ModemLines) && modemLines_) {
-        int now = 0;
-        const int result = system.Ioctl(fd, TIOCMGET, &now);
-        if (ComDevice::Unsupported(result)) {
-            modemLines_ = false;
-        } else if (result < 0) {
-            return result;
-        } else {
-            found |= ModemChanges(modem_, now);
-            modem_ = now;
-        }
-    }
-    if ((mask & ComEvent::LineCounters) && lineCounters_) {
-        std::array<int, 5> now{};
-        const int result = ReadCounters(system, fd, now);
-        if (ComDevice::Unsupported(result)) {
-            lineCounters_ = false;
-        } else if (result < 0) {
-            return result;
-        } else {
-            if (now[leBreak] != counts_[leBreak])
-                found |= ComEvent::Break;
-            if (!std::equal(now.begin() + leFrame, now.end(), counts_.begin() + leFrame))
-                found |= ComEvent::Err;
-            counts_ = now;
-        }
-    }
-    if (mask & ComEvent::RxChar) {
-        // The count is read first: a read racing with FIONREAD can then only make a byte look
-        // new twice, never make a new byte look old.
-        const std::uint64_t read = link_->bytesRead;
-        int queued = 0;
-        if (const int result = system.Ioctl(fd, FIONREAD, &queued); result < 0)
-            return result;
-        ForgetRead(read);
-        if (queued > rxSeen_)
-            found |= ComEvent::RxChar;
-        rxSeen_ = queued;
-        rxSampling_ = queued > 0;
-        rxPending_ = false;
-    }
-    if (txDue) {
-        int queued = 0;
-        const int result = system.Ioctl(fd, TIOCOUTQ, &queued);
-        if (result < 0 && !ComDevice::Unsupported(result))
-            return result;
-        bool empty = result < 0 || queued == 0;
-        if (empty && transmitterStatus_) {
-            // The UART's shift register, where the driver can tell.
-            unsigned int status = 0;
-            const int lsr = system.Ioctl(fd, TIOCSERGETLSR, &status);
-            if (ComDevice::Unsupported(lsr))
-                transmitterStatus_ = false;
-            else if (lsr < 0)
-                return lsr;
-            else
-                empty = status & TIOCSER_TEMT;
-        }
-        if (empty) {
-            found |= ComEvent::TxEmpty;
-            txReported_ = handedOver;
-        }
-    }
-    return 0;
+void ComThread::NoteRead(std::size_t bytes) { shared_->bytesRead += bytes; }
+
+void ComThread::Wake()
+{
+    if (shared_->woken.exchange(true))
+        return; // the thread has not taken the last wake-up yet, and will see this change too
+    const std::uint64_t one = 1;
+    // A full counter already means "wake up"; nothing else can go wrong here.
+    [[maybe_unused]] const ssize_t written = ::write(shared_->wakeFd, &one, sizeof one);
 }

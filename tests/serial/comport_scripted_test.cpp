@@ -1,6 +1,6 @@
 // What pseudo-terminals cannot show, on a scripted system: modem lines, line errors, a slowly
-// draining transmitter, short writes, failed waits, the dispatch order within one pass, and
-// which setters reach the device at all.
+// draining transmitter, a line slower than the lines made for it, short writes, failed waits,
+// the dispatch order within one pass, and which setters reach the device at all.
 #include "serial/ComPort.h"
 
 #include "support/EventRecorder.h"
@@ -8,11 +8,14 @@
 #include "support/ScriptedSystem.h"
 #include "support/Waiting.h"
 
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <sys/ioctl.h>
+#include <termios.h>
 
 using namespace std::chrono_literals;
 
@@ -140,10 +143,12 @@ TEST_F(ScriptedPort, NoModemSamplingWithoutModemHandlers)
     EXPECT_LE(system->CallCount() - before, 1) << "an idle line costs no calls";
 }
 
-TEST_F(ScriptedPort, LineErrorsAndBreaksComeFromTheKernelsCounters)
+TEST_F(ScriptedPort, LineErrorsBreaksAndShortModemPulsesComeFromTheKernelsCounters)
 {
     serial_icounter_struct counts{};
     system->SetCounters(counts);
+    system->SetModemLines(0);
+    port.SetOnCTSChange(TNotifyEvent(&recorder, &EventRecorder::Cts));
     TLineErrors seen;
     int lineErrorCalls = 0;
     port.SetOnLineError([&](QObject*, TLineErrors errors) {
@@ -152,7 +157,7 @@ TEST_F(ScriptedPort, LineErrorsAndBreaksComeFromTheKernelsCounters)
     });
     port.SetOnBreak(TNotifyEvent(&recorder, &EventRecorder::Break));
     port.Open();
-    EXPECT_EQ(port.EventMask(), 0x00C0u);
+    EXPECT_EQ(port.EventMask(), 0x00C8u);
 
     counts.frame = 2;
     counts.brk = 1;
@@ -161,6 +166,12 @@ TEST_F(ScriptedPort, LineErrorsAndBreaksComeFromTheKernelsCounters)
     EXPECT_TRUE(seen[leFrame]);
     EXPECT_TRUE(seen[leBreak]);
     EXPECT_FALSE(seen[leParity]);
+
+    // CTS went up and down again between two samples: the level looks unchanged, the count
+    // does not.
+    counts.cts = 2;
+    system->SetCounters(counts);
+    ASSERT_TRUE(WaitUntil([&] { return recorder.Count("cts") == 1; }));
 
     // The port's own checks read and clear them too: a write reports a new overrun.
     seen.reset();
@@ -191,6 +202,47 @@ TEST_F(ScriptedPort, TransmitEmptyWaitsForTheOutputQueueToDrain)
     ASSERT_TRUE(WaitUntil([&] { return recorder.Count("tx") == 1; }));
     RunEventLoop(30ms);
     EXPECT_EQ(recorder.Count("tx"), 1);
+}
+
+TEST_F(ScriptedPort, OnASlowLineAWriteEndsWhenItsBytesAreOnTheLine)
+{
+    // Actual Time's 13 ms tick of 23-byte lines against a line that carries 2400 baud: lines
+    // are made seven times faster than the line takes them.
+    system->DrainAt(2400);
+    port.SetBaudRate(br2400);
+    port.Timeouts().SetWriteConstant(500);
+    std::vector<std::string> errors;
+    port.SetOnError([&](TCustomComPort*, EComError& error, TComAction& action) {
+        errors.push_back(error.Message());
+        action = caAbort;
+    });
+    port.Open();
+    auto line = [](int n) {
+        char text[24];
+        std::snprintf(text, sizeof text, "%-22d\r", n);
+        return std::string(text);
+    };
+    int sent = 0;
+    QTimer tick;
+    tick.setInterval(13);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        try {
+            port.WriteString(line(sent));
+            ++sent;
+        } catch (const EAbort&) {
+        }
+    });
+    tick.start();
+    ASSERT_TRUE(WaitUntil([&] { return sent >= 10; }, 60s));
+    tick.stop();
+    port.WriteString(""); // waits for the last line and reports how it ended
+
+    EXPECT_EQ(errors, std::vector<std::string>{}) << "no \"Timeout\"";
+    EXPECT_LE(system->MostQueuedAtWrite(), 23) << "each write waited for the line before it";
+    std::string expected;
+    for (int n = 0; n < sent; ++n)
+        expected += line(n);
+    EXPECT_EQ(pty.Receive(expected.size()), expected) << "every line arrived whole";
 }
 
 TEST_F(ScriptedPort, AStuckTransmitterTimesOutAndSlowOneGetsEverythingOut)
@@ -229,9 +281,9 @@ TEST_F(ScriptedPort, ASetterWithTheStoredValueMakesNoSystemCall)
     port.SetOptions(TOptions());
     EXPECT_EQ(system->AttributeCalls(), before);
     port.SetStopBits(sb2);
-    EXPECT_EQ(system->AttributeCalls(), before + 2) << "read, change, write back";
+    EXPECT_EQ(system->AttributeCalls(), before + 3) << "read, change, write back, read back";
     port.Characters().SetXOff(23);
-    EXPECT_EQ(system->AttributeCalls(), before + 4);
+    EXPECT_EQ(system->AttributeCalls(), before + 6);
 }
 
 TEST_F(ScriptedPort, AssigningTheHandlerTheSlotHoldsChangesNothing)
@@ -262,7 +314,12 @@ TEST_F(ScriptedPort, DTRAndRTSLevelsReachDevicesThatHaveThem)
 
 TEST_F(ScriptedPort, NoThreadMeansCantCreateThread)
 {
+    termios found{};
+    ASSERT_EQ(tcgetattr(pty.Slave(), &found), 0);
+    cfsetospeed(&found, B4800);
+    ASSERT_EQ(tcsetattr(pty.Slave(), TCSANOW, &found), 0);
     system->FailWakeDescriptor(true);
+    port.SetBaudRate(br2400);
     port.SetOnRxChar(TNotifyEvent(&recorder, &EventRecorder::Rx));
     try {
         port.Open();
@@ -272,6 +329,9 @@ TEST_F(ScriptedPort, NoThreadMeansCantCreateThread)
         EXPECT_EQ(error.Message(), "Can't create thread");
     }
     EXPECT_FALSE(port.GetActive()) << "a failed opening leaves the port Closed";
+    termios now{};
+    ASSERT_EQ(tcgetattr(pty.Slave(), &now), 0);
+    EXPECT_EQ(cfgetospeed(&now), B4800) << "and the line as it was";
 
     port.SetOnRxChar(nullptr);
     port.Open();

@@ -275,12 +275,28 @@ TEST(NexComStatus, ModemLineChangeReportsAllFourLines)
 
 TEST(NexComStatus, StaleDispatchAfterCloseTouchesNothing)
 {
+    // CTS and DSR change in one look, so one dispatch carries both; the first report closes the
+    // port, and the DSR handler of that same dispatch then runs on a closed port.
+    PseudoTerminal pty;
+    auto system = std::make_shared<ScriptedSystem>();
+    system->SetModemLines(0);
     TNexComThread channel;
-    bool raised = false;
-    channel.SetOnStatusChanged([&](QObject*, bool, bool, bool, bool) { raised = true; });
-    channel.NexComOnStatusChanged(&channel);
-    EXPECT_FALSE(raised);
-    EXPECT_EQ(channel.LastError(), "");
+    channel.SetSystem(system);
+    channel.SetDeviceName(pty.SlavePath());
+    int reports = 0;
+    channel.SetOnStatusChanged([&](QObject*, bool, bool, bool, bool) {
+        ++reports;
+        channel.ClosePort();
+    });
+    system->Hold();
+    channel.OpenPort();
+    ASSERT_TRUE(WaitWithoutEvents([&] { return system->Held(); }));
+    system->SetModemLines(TIOCM_CTS | TIOCM_DSR);
+    system->Release();
+    ASSERT_TRUE(WaitUntil([&] { return reports > 0; })); // the whole dispatch has run by then
+    EXPECT_EQ(reports, 1) << "no report from a closed port";
+    EXPECT_FALSE(channel.ok());
+    EXPECT_EQ(channel.LastError(), "") << "the closed port was not asked for its lines";
 }
 
 TEST(NexComCapture, DebugFileOpensAppendsAndCloses)

@@ -42,10 +42,15 @@ int ScriptedSystem::Ioctl(int fd, unsigned long request, void* argument)
         std::memcpy(argument, &*counters_, sizeof *counters_);
         return 0;
     case TIOCOUTQ:
-        if (!outputQueue_)
-            break;
-        *static_cast<int*>(argument) = *outputQueue_;
-        return 0;
+        if (outputQueue_) {
+            *static_cast<int*>(argument) = *outputQueue_;
+            return 0;
+        }
+        if (drainRate_) {
+            *static_cast<int*>(argument) = QueuedAt(Clock::now());
+            return 0;
+        }
+        break;
     default:
         break;
     }
@@ -56,17 +61,71 @@ int ScriptedSystem::Ioctl(int fd, unsigned long request, void* argument)
 ssize_t ScriptedSystem::Write(int fd, const void* buffer, std::size_t count)
 {
     Count();
-    std::optional<std::size_t> limit;
-    {
-        std::lock_guard lock(mutex_);
-        limit = writeLimit_;
-    }
-    if (limit) {
-        if (*limit == 0)
+    std::unique_lock lock(mutex_);
+    if (writeLimit_) {
+        if (*writeLimit_ == 0)
             return -EAGAIN;
-        count = std::min(count, *limit);
+        count = std::min(count, *writeLimit_);
     }
-    return SerialSystem::Write(fd, buffer, count);
+    if (!drainRate_) {
+        lock.unlock();
+        return SerialSystem::Write(fd, buffer, count);
+    }
+    const Clock::time_point now = Clock::now();
+    const int queued = QueuedAt(now);
+    mostQueuedAtWrite_ = std::max(mostQueuedAtWrite_, queued);
+    if (queued >= drainCapacity_)
+        return -EAGAIN;
+    count = std::min(count, static_cast<std::size_t>(drainCapacity_ - queued));
+    const ssize_t written = SerialSystem::Write(fd, buffer, count);
+    if (written > 0) {
+        const Clock::time_point start = std::max(now, lineFreeAt_);
+        taken_.push_back({takenBytes_ + 1, static_cast<std::uint64_t>(written), start});
+        takenBytes_ += static_cast<std::uint64_t>(written);
+        lineFreeAt_ = start + frameTime_ * written;
+    }
+    return written;
+}
+
+int ScriptedSystem::QueuedAt(Clock::time_point now) const
+{
+    if (now >= lineFreeAt_)
+        return 0;
+    // A byte counts as queued until its last bit has left.
+    const auto left = lineFreeAt_ - now + frameTime_ - std::chrono::nanoseconds(1);
+    return static_cast<int>(left / frameTime_);
+}
+
+void ScriptedSystem::DrainAt(int bitsPerSecond, int capacity, int bitsPerFrame)
+{
+    std::lock_guard lock(mutex_);
+    drainRate_ = bitsPerSecond;
+    drainCapacity_ = capacity;
+    if (bitsPerSecond > 0)
+        frameTime_ = std::chrono::nanoseconds(1'000'000'000LL * bitsPerFrame / bitsPerSecond);
+}
+
+int ScriptedSystem::QueuedNow() const
+{
+    std::lock_guard lock(mutex_);
+    return QueuedAt(Clock::now());
+}
+
+int ScriptedSystem::MostQueuedAtWrite() const
+{
+    std::lock_guard lock(mutex_);
+    return mostQueuedAtWrite_;
+}
+
+std::optional<std::chrono::steady_clock::time_point>
+ScriptedSystem::LeftTheLine(std::uint64_t n) const
+{
+    std::lock_guard lock(mutex_);
+    for (const Taken& t : taken_) {
+        if (n >= t.first && n < t.first + t.count)
+            return t.start + frameTime_ * static_cast<long long>(n - t.first + 1);
+    }
+    return std::nullopt;
 }
 
 int ScriptedSystem::Poll(pollfd* fds, nfds_t count, int timeoutMs)
@@ -78,7 +137,8 @@ int ScriptedSystem::Poll(pollfd* fds, nfds_t count, int timeoutMs)
         std::unique_lock lock(mutex_);
         if (hold_) {
             ++waiting_;
-            gate_.wait(lock, [this] { return !hold_; });
+            // Bounded, so that a test that fails while holding ends instead of hanging.
+            gate_.wait_for(lock, std::chrono::seconds(30), [this] { return !hold_; });
             --waiting_;
         }
         if (pollError_)

@@ -1,18 +1,21 @@
 #pragma once
 // The real system calls, with what a pseudo-terminal cannot do scripted on top: modem lines,
-// line-error counters, a transmitter that drains slowly or not at all, failures of single
-// calls, and a gate that holds the event thread before its next poll so that a test can set up
-// several findings for one pass.
+// line-error counters, a transmitter that drains slowly or not at all (or at a real line's
+// pace), failures of single calls, and a gate that holds the event thread before its next poll
+// so that a test can set up several findings for one pass.
 
 #include "serial/SerialSystem.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <linux/serial.h>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
 class ScriptedSystem : public SerialSystem {
 public:
@@ -36,7 +39,19 @@ public:
     // At most this many bytes per write call; 0 takes none (a stuck transmitter).
     void LimitWrites(std::optional<std::size_t> bytes);
 
-    // Holds the event thread at its next poll until Release.
+    // A line that carries bitsPerSecond, each byte a frame of bitsPerFrame bits, behind a kernel
+    // queue of `capacity` bytes that refuses bytes while full. TIOCOUTQ reports what is still
+    // queued (unless SetOutputQueue or FailIoctl say otherwise); the bytes reach the far end at
+    // once. 0 bits per second turns it off.
+    void DrainAt(int bitsPerSecond, int capacity = 4096, int bitsPerFrame = 10);
+    // Bytes in the queue now.
+    int QueuedNow() const;
+    // The most the queue held when a write call came.
+    int MostQueuedAtWrite() const;
+    // When the n-th byte the queue took (from 1) has left the line; nullopt if it never took it.
+    std::optional<std::chrono::steady_clock::time_point> LeftTheLine(std::uint64_t n) const;
+
+    // Holds the event thread at its next poll until Release (or for 30 s at most).
     void Hold();
     void Release();
     // True once the event thread waits at the gate.
@@ -52,6 +67,16 @@ public:
     int ClosesOnOwnerThread() const { return ownerCloses_; }
 
 private:
+    using Clock = std::chrono::steady_clock;
+    // Bytes the draining line took in one write: the first one's number (from 1), how many, and
+    // when the first began to leave.
+    struct Taken {
+        std::uint64_t first;
+        std::uint64_t count;
+        Clock::time_point start;
+    };
+    int QueuedAt(Clock::time_point now) const; // under mutex_
+
     mutable std::mutex mutex_;
     std::condition_variable gate_;
     bool hold_ = false;
@@ -63,6 +88,13 @@ private:
     std::map<unsigned long, int> failures_;
     int pollError_ = 0;
     std::optional<std::size_t> writeLimit_;
+    int drainRate_ = 0;
+    int drainCapacity_ = 0;
+    std::chrono::nanoseconds frameTime_{0};
+    std::vector<Taken> taken_;
+    std::uint64_t takenBytes_ = 0;
+    Clock::time_point lineFreeAt_{};
+    int mostQueuedAtWrite_ = 0;
     std::atomic<bool> failWake_{false};
     std::atomic<int> attributeCalls_{0};
     std::atomic<int> calls_{0};

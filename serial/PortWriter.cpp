@@ -1,0 +1,223 @@
+#include "serial/PortWriter.h"
+
+#include "serial/ComDevice.h"
+
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <algorithm>
+#include <cerrno>
+#include <ctime>
+#include <sys/ioctl.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// Sleeps until the moment on the monotonic clock, however often a signal interrupts.
+void SleepUntil(std::chrono::steady_clock::time_point until)
+{
+    const auto since = until.time_since_epoch();
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(since);
+    const timespec at{static_cast<time_t>(seconds.count()),
+                      static_cast<long>(std::chrono::nanoseconds(since - seconds).count())};
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) == EINTR) {
+    }
+}
+
+// A write copy up to this size is kept for the next write rather than freed.
+constexpr std::size_t kKeptCopy = 4096;
+
+int MillisecondsUntil(std::chrono::steady_clock::time_point until)
+{
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+    return static_cast<int>(std::max<std::chrono::milliseconds::rep>(0, left.count()));
+}
+
+} // namespace
+
+PortWriter::PortWriter(QObject* parent) : QObject(parent), handOverTimer_(new QTimer(this))
+{
+    handOverTimer_->setSingleShot(true);
+    handOverTimer_->setTimerType(Qt::PreciseTimer);
+    connect(handOverTimer_, &QTimer::timeout, this, [this] {
+        Push();
+        if (phase_ == Phase::HandingOver) {
+            outcome_.timedOut = true;
+            HandedOver();
+        }
+    });
+}
+
+PortWriter::~PortWriter() = default;
+
+void PortWriter::Attach(std::shared_ptr<ComDevice> device)
+{
+    Forget();
+    room_.reset();
+    device_ = std::move(device);
+    reportsQueue_ = true;
+}
+
+void PortWriter::Forget()
+{
+    End(Phase::Idle);
+    outcome_ = {};
+    lastQueued_.reset();
+}
+
+void PortWriter::End(Phase next)
+{
+    phase_ = next;
+    if (next == Phase::HandingOver)
+        return;
+    copy_.clear();
+    if (copy_.capacity() > kKeptCopy)
+        copy_.shrink_to_fit();
+    if (room_)
+        room_->setEnabled(false);
+    handOverTimer_->stop();
+}
+
+void PortWriter::Fail(int error, const char* operation)
+{
+    outcome_.error = error;
+    outcome_.operation = operation;
+    End(Phase::Idle);
+}
+
+// When a write is late. Handing its bytes to the kernel must end within the allowance,
+// WriteMultiplier × count + WriteConstant ms from its start, as it always had to; the bytes must
+// then be on the line within their own time on the line plus that same allowance, so that a line
+// that is merely slow is no fault but a stalled one is. A write that misses either deadline ends
+// short, and the next write fails with "Timeout". The kernel's queue is not flushed then: some
+// adapters report a queue that never empties, and the next write simply takes whatever is
+// queued as its baseline.
+int PortWriter::Start(std::string_view bytes, int multiplierMs, int constantMs)
+{
+    copy_.assign(bytes.begin(), bytes.end());
+    handed_ = 0;
+    const auto start = Clock::now();
+    const long long allowance =
+        static_cast<long long>(multiplierMs) * static_cast<long long>(bytes.size()) + constantMs;
+    handOverBy_.reset();
+    onLineBy_.reset();
+    if (allowance > 0) {
+        handOverBy_ = start + std::chrono::milliseconds(allowance);
+        onLineBy_ = *handOverBy_ + wire_.Of(static_cast<long long>(bytes.size()));
+    }
+    // A queue last seen empty stays empty until we write: only a longer one is read again.
+    baseline_ = lastQueued_ == 0 ? lastQueued_ : Queued();
+    lastQueued_.reset();
+    phase_ = Phase::HandingOver;
+
+    Push();
+    if (outcome_.error)
+        return std::exchange(outcome_, {}).error;
+    if (phase_ != Phase::HandingOver)
+        return 0;
+    // The kernel's queue is full: the rest goes out from the event loop as room appears.
+    if (!room_) {
+        room_ = std::make_unique<QSocketNotifier>(device_->Fd(), QSocketNotifier::Write);
+        connect(room_.get(), &QSocketNotifier::activated, this, [this] { Push(); });
+    }
+    room_->setEnabled(true);
+    if (handOverBy_)
+        handOverTimer_->start(MillisecondsUntil(*handOverBy_));
+    return 0;
+}
+
+void PortWriter::Push()
+{
+    SerialSystem& system = device_->System();
+    while (phase_ == Phase::HandingOver && handed_ < copy_.size()) {
+        const ssize_t written =
+            system.Write(device_->Fd(), copy_.data() + handed_, copy_.size() - handed_);
+        if (written == -EINTR)
+            continue;
+        if (written == -EAGAIN || written == 0)
+            break;
+        if (written < 0)
+            return Fail(static_cast<int>(-written), "write");
+        handed_ += static_cast<std::size_t>(written);
+    }
+    if (phase_ != Phase::HandingOver)
+        return;
+    if (handed_ == copy_.size()) {
+        HandedOver();
+    } else if (handOverBy_ && Clock::now() >= *handOverBy_) {
+        outcome_.timedOut = true;
+        HandedOver();
+    }
+}
+
+void PortWriter::HandedOver()
+{
+    const bool complete = handed_ == copy_.size();
+    const std::optional<int> queued = Queued();
+    const Clock::time_point now = Clock::now();
+    End(complete && baseline_ && queued && *queued > *baseline_ ? Phase::Draining : Phase::Idle);
+    if (phase_ == Phase::Draining)
+        drainedBy_ = now + wire_.Of(*queued - *baseline_);
+    else if (complete && queued)
+        lastQueued_ = queued;
+    if (onHandedOver)
+        onHandedOver(now + wire_.Of(queued.value_or(0)), wire_.Of(1));
+}
+
+PortWriter::Outcome PortWriter::Wait()
+{
+    while (phase_ == Phase::HandingOver) {
+        Push();
+        if (phase_ != Phase::HandingOver)
+            break;
+        pollfd room{device_->Fd(), POLLOUT, 0};
+        const int ready =
+            device_->System().Poll(&room, 1, handOverBy_ ? MillisecondsUntil(*handOverBy_) : -1);
+        if (ready < 0 && ready != -EINTR)
+            Fail(-ready, "poll");
+    }
+    while (phase_ == Phase::Draining) {
+        const long long above = Look();
+        if (phase_ != Phase::Draining)
+            break;
+        // Until the moment the queue should be down to the baseline; after that, as long as
+        // what is still queued takes.
+        const Clock::time_point now = Clock::now();
+        auto until = now < drainedBy_ ? drainedBy_ : now + (wire_.Known() ? wire_.Of(above) : 1ms);
+        if (onLineBy_)
+            until = std::min(until, *onLineBy_);
+        SleepUntil(until);
+    }
+    return std::exchange(outcome_, {});
+}
+
+long long PortWriter::Look()
+{
+    const std::optional<int> queued = Queued();
+    if (!queued || *queued <= *baseline_) {
+        lastQueued_ = queued;
+        End(Phase::Idle);
+        return 0;
+    }
+    if (onLineBy_ && Clock::now() >= *onLineBy_) {
+        outcome_.timedOut = true;
+        End(Phase::Idle);
+        return 0;
+    }
+    return *queued - *baseline_;
+}
+
+std::optional<int> PortWriter::Queued()
+{
+    if (!reportsQueue_)
+        return std::nullopt;
+    int queued = 0;
+    const int result = device_->System().Ioctl(device_->Fd(), TIOCOUTQ, &queued);
+    if (ComDevice::Unsupported(result))
+        reportsQueue_ = false;
+    if (result < 0)
+        return std::nullopt;
+    return queued;
+}

@@ -1,0 +1,89 @@
+#pragma once
+// The write in progress of an open port. A write copies its bytes, hands them to the kernel as
+// it takes them (the rest from the event loop, as room appears) and is complete once they are
+// on the line: when the device's output queue (TIOCOUTQ) has drained to what was queued when
+// the write began, its baseline, normally 0. A device that cannot tell (TIOCOUTQ fails, or is
+// always 0 as on pseudo-terminals) completes a write as soon as the kernel has taken it.
+//
+// Waiting never spins: while bytes wait for room in the kernel, poll says when there is some;
+// while they drain, the wait sleeps as long as the bytes still queued need on the line at the
+// device's real rate and frame, then looks again.
+
+#include "serial/WireTime.h"
+
+#include <QObject>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+class ComDevice;
+class QSocketNotifier;
+class QTimer;
+
+class PortWriter : public QObject {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    explicit PortWriter(QObject* parent = nullptr);
+    ~PortWriter() override;
+
+    // The device writes go to from now on, or none; either way the write in progress is
+    // forgotten.
+    void Attach(std::shared_ptr<ComDevice> device);
+    void Detach() { Attach(nullptr); }
+    // The rate and frame the device really runs at.
+    void SetWireTime(const WireTime& wire) { wire_ = wire; }
+
+    // Called when a write's bytes are all with the kernel, or the rest has been given up: when
+    // the output queue should have drained, and how long one byte takes on the line.
+    std::function<void(Clock::time_point drainedBy, std::chrono::nanoseconds perByte)>
+        onHandedOver;
+
+    // Starts a write of a copy of the bytes; the previous one must have ended (Wait). The
+    // allowance is multiplierMs per byte plus constantMs; 0 means no time-out. Returns 0, or
+    // the errno of a write the kernel refused (that write has ended).
+    int Start(std::string_view bytes, int multiplierMs, int constantMs);
+
+    struct Outcome {
+        int error = 0;             // errno of a failed call since the last Wait, or 0
+        const char* operation = ""; // that call
+        bool timedOut = false;      // a write ended short since the last Wait
+    };
+    // Waits until the write in progress has ended; returns what became of the writes since the
+    // last Wait and forgets it.
+    Outcome Wait();
+    // Forgets the write in progress and what there was to report (the queue is the caller's).
+    void Forget();
+
+private:
+    enum class Phase { Idle, HandingOver, Draining };
+
+    void Push();
+    void HandedOver();
+    void End(Phase next);
+    void Fail(int error, const char* operation);
+    // Bytes queued above the baseline; ends the write when there are none or its time is up.
+    long long Look();
+    std::optional<int> Queued();
+
+    std::shared_ptr<ComDevice> device_;
+    WireTime wire_;
+    bool reportsQueue_ = true;
+
+    Phase phase_ = Phase::Idle;
+    std::vector<char> copy_;
+    std::size_t handed_ = 0;
+    std::optional<int> baseline_;
+    std::optional<int> lastQueued_; // what the look that ended the last write found
+    std::optional<Clock::time_point> handOverBy_;
+    std::optional<Clock::time_point> onLineBy_;
+    Clock::time_point drainedBy_{}; // when a draining write's bytes should be on the line
+    Outcome outcome_;
+
+    std::unique_ptr<QSocketNotifier> room_;
+    QTimer* handOverTimer_;
+};
