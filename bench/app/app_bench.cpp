@@ -1,35 +1,47 @@
-// Prints: the time from process start to the test window shown, resident memory after start,
-// and, for Actual Time at 19200 baud over 10 s on a pseudo-terminal, lines per second against
-// the 76.9 expected and the gap error between lines (median, 99th percentile, worst); then, with
-// a board that has stopped reading, how long each tick holds the window.
+// Actual Time against what the machine allows. One run prints, side by side:
+//   - a bare loop: a thread writing the running-time line to a pseudo-terminal at absolute
+//     13 ms deadlines;
+//   - marqtest's window with Actual Time at 19200 baud on a pseudo-terminal, offscreen and under
+//     a real X server (Xvfb, the xcb platform), each in a child process of its own;
+// with lines per second against the expected rate, the gap error |gap - 13 ms| (median, 99th
+// percentile, worst) and the lag from the clock a line carries to its arrival (5 ms of which is
+// the truncation to hundredths), all measured at the far end of the pseudo-terminal, the CPU
+// time per second of run, and the ratios window / bare loop. The window runs also print the
+// time from process start to the window shown, the resident memory, and, once the board stops
+// reading, how long each tick holds the window.
+//
+//   app_bench [--seconds N]                 the whole table (default 10 s per run)
+//   app_bench --window [--seconds N]        one window run on the current platform
+
+#include "BareLoop.h"
+#include "LineTimes.h"
 
 #include "app/Form1.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <pty.h>
+#include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <thread>
-#include <vector>
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
 
 class SilentDesktop : public Desktop {
 public:
@@ -66,41 +78,18 @@ long ResidentKilobytes()
     return -1;
 }
 
-double Percentile(std::vector<double> values, double p)
+double ProcessCpuMilliseconds()
 {
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    return values[static_cast<std::size_t>(p * static_cast<double>(values.size() - 1))];
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    auto ms = [](const timeval& t) { return t.tv_sec * 1000.0 + t.tv_usec / 1000.0; };
+    return ms(usage.ru_utime) + ms(usage.ru_stime);
 }
 
-// Time stamps of every carriage return that comes out of the master, until told to stop.
-std::vector<Clock::time_point> CollectLineEnds(int master, const std::atomic<bool>& stop)
+// One Actual Time run of the window at 19200 baud on a pseudo-terminal registered as COM42 in
+// a private ports directory. Prints the start-up figures and one encoded figures line.
+int RunWindow(int argc, char* argv[], std::chrono::seconds run)
 {
-    std::vector<Clock::time_point> ends;
-    char buffer[4096];
-    while (!stop) {
-        pollfd entry{master, POLLIN, 0};
-        if (::poll(&entry, 1, 50) <= 0)
-            continue;
-        const ssize_t size = ::read(master, buffer, sizeof buffer);
-        const auto now = Clock::now();
-        for (ssize_t i = 0; i < size; ++i) {
-            if (buffer[i] == '\r')
-                ends.push_back(now);
-        }
-    }
-    return ends;
-}
-
-} // namespace
-
-int main(int argc, char* argv[])
-{
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM") && !qEnvironmentVariableIsSet("DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-
-    // A pseudo-terminal registered as COM42 in a private ports directory.
     QTemporaryDir config;
     qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
     QDir().mkpath(config.path() + "/marqtest/ports");
@@ -118,11 +107,7 @@ int main(int argc, char* argv[])
     form.show();
     if (!QTest::qWaitForWindowExposed(&form))
         std::fprintf(stderr, "the window was not exposed\n");
-    const double shownAfter = MillisecondsSinceProcessStart();
-    const long resident = ResidentKilobytes();
-    std::printf("platform            %s\n", qPrintable(QGuiApplication::platformName()));
-    std::printf("window shown after  %.0f ms from process start (target < 300 ms)\n", shownAfter);
-    std::printf("resident memory     %.1f MB after start (target < 60 MB)\n", resident / 1024.0);
+    std::printf("startup %.1f %ld\n", MillisecondsSinceProcessStart(), ResidentKilobytes());
 
     const int port = form.Port->findText("COM42");
     form.Port->setCurrentIndex(port);
@@ -134,33 +119,22 @@ int main(int argc, char* argv[])
         return 1;
     }
 
-    constexpr auto kRun = std::chrono::seconds(10);
-    std::atomic<bool> stop{false};
-    std::vector<Clock::time_point> ends;
     // Steady state: the first painting of the window is over before the run starts.
     QTest::qWait(500);
-    std::thread reader([&] { ends = CollectLineEnds(master, stop); });
+    std::atomic<bool> stop{false};
+    std::vector<LineArrival> lines;
+    std::thread reader([&] { lines = CollectLines(master, stop); });
+    const double cpuBefore = ProcessCpuMilliseconds();
     form.ActualTime->click();
-    QTimer::singleShot(kRun, &application, &QCoreApplication::quit);
+    QTimer::singleShot(run, &application, &QCoreApplication::quit);
     QApplication::exec();
     form.Timer1->stop();
+    const double cpuMs = ProcessCpuMilliseconds() - cpuBefore;
     stop = true;
     reader.join();
-
-    std::vector<double> gapErrors;
-    for (std::size_t i = 1; i < ends.size(); ++i) {
-        const double gap = std::chrono::duration<double, std::milli>(ends[i] - ends[i - 1]).count();
-        gapErrors.push_back(std::abs(gap - form.Timer1->interval()));
-    }
-    // Over the span the lines actually took, so that a late end of the run counts for nothing.
-    const double seconds =
-        ends.size() > 1 ? std::chrono::duration<double>(ends.back() - ends.front()).count() : 1.0;
-    const double expected = 1000.0 / form.Timer1->interval();
-    const double rate = static_cast<double>(ends.size() - std::min<std::size_t>(ends.size(), 1)) / seconds;
-    std::printf("actual time 19200   %zu lines in %.2f s: %.1f lines/s, expected %.1f (%.1f%%, target >= 98%%)\n",
-                ends.size(), seconds, rate, expected, 100.0 * rate / expected);
-    std::printf("gap error           median %.3f ms, 99th percentile %.3f ms (target < 3 ms), worst %.3f ms\n",
-                Percentile(gapErrors, 0.5), Percentile(gapErrors, 0.99), Percentile(gapErrors, 1.0));
+    const Figures figures = Summarise(lines, form.Timer1->interval(), cpuMs,
+                                      std::chrono::duration<double>(run).count());
+    std::printf("%s\n", Encode(figures).c_str());
 
     // The board stops reading: the line's queue fills and every tick meets a write that cannot
     // finish.
@@ -173,15 +147,163 @@ int main(int argc, char* argv[])
     std::vector<double> ticks;
     for (int i = 0; i < 20; ++i) {
         QTest::qWait(form.Timer1->interval()); // the events between two ticks
-        const auto start = Clock::now();
+        const auto start = BenchClock::now();
         Guarded(desktop, [&] { form.Timer1Timer(); });
-        ticks.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        ticks.push_back(std::chrono::duration<double, std::milli>(BenchClock::now() - start).count());
     }
-    std::printf("stalled board       a tick holds the window median %.1f ms, worst %.1f ms over %zu ticks "
-                "(write time-out %d ms; \"%s\")\n",
-                Percentile(ticks, 0.5), Percentile(ticks, 1.0), ticks.size(), form.Channel().Timeout(),
-                form.Channel().LastError().c_str());
+    std::sort(ticks.begin(), ticks.end());
+    std::printf("stalled %.1f %.1f %d\n", ticks[ticks.size() / 2], ticks.back(),
+                form.Channel().Timeout());
     ::close(slave);
     ::close(master);
+    return 0;
+}
+
+// A private X server on a free display, for as long as this object lives.
+class XServer {
+public:
+    XServer()
+    {
+        for (int number = 90; number < 200 && display_.isEmpty(); ++number) {
+            const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(number);
+            if (QFileInfo::exists(socket) || QFileInfo::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)))
+                continue;
+            server_.start(QStringLiteral("Xvfb"), {QStringLiteral(":%1").arg(number), "-screen", "0",
+                                                  "1280x900x24", "-nolisten", "tcp"});
+            if (!server_.waitForStarted(5000))
+                return;
+            for (int waited = 0; waited < 100 && !QFileInfo::exists(socket); ++waited)
+                QThread::msleep(50);
+            if (QFileInfo::exists(socket))
+                display_ = QStringLiteral(":%1").arg(number);
+        }
+    }
+    ~XServer()
+    {
+        server_.terminate();
+        server_.waitForFinished(5000);
+    }
+    const QString& Display() const { return display_; }
+
+private:
+    QProcess server_;
+    QString display_;
+};
+
+struct WindowRun {
+    Figures figures;
+    double shownMs = 0;
+    long residentKb = 0;
+    double stalledMedianMs = 0, stalledWorstMs = 0;
+    int writeTimeoutMs = 0;
+};
+
+std::optional<WindowRun> RunChild(const QString& platform, const QString& display,
+                                  std::chrono::seconds run)
+{
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", platform);
+    if (display.isEmpty())
+        environment.remove("DISPLAY");
+    else
+        environment.insert("DISPLAY", display);
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(),
+                {"--window", "--seconds", QString::number(run.count())});
+    if (!child.waitForFinished(static_cast<int>((run + 60s) / 1ms)) || child.exitCode() != 0)
+        return std::nullopt;
+    WindowRun result;
+    bool haveFigures = false;
+    for (const QByteArray& line : child.readAllStandardOutput().split('\n')) {
+        haveFigures |= Decode(line.toStdString(), result.figures);
+        std::sscanf(line.constData(), "startup %lf %ld", &result.shownMs, &result.residentKb);
+        std::sscanf(line.constData(), "stalled %lf %lf %d", &result.stalledMedianMs,
+                    &result.stalledWorstMs, &result.writeTimeoutMs);
+    }
+    return haveFigures ? std::optional(result) : std::nullopt;
+}
+
+void PrintTable(const Figures& bare, const std::optional<WindowRun>& offscreen,
+                const std::optional<WindowRun>& xcb)
+{
+    struct Row {
+        const char* name;
+        double Figures::*field;
+    };
+    const Row rows[] = {
+        {"lines per second", &Figures::linesPerSecond},
+        {"gap error median ms", &Figures::gapMedian},
+        {"gap error p99 ms", &Figures::gapP99},
+        {"gap error max ms", &Figures::gapMax},
+        {"lag median ms", &Figures::lagMedian},
+        {"lag p99 ms", &Figures::lagP99},
+        {"CPU ms per s", &Figures::cpuPerSecond},
+    };
+    auto cell = [](const std::optional<WindowRun>& run, double Figures::*field) {
+        return run ? run->figures.*field : 0.0;
+    };
+    auto ratio = [&](const std::optional<WindowRun>& run, double Figures::*field) {
+        const double base = bare.*field;
+        return run && base > 0 ? cell(run, field) / base : 0.0;
+    };
+    std::printf("%-22s %11s %11s %11s %11s %11s\n", "", "bare loop", "offscreen", "xcb",
+                "offscr/bare", "xcb/bare");
+    for (const Row& row : rows) {
+        std::printf("%-22s %11.3f %11.3f %11.3f %11.2f %11.2f\n", row.name, bare.*row.field,
+                    cell(offscreen, row.field), cell(xcb, row.field), ratio(offscreen, row.field),
+                    ratio(xcb, row.field));
+    }
+    std::printf("%-22s %11zu %11zu %11zu   (expected %.1f lines/s)\n", "lines", bare.lines,
+                offscreen ? offscreen->figures.lines : 0, xcb ? xcb->figures.lines : 0,
+                bare.expectedPerSecond);
+    for (const auto& [name, run] : {std::pair{"offscreen", &offscreen}, std::pair{"xcb", &xcb}}) {
+        if (*run) {
+            std::printf("%-10s window shown %.0f ms after process start, resident %.1f MB\n", name,
+                        (*run)->shownMs, (*run)->residentKb / 1024.0);
+            std::printf("%-10s board stopped reading: a tick holds the window median %.1f ms, "
+                        "worst %.1f ms over 20 ticks (write time-out %d ms)\n",
+                        name, (*run)->stalledMedianMs, (*run)->stalledWorstMs,
+                        (*run)->writeTimeoutMs);
+        } else
+            std::printf("%-10s no figures (see the messages above)\n", name);
+    }
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    std::chrono::seconds run = 10s;
+    bool window = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if (argument == "--window")
+            window = true;
+        else if (argument == "--seconds" && i + 1 < argc)
+            run = std::chrono::seconds(std::max(1, std::atoi(argv[++i])));
+        else {
+            std::fprintf(stderr, "usage: app_bench [--seconds N] [--window]\n");
+            return argument == "--help" ? 0 : 2;
+        }
+    }
+    if (window)
+        return RunWindow(argc, argv, run);
+
+    QCoreApplication application(argc, argv);
+    std::printf("Actual Time at 19200 baud (13 ms), %lld s per run\n",
+                static_cast<long long>(run.count()));
+    const Figures bare = RunBareLoop(13ms, run);
+    const auto offscreen = RunChild("offscreen", {}, run);
+    std::optional<WindowRun> xcb;
+    {
+        XServer server;
+        if (server.Display().isEmpty())
+            std::fprintf(stderr, "no X server could be started (Xvfb)\n");
+        else
+            xcb = RunChild("xcb", server.Display(), run);
+    }
+    PrintTable(bare, offscreen, xcb);
     return 0;
 }

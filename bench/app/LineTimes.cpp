@@ -1,0 +1,121 @@
+#include "LineTimes.h"
+
+#include <poll.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <string_view>
+
+namespace {
+
+constexpr double kDayMs = 24.0 * 3600 * 1000;
+
+double Percentile(std::vector<double> values, double p)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    return values[static_cast<std::size_t>(p * static_cast<double>(values.size() - 1))];
+}
+
+int Digit(char c) { return c >= '0' && c <= '9' ? c - '0' : 0; }
+
+// The time of day in columns 9-19 of an unaddressed running-time line (CR excluded).
+double CarriedMilliseconds(std::string_view line)
+{
+    auto two = [&](std::size_t at) { return Digit(line[at]) * 10 + Digit(line[at + 1]); };
+    return two(8) * 3600000.0 + two(11) * 60000.0 + two(14) * 1000.0 + Digit(line[17]) * 100.0 +
+           Digit(line[18]) * 10.0;
+}
+
+} // namespace
+
+double LocalMillisecondsOfDay()
+{
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    tm local{};
+    localtime_r(&now.tv_sec, &local);
+    return (local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec) * 1000.0 +
+           static_cast<double>(now.tv_nsec) / 1e6;
+}
+
+std::vector<LineArrival> CollectLines(int master, const std::atomic<bool>& stop)
+{
+    std::vector<LineArrival> lines;
+    std::string pending;
+    char buffer[4096];
+    for (;;) {
+        pollfd entry{master, POLLIN, 0};
+        if (::poll(&entry, 1, 50) <= 0) {
+            if (stop)
+                break; // asked to stop, and nothing more is on its way
+            continue;
+        }
+        const ssize_t size = ::read(master, buffer, sizeof buffer);
+        const auto at = BenchClock::now();
+        const double arrived = LocalMillisecondsOfDay();
+        for (ssize_t i = 0; i < size; ++i) {
+            if (buffer[i] != '\r') {
+                pending += buffer[i];
+                continue;
+            }
+            if (pending.size() >= 22) {
+                const auto line = std::string_view(pending).substr(pending.size() - 22);
+                double lag = arrived - CarriedMilliseconds(line);
+                if (lag < -kDayMs / 2)
+                    lag += kDayMs; // across midnight
+                lines.push_back({at, lag});
+            }
+            pending.clear();
+        }
+    }
+    return lines;
+}
+
+Figures Summarise(const std::vector<LineArrival>& lines, double intervalMs, double cpuMs,
+                  double runSeconds)
+{
+    Figures f;
+    f.lines = lines.size();
+    f.expectedPerSecond = 1000.0 / intervalMs;
+    f.cpuPerSecond = runSeconds > 0 ? cpuMs / runSeconds : 0;
+    std::vector<double> gaps, lags;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        lags.push_back(lines[i].lagMs);
+        if (i > 0) {
+            const double gap =
+                std::chrono::duration<double, std::milli>(lines[i].at - lines[i - 1].at).count();
+            gaps.push_back(std::abs(gap - intervalMs));
+        }
+    }
+    if (lines.size() > 1) {
+        f.seconds = std::chrono::duration<double>(lines.back().at - lines.front().at).count();
+        f.linesPerSecond = static_cast<double>(lines.size() - 1) / f.seconds;
+    }
+    f.gapMedian = Percentile(gaps, 0.5);
+    f.gapP99 = Percentile(gaps, 0.99);
+    f.gapMax = Percentile(gaps, 1.0);
+    f.lagMedian = Percentile(lags, 0.5);
+    f.lagP99 = Percentile(lags, 0.99);
+    return f;
+}
+
+std::string Encode(const Figures& f)
+{
+    char text[512];
+    std::snprintf(text, sizeof text, "figures %zu %.6f %.6f %.6f %.6f %.6f %.6f %.6f %.6f %.6f",
+                  f.lines, f.seconds, f.linesPerSecond, f.expectedPerSecond, f.gapMedian, f.gapP99,
+                  f.gapMax, f.lagMedian, f.lagP99, f.cpuPerSecond);
+    return text;
+}
+
+bool Decode(const std::string& text, Figures& f)
+{
+    return std::sscanf(text.c_str(), "figures %zu %lf %lf %lf %lf %lf %lf %lf %lf %lf", &f.lines,
+                       &f.seconds, &f.linesPerSecond, &f.expectedPerSecond, &f.gapMedian,
+                       &f.gapP99, &f.gapMax, &f.lagMedian, &f.lagP99, &f.cpuPerSecond) == 10;
+}
