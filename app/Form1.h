@@ -6,10 +6,10 @@
 #include "app/Controls.h"
 #include "app/Desktop.h"
 #include "app/MaskEdit.h"
+#include "app/Timer.h"
 #include "serial/NexCom.h"
 
 #include <QDateTime>
-#include <QTimer>
 #include <QWidget>
 
 #include <cstdint>
@@ -97,7 +97,7 @@ public:
     TTrackBar* LyraBrightnessTB;
     TButton* TimeDateB;
     TTrackBar* TimeoutTB;
-    QTimer* Timer1;
+    TTimer* Timer1;
     TNMUDP* NMUDP1;
 
     // Test-mode state: which line a tick builds.
