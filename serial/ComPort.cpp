@@ -56,7 +56,7 @@ TCustomComPort::TCustomComPort(QObject* owner, std::shared_ptr<SerialSystem> sys
 {
     writer_->onHandedOver = [this](PortWriter::Clock::time_point drainedBy,
                                    std::chrono::nanoseconds perByte) {
-        if (thread_)
+        if (thread_ && TxEmptyWanted())
             thread_->NoteWrite(drainedBy, perByte);
     };
 }
