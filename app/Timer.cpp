@@ -57,19 +57,10 @@ void TTimer::stop()
     fallback_.stop();
     if (!notifier_)
         return;
+    // Disarming also forgets deadlines that passed unread: no tick comes after a stop.
     const itimerspec disarmed{};
     ::timerfd_settime(clock_.get(), 0, &disarmed, nullptr);
     notifier_->setEnabled(false);
-    // A tick that expired before the stop must not come after it.
-    std::uint64_t expired = 0;
-    [[maybe_unused]] const ssize_t read = ::read(clock_.get(), &expired, sizeof expired);
-}
-
-void TTimer::setInterval(int intervalMs)
-{
-    interval_ = intervalMs;
-    if (active_)
-        start();
 }
 
 void TTimer::Tick()

@@ -31,8 +31,6 @@ public:
     void stop();
     bool isActive() const { return active_; }
     int interval() const { return interval_; }
-    // A running timer starts again with the new interval.
-    void setInterval(int intervalMs);
 
 signals:
     void timeout();
