@@ -3,7 +3,6 @@
 #include "protocol/DisplayLine.h"
 #include "protocol/LineFields.h"
 
-#include <pty.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -40,14 +39,10 @@ double ThreadCpuMilliseconds()
 
 Figures RunBareLoop(std::chrono::milliseconds interval, std::chrono::seconds run)
 {
-    int master = -1, slave = -1;
-    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
-        std::perror("openpty");
+    FarEnd board;
+    if (!board.Open())
         return {};
-    }
-    std::atomic<bool> stop{false};
-    std::vector<LineArrival> lines;
-    std::thread reader([&] { lines = CollectLines(master, stop); });
+    board.StartReading();
 
     double cpuMs = 0;
     std::thread writer([&] {
@@ -61,15 +56,11 @@ Figures RunBareLoop(std::chrono::milliseconds interval, std::chrono::seconds run
             }
             const std::string line =
                 protocol::WithClock(std::string(protocol::kRunningTimeBase), ReadClock(), false);
-            [[maybe_unused]] const ssize_t written = ::write(slave, line.data(), line.size());
+            [[maybe_unused]] const ssize_t written = ::write(board.Slave(), line.data(), line.size());
         }
         cpuMs = ThreadCpuMilliseconds() - cpuBefore;
     });
     writer.join();
-    stop = true;
-    reader.join();
-    ::close(slave);
-    ::close(master);
-    return Summarise(lines, static_cast<double>(interval.count()), cpuMs,
+    return Summarise(board.StopReading(), static_cast<double>(interval.count()), cpuMs,
                      std::chrono::duration<double>(run).count());
 }

@@ -1,6 +1,10 @@
 #include "LineTimes.h"
 
+#include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <pty.h>
+#include <sched.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -43,8 +47,14 @@ double LocalMillisecondsOfDay()
            static_cast<double>(now.tv_nsec) / 1e6;
 }
 
+namespace {
+
+// Reads the master until `stop` is set and nothing more is on its way.
 std::vector<LineArrival> CollectLines(int master, const std::atomic<bool>& stop)
 {
+    sched_param realTime{};
+    realTime.sched_priority = sched_get_priority_min(SCHED_FIFO);
+    pthread_setschedparam(pthread_self(), SCHED_FIFO, &realTime); // where allowed
     std::vector<LineArrival> lines;
     std::string pending;
     char buffer[4096];
@@ -52,7 +62,7 @@ std::vector<LineArrival> CollectLines(int master, const std::atomic<bool>& stop)
         pollfd entry{master, POLLIN, 0};
         if (::poll(&entry, 1, 50) <= 0) {
             if (stop)
-                break; // asked to stop, and nothing more is on its way
+                break;
             continue;
         }
         const ssize_t size = ::read(master, buffer, sizeof buffer);
@@ -74,6 +84,52 @@ std::vector<LineArrival> CollectLines(int master, const std::atomic<bool>& stop)
         }
     }
     return lines;
+}
+
+} // namespace
+
+FarEnd::FarEnd()
+{
+    char name[256] = {};
+    if (::openpty(&master_, &slave_, name, nullptr, nullptr) != 0) {
+        std::perror("openpty");
+        master_ = slave_ = -1;
+        return;
+    }
+    slavePath_ = name;
+}
+
+FarEnd::~FarEnd()
+{
+    if (reader_.joinable())
+        StopReading();
+    if (master_ >= 0) {
+        ::close(slave_);
+        ::close(master_);
+    }
+}
+
+void FarEnd::StartReading()
+{
+    stop_ = false;
+    reader_ = std::thread([this] { lines_ = CollectLines(master_, stop_); });
+}
+
+std::vector<LineArrival> FarEnd::StopReading()
+{
+    stop_ = true;
+    reader_.join();
+    return std::move(lines_);
+}
+
+void FarEnd::Stall()
+{
+    ::fcntl(slave_, F_SETFL, ::fcntl(slave_, F_GETFL) | O_NONBLOCK);
+    const std::string block(4096, 'x');
+    while (::write(slave_, block.data(), block.size()) > 0) {
+    }
+    while (::write(slave_, block.data(), 1) > 0) {
+    }
 }
 
 Figures Summarise(const std::vector<LineArrival>& lines, double intervalMs, double cpuMs,
@@ -102,20 +158,4 @@ Figures Summarise(const std::vector<LineArrival>& lines, double intervalMs, doub
     f.lagMedian = Percentile(lags, 0.5);
     f.lagP99 = Percentile(lags, 0.99);
     return f;
-}
-
-std::string Encode(const Figures& f)
-{
-    char text[512];
-    std::snprintf(text, sizeof text, "figures %zu %.6f %.6f %.6f %.6f %.6f %.6f %.6f %.6f %.6f",
-                  f.lines, f.seconds, f.linesPerSecond, f.expectedPerSecond, f.gapMedian, f.gapP99,
-                  f.gapMax, f.lagMedian, f.lagP99, f.cpuPerSecond);
-    return text;
-}
-
-bool Decode(const std::string& text, Figures& f)
-{
-    return std::sscanf(text.c_str(), "figures %zu %lf %lf %lf %lf %lf %lf %lf %lf %lf", &f.lines,
-                       &f.seconds, &f.linesPerSecond, &f.expectedPerSecond, &f.gapMedian,
-                       &f.gapP99, &f.gapMax, &f.lagMedian, &f.lagP99, &f.cpuPerSecond) == 10;
 }

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 using BenchClock = std::chrono::steady_clock;
@@ -17,9 +18,35 @@ struct LineArrival {
 // Milliseconds since local midnight, now, to the microsecond.
 double LocalMillisecondsOfDay();
 
-// Reads a pseudo-terminal's master, noting every line that ends in CR, until `stop` is set and
-// the line has been quiet for 50 ms.
-std::vector<LineArrival> CollectLines(int master, const std::atomic<bool>& stop);
+// The board's end of the line: a pseudo-terminal whose master a thread of its own reads,
+// noting every line that ends in CR. The same reader serves every run, so that what differs
+// between runs is the sender alone; it asks for real-time scheduling where it may, so that its
+// own wake-ups add as little as they can.
+class FarEnd {
+public:
+    FarEnd();
+    ~FarEnd();
+    FarEnd(const FarEnd&) = delete;
+    FarEnd& operator=(const FarEnd&) = delete;
+
+    bool Open() const { return master_ >= 0; }
+    const std::string& SlavePath() const { return slavePath_; }
+    int Slave() const { return slave_; }
+
+    void StartReading();
+    // Stops once the line has been quiet for 50 ms, and hands over what arrived.
+    std::vector<LineArrival> StopReading();
+    // The board stops reading for good: the line's queue is filled until the kernel refuses.
+    void Stall();
+
+private:
+    int master_ = -1;
+    int slave_ = -1;
+    std::string slavePath_;
+    std::atomic<bool> stop_{false};
+    std::vector<LineArrival> lines_;
+    std::thread reader_;
+};
 
 // One column of the bench's table.
 struct Figures {
@@ -34,7 +61,3 @@ struct Figures {
 
 Figures Summarise(const std::vector<LineArrival>& lines, double intervalMs, double cpuMs,
                   double runSeconds);
-
-// A line of text that carries the figures from a child process, and back.
-std::string Encode(const Figures& figures);
-bool Decode(const std::string& text, Figures& figures);

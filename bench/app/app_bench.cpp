@@ -27,8 +27,6 @@
 #include <QTest>
 #include <QTimer>
 
-#include <fcntl.h>
-#include <pty.h>
 #include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
@@ -86,21 +84,12 @@ double ProcessCpuMilliseconds()
     return ms(usage.ru_utime) + ms(usage.ru_stime);
 }
 
-// One Actual Time run of the window at 19200 baud on a pseudo-terminal registered as COM42 in
-// a private ports directory. Prints the start-up figures and one encoded figures line.
+// One Actual Time run of the window at 19200 baud on COM42, which the parent has linked in the
+// ports directory of XDG_CONFIG_HOME to the slave of a pseudo-terminal whose master it reads.
+// Prints the start-up figures and the CPU time of the run; then, once the parent has stopped
+// reading and filled the line, how long each tick holds the window.
 int RunWindow(int argc, char* argv[], std::chrono::seconds run)
 {
-    QTemporaryDir config;
-    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
-    QDir().mkpath(config.path() + "/marqtest/ports");
-    int master = -1, slave = -1;
-    char slaveName[256] = {};
-    if (::openpty(&master, &slave, slaveName, nullptr, nullptr) != 0) {
-        std::perror("openpty");
-        return 1;
-    }
-    QFile::link(QString::fromLocal8Bit(slaveName), config.path() + "/marqtest/ports/COM42");
-
     QApplication application(argc, argv);
     SilentDesktop desktop;
     TForm1 form(desktop);
@@ -121,29 +110,20 @@ int RunWindow(int argc, char* argv[], std::chrono::seconds run)
 
     // Steady state: the first painting of the window is over before the run starts.
     QTest::qWait(500);
-    std::atomic<bool> stop{false};
-    std::vector<LineArrival> lines;
-    std::thread reader([&] { lines = CollectLines(master, stop); });
     const double cpuBefore = ProcessCpuMilliseconds();
     form.ActualTime->click();
     QTimer::singleShot(run, &application, &QCoreApplication::quit);
     QApplication::exec();
     form.Timer1->stop();
-    const double cpuMs = ProcessCpuMilliseconds() - cpuBefore;
-    stop = true;
-    reader.join();
-    const Figures figures = Summarise(lines, form.Timer1->interval(), cpuMs,
-                                      std::chrono::duration<double>(run).count());
-    std::printf("%s\n", Encode(figures).c_str());
+    std::printf("run %.3f %d\n", ProcessCpuMilliseconds() - cpuBefore, form.Timer1->interval());
 
     // The board stops reading: the line's queue fills and every tick meets a write that cannot
-    // finish.
-    ::fcntl(slave, F_SETFL, ::fcntl(slave, F_GETFL) | O_NONBLOCK);
-    const std::string block(4096, 'x');
-    while (::write(slave, block.data(), block.size()) > 0) {
-    }
-    while (::write(slave, block.data(), 1) > 0) {
-    }
+    // finish. The parent says when.
+    std::printf("stall?\n");
+    std::fflush(stdout);
+    char answer[8];
+    if (!std::fgets(answer, sizeof answer, stdin))
+        return 1;
     std::vector<double> ticks;
     for (int i = 0; i < 20; ++i) {
         QTest::qWait(form.Timer1->interval()); // the events between two ticks
@@ -152,10 +132,11 @@ int RunWindow(int argc, char* argv[], std::chrono::seconds run)
         ticks.push_back(std::chrono::duration<double, std::milli>(BenchClock::now() - start).count());
     }
     std::sort(ticks.begin(), ticks.end());
-    std::printf("stalled %.1f %.1f %d\n", ticks[ticks.size() / 2], ticks.back(),
+    double total = 0;
+    for (double t : ticks)
+        total += t;
+    std::printf("stalled %.1f %.1f %d\n", total / ticks.size(), ticks.back(),
                 form.Channel().Timeout());
-    ::close(slave);
-    ::close(master);
     return 0;
 }
 
@@ -194,16 +175,43 @@ struct WindowRun {
     Figures figures;
     double shownMs = 0;
     long residentKb = 0;
-    double stalledMedianMs = 0, stalledWorstMs = 0;
+    double stalledMeanMs = 0, stalledWorstMs = 0;
     int writeTimeoutMs = 0;
 };
+
+// Reads the child's standard output line by line until one starts with `prefix`.
+std::optional<QByteArray> AwaitLine(QProcess& child, const QByteArray& prefix, QByteArray& seen,
+                                    std::chrono::milliseconds limit)
+{
+    const auto deadline = BenchClock::now() + limit;
+    for (;;) {
+        seen += child.readAllStandardOutput();
+        for (const QByteArray& line : seen.split('\n')) {
+            if (line.startsWith(prefix))
+                return line;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - BenchClock::now());
+        if (left.count() <= 0 || child.state() == QProcess::NotRunning)
+            return std::nullopt;
+        child.waitForReadyRead(static_cast<int>(left.count()));
+    }
+}
 
 std::optional<WindowRun> RunChild(const QString& platform, const QString& display,
                                   std::chrono::seconds run)
 {
+    FarEnd board;
+    QTemporaryDir config;
+    if (!board.Open() || !config.isValid())
+        return std::nullopt;
+    QDir().mkpath(config.path() + "/marqtest/ports");
+    QFile::link(QString::fromStdString(board.SlavePath()), config.path() + "/marqtest/ports/COM42");
+    board.StartReading();
+
     QProcess child;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("QT_QPA_PLATFORM", platform);
+    environment.insert("XDG_CONFIG_HOME", config.path());
     if (display.isEmpty())
         environment.remove("DISPLAY");
     else
@@ -212,17 +220,32 @@ std::optional<WindowRun> RunChild(const QString& platform, const QString& displa
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     child.start(QCoreApplication::applicationFilePath(),
                 {"--window", "--seconds", QString::number(run.count())});
-    if (!child.waitForFinished(static_cast<int>((run + 60s) / 1ms)) || child.exitCode() != 0)
-        return std::nullopt;
+
     WindowRun result;
-    bool haveFigures = false;
-    for (const QByteArray& line : child.readAllStandardOutput().split('\n')) {
-        haveFigures |= Decode(line.toStdString(), result.figures);
+    QByteArray seen;
+    const auto ran = AwaitLine(child, "run ", seen, run + 60s);
+    std::vector<LineArrival> lines;
+    if (AwaitLine(child, "stall?", seen, 10s)) {
+        lines = board.StopReading();
+        board.Stall();
+        child.write("go\n");
+    } else {
+        lines = board.StopReading();
+    }
+    child.waitForFinished(60000);
+    seen += child.readAllStandardOutput();
+    double cpuMs = 0;
+    int intervalMs = 0;
+    if (!ran || std::sscanf(ran->constData(), "run %lf %d", &cpuMs, &intervalMs) != 2 ||
+        intervalMs <= 0)
+        return std::nullopt;
+    result.figures = Summarise(lines, intervalMs, cpuMs, std::chrono::duration<double>(run).count());
+    for (const QByteArray& line : seen.split('\n')) {
         std::sscanf(line.constData(), "startup %lf %ld", &result.shownMs, &result.residentKb);
-        std::sscanf(line.constData(), "stalled %lf %lf %d", &result.stalledMedianMs,
+        std::sscanf(line.constData(), "stalled %lf %lf %d", &result.stalledMeanMs,
                     &result.stalledWorstMs, &result.writeTimeoutMs);
     }
-    return haveFigures ? std::optional(result) : std::nullopt;
+    return result;
 }
 
 void PrintTable(const Figures& bare, const std::optional<WindowRun>& offscreen,
@@ -262,9 +285,9 @@ void PrintTable(const Figures& bare, const std::optional<WindowRun>& offscreen,
         if (*run) {
             std::printf("%-10s window shown %.0f ms after process start, resident %.1f MB\n", name,
                         (*run)->shownMs, (*run)->residentKb / 1024.0);
-            std::printf("%-10s board stopped reading: a tick holds the window median %.1f ms, "
-                        "worst %.1f ms over 20 ticks (write time-out %d ms)\n",
-                        name, (*run)->stalledMedianMs, (*run)->stalledWorstMs,
+            std::printf("%-10s board stopped reading: a tick holds the window %.1f ms on average, "
+                        "worst %.1f ms, over 20 ticks (write time-out %d ms)\n",
+                        name, (*run)->stalledMeanMs, (*run)->stalledWorstMs,
                         (*run)->writeTimeoutMs);
         } else
             std::printf("%-10s no figures (see the messages above)\n", name);
