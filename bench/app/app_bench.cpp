@@ -155,8 +155,12 @@ public:
                 return;
             for (int waited = 0; waited < 100 && !QFileInfo::exists(socket); ++waited)
                 QThread::msleep(50);
-            if (QFileInfo::exists(socket))
+            if (QFileInfo::exists(socket)) {
                 display_ = QStringLiteral(":%1").arg(number);
+            } else {
+                server_.kill();
+                server_.waitForFinished(5000);
+            }
         }
     }
     ~XServer()
