@@ -1,7 +1,7 @@
 #include "app/CommandLine.h"
 
 #include "app/Form1.h"
-#include "app/VersionInfo.h"
+#include "os/VersionInfo.h"
 
 #include <QCommandLineParser>
 #include <QRegularExpression>

@@ -3,8 +3,8 @@
 #include "app/DeviceWatch.h"
 #include "app/FontFit.h"
 #include "app/FormLayout.h"
-#include "app/VersionInfo.h"
 #include "net/NMUDP.h"
+#include "os/VersionInfo.h"
 
 #include <QApplication>
 #include <QCoreApplication>

@@ -3,7 +3,7 @@
 // non-blocking; the slave stays open here so that the master never sees a hang-up while the
 // program at the other end closes and reopens the line.
 
-#include "net/UniqueFd.h"
+#include "os/UniqueFd.h"
 
 #include <string>
 

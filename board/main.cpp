@@ -11,7 +11,7 @@
 #include "SignalWatcher.h"
 #include "TextDisplay.h"
 #include "UdpListener.h"
-#include "app/VersionInfo.h"
+#include "os/VersionInfo.h"
 #include "protocol/Exceptions.h"
 
 #include <QApplication>

@@ -1,6 +1,6 @@
 #include "serial/ComPort.h"
 
-#include "protocol/SystemText.h"
+#include "os/SystemText.h"
 #include "serial/ComDevice.h"
 #include "serial/ComNames.h"
 #include "serial/ComThread.h"

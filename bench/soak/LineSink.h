@@ -3,7 +3,7 @@
 // 127.0.0.1, read by a thread of their own so that the window's thread never waits for them.
 // Counts whole lines (ended by a carriage return) on the line and datagrams on the socket.
 
-#include "net/UniqueFd.h"
+#include "os/UniqueFd.h"
 
 #include <atomic>
 #include <string>
