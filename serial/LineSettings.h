@@ -27,9 +27,5 @@ int BitsPerSecond(TBaudRate rate);
 // second when it needs the kernel's BOTHER form, else 0.
 int CopyToTermios(const LineSettings& settings, termios& record, int& customRate);
 
-// Bits per second of a termios B constant; 0 for B0 and for anything else (BOTHER among them,
-// whose rate only the kernel's termios2 carries).
-int SpeedBitsPerSecond(speed_t speed);
-
 // The frame of a record as the device took it, at the given rate.
 WireTime WireTimeOf(const termios& record, int bitsPerSecond);
