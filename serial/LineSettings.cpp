@@ -26,6 +26,15 @@ int BitsPerSecond(TBaudRate rate)
     return rate < kRates.size() ? kRates[rate] : 0;
 }
 
+TBaudRate BaudRateOf(int bitsPerSecond)
+{
+    for (std::size_t rate = br50; rate < brCustom; ++rate) {
+        if (kRates[rate] == bitsPerSecond)
+            return static_cast<TBaudRate>(rate);
+    }
+    return brDefault;
+}
+
 WireTime WireTimeOf(const termios& record, int bitsPerSecond)
 {
     const int parity = (record.c_cflag & PARENB) ? 1 : 0;

@@ -21,6 +21,8 @@ struct LineSettings {
 
 // Bits per second of a rate member; 0 for brDefault and brCustom.
 int BitsPerSecond(TBaudRate rate);
+// The rate member for bits per second; brDefault for a rate that has none.
+TBaudRate BaudRateOf(int bitsPerSecond);
 
 // Overwrites the record from the settings and makes it raw binary. Returns 0, or -EINVAL for a
 // shape Linux cannot send (4 data bits, 1.5 stop bits). customRate receives the rate in bits per
