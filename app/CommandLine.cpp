@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 
 #include "app/Form1.h"
+#include "os/ComNames.h"
 #include "os/VersionInfo.h"
 
 #include <QCommandLineParser>
@@ -132,8 +133,7 @@ CommandLineResult ParseCommandLine(const QStringList& arguments)
     StartOptions options;
     if (o.parser.isSet(o.port)) {
         const QString port = o.parser.value(o.port).toUpper();
-        static const QRegularExpression comName(QStringLiteral("^COM[0-9]+$"));
-        if (!comName.match(port).hasMatch())
+        if (ComNames::ComNumber(port.toStdString()) == 0)
             return Refuse(QStringLiteral("--port %1: give a port as COM and its number, like COM3")
                               .arg(o.parser.value(o.port)));
         options.port = port;

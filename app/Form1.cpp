@@ -218,6 +218,8 @@ void TForm1::PortChange()
     const int index = Port->currentIndex();
     if (index <= 0)
         return;
+    // The window's own reading, not ComNames::Number: whatever follows the first three
+    // characters, as a decimal number; an item that is none tries port 0.
     bool isNumber = false;
     const int number = Port->itemText(index).mid(3).toInt(&isNumber);
     channel_->SetPort(isNumber ? number : 0);

@@ -2,6 +2,8 @@
 
 #include "UdpListener.h"
 
+#include "os/ComNames.h"
+
 #include <QCommandLineParser>
 
 namespace board {
@@ -47,11 +49,12 @@ BoardCommandLine ParseBoardOptions(const QStringList& arguments)
                            parser.value(udp).toStdString() + "\""};
     options.udp = !parser.isSet(noUdp);
 
+    const std::string lastCom = std::to_string(ComNames::kLastNumber);
     if (parser.isSet(com)) {
         bool ok = false;
         const int n = parser.value(com).toInt(&ok);
-        if (!ok || n < 1 || n > 99)
-            return OptionError{"--com wants a number from 1 to 99"};
+        if (!ok || n < 1 || n > ComNames::kLastNumber)
+            return OptionError{"--com wants a number from 1 to " + lastCom};
         options.com = n;
     }
     if (parser.isSet(device) && parser.isSet(port))
@@ -62,12 +65,10 @@ BoardCommandLine ParseBoardOptions(const QStringList& arguments)
             return OptionError{"--device wants a path such as /dev/ttyUSB0"};
     }
     if (parser.isSet(port)) {
-        const QString name = parser.value(port);
-        bool ok = false;
-        const int n = name.startsWith("COM") ? name.mid(3).toInt(&ok) : 0;
-        if (!ok || n < 1 || n > 99)
-            return OptionError{"--port wants COM1 to COM99, not \"" + name.toStdString() + "\""};
-        options.device = name.toStdString();
+        const std::string name = parser.value(port).toStdString();
+        if (ComNames::ComNumber(name) == 0)
+            return OptionError{"--port wants COM1 to COM" + lastCom + ", not \"" + name + "\""};
+        options.device = name;
     }
     if (options.com && !options.device.empty())
         return OptionError{"--com names the virtual line; it has no meaning with a real one"};

@@ -11,6 +11,7 @@
 #include "SignalWatcher.h"
 #include "TextDisplay.h"
 #include "UdpListener.h"
+#include "os/ComNames.h"
 #include "os/VersionInfo.h"
 #include "protocol/Exceptions.h"
 
@@ -31,7 +32,7 @@ namespace {
 // serial channel, a null modem between them.
 struct VirtualLine {
     explicit VirtualLine(std::optional<int> number)
-        : registration(PortRegistration::DefaultDirectory(), tester.SlavePath(), number),
+        : registration(ComNames::PortsDirectory(), tester.SlavePath(), number),
           cable(tester, board)
     {
     }

@@ -94,6 +94,8 @@ void TNexComThread::SendText(std::string_view text)
 
 int TNexComThread::Port() const
 {
+    // The channel's own reading, not ComNames::Number: the last two characters of a longer
+    // name, else the fourth, so that COM100 reads 0; callers rely on exactly this.
     const std::string& name = DeviceName();
     if (name.size() > 4)
         return ToInt(std::string_view(name).substr(name.size() - 2));
