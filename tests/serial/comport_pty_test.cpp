@@ -4,11 +4,11 @@
 #include "serial/ComPort.h"
 #include "serial/CustomBaud.h"
 
+#include "os/PseudoTerminal.h"
 #include "support/CatchComError.h"
 #include "support/EventRecorder.h"
 #include "support/PortsDirectory.h"
 #include "support/ProcessCounts.h"
-#include "support/PseudoTerminal.h"
 #include "support/Waiting.h"
 
 #include <gtest/gtest.h>
@@ -353,9 +353,7 @@ TEST_F(PtyPort, BytesThatArriveWhileTheHandlerRunsAreANewEvent)
         received += port.ReadString();
         if (recorder.Count("rx") == 1) {
             pty.Send("more");
-            const auto deadline = std::chrono::steady_clock::now() + 5s;
-            while (pty.SlaveQueued() < 4 && std::chrono::steady_clock::now() < deadline) {
-            }
+            WaitWithoutEvents([&] { return pty.SlaveQueued() >= 4; }, 5s);
         }
     };
     port.SetOnRxChar(TNotifyEvent(&recorder, &EventRecorder::Rx));
