@@ -42,13 +42,16 @@ bool Exists(const fs::path& path)
 
 std::string ComNames::PortsDirectory()
 {
-    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && *config)
-        return std::string(config) + "/marqtest/ports";
-    if (const char* home = std::getenv("HOME"); home && *home)
-        return std::string(home) + "/.config/marqtest/ports";
-    if (const passwd* user = ::getpwuid(::getuid()); user && user->pw_dir && *user->pw_dir)
-        return std::string(user->pw_dir) + "/.config/marqtest/ports";
-    return {};
+    std::string config;
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
+        config = xdg;
+    else if (const char* home = std::getenv("HOME"); home && *home)
+        config = std::string(home) + "/.config";
+    else if (const passwd* user = ::getpwuid(::getuid()); user && user->pw_dir && *user->pw_dir)
+        config = std::string(user->pw_dir) + "/.config";
+    else
+        return {};
+    return config + "/marqtest/ports";
 }
 
 ComNames ComNames::FromEnvironment()
