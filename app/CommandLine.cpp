@@ -10,6 +10,7 @@
 #include <QCommandLineParser>
 #include <QTimer>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <utility>
@@ -23,16 +24,6 @@ const std::array<std::pair<const char*, StartOptions::Start>, 5> kStartNames = {
     {"continuous", StartOptions::Start::Continuous},
     {"send-data", StartOptions::Start::SendData},
 }};
-
-QStringList Texts(const std::vector<std::string>& items)
-{
-    QStringList texts;
-    for (const std::string& item : items)
-        texts << QString::fromStdString(item);
-    return texts;
-}
-
-const QStringList kRates = Texts(protocol::LineRateTexts());
 
 // The longest scripted run: the window's timers count milliseconds in an int.
 constexpr double kLongestRunSeconds = 1e6;
@@ -157,8 +148,10 @@ CommandLineResult ParseCommandLine(const QStringList& arguments)
     }
     if (o.parser.isSet(o.baud)) {
         const QString rate = o.parser.value(o.baud);
-        if (!kRates.contains(rate))
-            return Refuse(QStringLiteral("--baud %1: the rate is one of %2").arg(rate, kRates.join(", ")));
+        const std::vector<std::string> rates = protocol::LineRateTexts();
+        if (std::find(rates.begin(), rates.end(), rate.toStdString()) == rates.end())
+            return Refuse(QStringLiteral("--baud %1: the rate is one of %2")
+                              .arg(rate, QString::fromStdString(protocol::JoinList(rates, ", "))));
         options.baud = rate;
     }
     options.kappa = o.parser.isSet(o.kappa);

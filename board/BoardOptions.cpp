@@ -92,7 +92,7 @@ BoardCommandLine ParseBoardOptions(const QStringList& arguments)
 
     if (parser.isSet(address)) {
         const QString letter = parser.value(address);
-        if (letter.size() != 1 || letter[0].unicode() > 0xff || !protocol::IsDecodedAddress(letter[0].toLatin1()))
+        if (letter.size() != 1 || !protocol::IsDecodedAddress(letter[0].toLatin1()))
             return OptionError{"--address wants one letter from " + addresses};
         options.address = letter[0].toLatin1();
     }
