@@ -4,17 +4,16 @@
 // a board that has stopped reading, how long each tick holds the window.
 
 #include "app/Form1.h"
+#include "os/PseudoTerminal.h"
+#include "support/PortsDirectory.h"
+#include "support/ProcessCounts.h"
 
 #include <QApplication>
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -55,17 +54,6 @@ double MillisecondsSinceProcessStart()
     return (static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9 - started) * 1000.0;
 }
 
-long ResidentKilobytes()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stol(line.substr(6));
-    }
-    return -1;
-}
-
 double Percentile(std::vector<double> values, double p)
 {
     if (values.empty())
@@ -101,16 +89,11 @@ int main(int argc, char* argv[])
         qputenv("QT_QPA_PLATFORM", "offscreen");
 
     // A pseudo-terminal registered as COM42 in a private ports directory.
-    QTemporaryDir config;
-    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
-    QDir().mkpath(config.path() + "/marqtest/ports");
-    int master = -1, slave = -1;
-    char slaveName[256] = {};
-    if (::openpty(&master, &slave, slaveName, nullptr, nullptr) != 0) {
-        std::perror("openpty");
-        return 1;
-    }
-    QFile::link(QString::fromLocal8Bit(slaveName), config.path() + "/marqtest/ports/COM42");
+    const PortsDirectory ports;
+    const PseudoTerminal line;
+    ports.Link(42, line.SlavePath());
+    const int master = line.Master();
+    const int slave = line.Slave();
 
     QApplication application(argc, argv);
     SilentDesktop desktop;
@@ -181,7 +164,5 @@ int main(int argc, char* argv[])
                 "(write time-out %d ms; \"%s\")\n",
                 Percentile(ticks, 0.5), Percentile(ticks, 1.0), ticks.size(), form.Channel().Timeout(),
                 form.Channel().LastError().c_str());
-    ::close(slave);
-    ::close(master);
     return 0;
 }
