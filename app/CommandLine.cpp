@@ -1,12 +1,16 @@
 #include "app/CommandLine.h"
 
 #include "app/Form1.h"
-#include "app/VersionInfo.h"
+#include "os/ComNames.h"
+#include "os/VersionInfo.h"
+#include "protocol/Addresses.h"
+#include "protocol/LineRates.h"
+#include "protocol/TextList.h"
 
 #include <QCommandLineParser>
-#include <QRegularExpression>
 #include <QTimer>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <utility>
@@ -21,8 +25,6 @@ const std::array<std::pair<const char*, StartOptions::Start>, 5> kStartNames = {
     {"send-data", StartOptions::Start::SendData},
 }};
 
-const QStringList kRates = {"2400", "4800", "9600", "19200"};
-
 // The longest scripted run: the window's timers count milliseconds in an int.
 constexpr double kLongestRunSeconds = 1e6;
 
@@ -31,13 +33,19 @@ struct Options {
     QCommandLineOption help{{"h", "help"}, "Show these options and exit."};
     QCommandLineOption version{"version", "Show the program's name and version and exit."};
     QCommandLineOption port{"port", "Open the serial port COMn, as choosing it in the port list.", "COMn"};
-    QCommandLineOption baud{"baud", "Line speed: 2400, 4800, 9600 or 19200 baud.", "rate"};
+    QCommandLineOption baud{
+        "baud", QString::fromStdString("Line speed: " + protocol::JoinList(protocol::LineRateTexts()) + " baud."),
+        "rate"};
     QCommandLineOption kappa{"kappa", "Tick Kappa Mode (line format 7-N-2)."};
     QCommandLineOption lyra{"lyra", "Tick Lyra Mode."};
     QCommandLineOption rotate{"rotate", "Tick Rotate right."};
     QCommandLineOption removeColons{"remove-colons", "Tick Remove \":\"."};
     QCommandLineOption removePoints{"remove-points", "Tick Remove \".\"."};
-    QCommandLineOption address{"address", "Board address letter: A-J, L-Z, [, \\ or ], or NONE.", "X"};
+    QCommandLineOption address{"address",
+                               QString::fromStdString("Board address letter: " +
+                                                      protocol::JoinList(protocol::AddressLetterRanges()) +
+                                                      ", or " + std::string(protocol::kNoAddress) + "."),
+                               "X"};
     QCommandLineOption udp{"udp", "Tick Send via UDP, to HOST:PORT.", "HOST:PORT"};
     QCommandLineOption brightness{"brightness",
                                   "Move Lyra Brightness to N (0-9), sending its command.", "N"};
@@ -75,11 +83,12 @@ CommandLineExit Refuse(const QString& message)
     return {QStringLiteral("marqtest: %1\nTry 'marqtest --help' for the options.\n").arg(message), 2};
 }
 
+// An item of the address list, in either case.
 bool ValidAddress(const QString& text)
 {
-    static const QRegularExpression pattern(QStringLiteral("^(NONE|[A-JL-Z\\[\\\\\\]])$"),
-                                            QRegularExpression::CaseInsensitiveOption);
-    return pattern.match(text).hasMatch();
+    const QByteArray item = text.toUpper().toLatin1();
+    return item == QByteArrayView(protocol::kNoAddress) ||
+           (item.size() == 1 && protocol::kAddressLetters.find(item[0]) != std::string_view::npos);
 }
 
 QPushButton* StartButton(TForm1& form, StartOptions::Start start)
@@ -132,16 +141,17 @@ CommandLineResult ParseCommandLine(const QStringList& arguments)
     StartOptions options;
     if (o.parser.isSet(o.port)) {
         const QString port = o.parser.value(o.port).toUpper();
-        static const QRegularExpression comName(QStringLiteral("^COM[0-9]+$"));
-        if (!comName.match(port).hasMatch())
+        if (ComNames::ComNumber(port.toStdString()) == 0)
             return Refuse(QStringLiteral("--port %1: give a port as COM and its number, like COM3")
                               .arg(o.parser.value(o.port)));
         options.port = port;
     }
     if (o.parser.isSet(o.baud)) {
         const QString rate = o.parser.value(o.baud);
-        if (!kRates.contains(rate))
-            return Refuse(QStringLiteral("--baud %1: the rate is one of %2").arg(rate, kRates.join(", ")));
+        const std::vector<std::string> rates = protocol::LineRateTexts();
+        if (std::find(rates.begin(), rates.end(), rate.toStdString()) == rates.end())
+            return Refuse(QStringLiteral("--baud %1: the rate is one of %2")
+                              .arg(rate, QString::fromStdString(protocol::JoinList(rates, ", "))));
         options.baud = rate;
     }
     options.kappa = o.parser.isSet(o.kappa);
@@ -151,9 +161,12 @@ CommandLineResult ParseCommandLine(const QStringList& arguments)
     options.removePoints = o.parser.isSet(o.removePoints);
     if (o.parser.isSet(o.address)) {
         const QString address = o.parser.value(o.address);
-        if (!ValidAddress(address))
-            return Refuse(QStringLiteral("--address %1: the address is one of A-J, L-Z, [, \\, ] or NONE")
-                              .arg(address));
+        if (!ValidAddress(address)) {
+            std::vector<std::string> items = protocol::AddressLetterRanges();
+            items.emplace_back(protocol::kNoAddress);
+            return Refuse(QStringLiteral("--address %1: the address is one of %2")
+                              .arg(address, QString::fromStdString(protocol::JoinList(items))));
+        }
         options.address = address.toUpper();
     }
     if (o.parser.isSet(o.udp)) {

@@ -1,6 +1,6 @@
 #include "app/DeviceWatch.h"
 
-#include "serial/ComNames.h"
+#include "os/ComNames.h"
 
 #include <QFileInfo>
 

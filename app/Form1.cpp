@@ -3,8 +3,10 @@
 #include "app/DeviceWatch.h"
 #include "app/FontFit.h"
 #include "app/FormLayout.h"
-#include "app/VersionInfo.h"
 #include "net/NMUDP.h"
+#include "os/VersionInfo.h"
+#include "protocol/Addresses.h"
+#include "protocol/LineRates.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -24,14 +26,19 @@ const QString kDialoutCure = QStringLiteral("\nYour user may not use serial port
                                             "sudo usermod -aG dialout $USER\n"
                                             "then log out and in again.");
 
+QStringList RateItems()
+{
+    QStringList items;
+    for (const std::string& rate : protocol::LineRateTexts())
+        items << QString::fromStdString(rate);
+    return items;
+}
+
 QStringList AddressItems()
 {
-    QStringList items{QStringLiteral("NONE")};
-    for (char c = 'A'; c <= 'Z'; ++c) {
-        if (c != 'K') // "K" begins the Lyra brightness command, so it is no address
-            items << QString(QLatin1Char(c));
-    }
-    items << QStringLiteral("[") << QStringLiteral("\\") << QStringLiteral("]");
+    QStringList items{QString::fromLatin1(protocol::kNoAddress)};
+    for (const char letter : protocol::kAddressLetters)
+        items << QString(QLatin1Char(letter));
     return items;
 }
 
@@ -106,8 +113,7 @@ void TForm1::CreateControls()
     ActualTime = new TButton(this, "Actual Time", {{240, 56, 137, 33}, "Sends the actual Time"});
     Dauertest = new TButton(this, "Continous Test", {{240, 104, 137, 33}, "Start/Stop a continous Test"});
     Port = new TComboBox(this, {}, {{88, 16, 65, 21}, "Please choose Com Port"});
-    Baud = new TComboBox(this, {"2400", "4800", "9600", "19200"},
-                         {{312, 16, 65, 21}, "Select Baud rate of Marq"});
+    Baud = new TComboBox(this, RateItems(), {{312, 16, 65, 21}, "Select Baud rate of Marq"});
     Address = new TComboBox(this, AddressItems(), {{40, 320, 89, 21}, "Marq Address"});
     SendData = new TButton(this, "Send Data", {{40, 152, 137, 33}, "Start/Stop a continous Test"});
     BestNr = new TMaskEdit(this, "ccc;1;_", {{208, 168, 33, 21}, "Enter a startnumber"});
@@ -196,7 +202,7 @@ void TForm1::FormCreate()
     setWindowTitle(QString::fromStdString(AppendVersion(windowTitle().toStdString())));
     ContinuousStep = 0;
     channel_ = std::make_unique<TNexComThread>(this);
-    channel_->SetBaud(2400);
+    channel_->SetBaud(protocol::kLineRates.front().bitsPerSecond); // the rate list's first item
     devices_ = new DeviceWatch(this); // first, so that no device comes unseen
     FillPortList();
 }
@@ -217,6 +223,8 @@ void TForm1::PortChange()
     const int index = Port->currentIndex();
     if (index <= 0)
         return;
+    // The window's own reading, not ComNames::Number: whatever follows the first three
+    // characters, as a decimal number; an item that is none tries port 0.
     bool isNumber = false;
     const int number = Port->itemText(index).mid(3).toInt(&isNumber);
     channel_->SetPort(isNumber ? number : 0);
@@ -239,10 +247,8 @@ void TForm1::BaudChange()
     const bool wasRunning = Timer1->isActive();
     Timer1->stop();
     channel_->ClosePort();
-    static constexpr int kRates[] = {2400, 4800, 9600, 19200};
-    const int index = Baud->currentIndex();
     try {
-        channel_->SetBaud(index >= 0 && index < 4 ? kRates[index] : 2400);
+        channel_->SetBaud(protocol::LineRateAt(Baud->currentIndex()).bitsPerSecond);
     } catch (const std::exception&) {
         desktop_.ShowMessage({"Error", "Error changing Baudrate", MessageBoxText::Icon::Error});
     }

@@ -3,22 +3,12 @@
 
 #include "protocol/DisplayLine.h"
 #include "protocol/LineFields.h"
+#include "protocol/LineRates.h"
 
 namespace {
 
 constexpr int kContinuousInterval = 1000;
 constexpr int kSendDataInterval = 100;
-
-// One line per tick, just as long as the line rate needs for one 23-character line.
-int ActualTimeInterval(int baudIndex)
-{
-    switch (baudIndex) {
-    case 1: return 50;
-    case 2: return 25;
-    case 3: return 13;
-    default: return 100;
-    }
-}
 
 protocol::ClockReading ReadingOf(const QTime& time)
 {
@@ -34,8 +24,7 @@ std::string Latin1(const QString& text)
 
 bool TForm1::ZeroHundredths() const
 {
-    // At 2400 baud a line takes too long for the hundredths to mean anything.
-    return Baud->currentIndex() == 0;
+    return !protocol::LineRateAt(Baud->currentIndex()).hundredths;
 }
 
 void TForm1::Button1Click()
@@ -69,7 +58,7 @@ void TForm1::ActualTimeClick()
         data = protocol::WithClock(std::string(protocol::kStoppedTimeBase), clock, ZeroHundredths());
         Schreiben();
     } else {
-        Timer1->start(ActualTimeInterval(Baud->currentIndex()));
+        Timer1->start(protocol::LineRateAt(Baud->currentIndex()).actualTimeMs);
         ActualTime->setText("Actual time off");
     }
 }

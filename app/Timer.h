@@ -10,7 +10,7 @@
 // As with Qt's timers, a tick never starts while the previous one still runs (its handler may
 // run a nested event loop).
 
-#include "net/UniqueFd.h"
+#include "os/UniqueFd.h"
 
 #include <QObject>
 #include <QTimer>

@@ -24,6 +24,16 @@ const char* RouteName(Route route)
     return route == Route::Serial ? "serial" : "udp";
 }
 
+const char* KindName(LyraCommand::Kind kind)
+{
+    switch (kind) {
+    case LyraCommand::Kind::Brightness: return "brightness";
+    case LyraCommand::Kind::Timeout: return "timeout";
+    case LyraCommand::Kind::ClockRegister: return "clock";
+    }
+    return "";
+}
+
 std::string ToJson(const LineEvent& event)
 {
     const auto& f = event.fields;

@@ -2,12 +2,14 @@
 // What the board took from its input: a display line or a Lyra command, with the route it came
 // by and its bytes as received. `--print` writes each as one JSON object per line.
 
-#include "LyraCommand.h"
 #include "protocol/DisplayLine.h"
+#include "protocol/LyraCommands.h"
 
 #include <string>
 
 namespace board {
+
+using protocol::LyraCommand;
 
 enum class Route { Serial, Udp };
 
@@ -25,6 +27,7 @@ struct CommandEvent {
 };
 
 const char* RouteName(Route route);
+const char* KindName(LyraCommand::Kind kind);
 
 // One compact JSON object, no line end. Bytes of `raw` are code points U+0000 to U+00FF.
 std::string ToJson(const LineEvent& event);

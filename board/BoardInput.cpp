@@ -4,7 +4,7 @@ namespace board {
 
 void BoardInput::StringReceived(Route route, std::string_view text)
 {
-    const auto command = ParseLyraCommand(text);
+    const auto command = protocol::ParseLyraCommand(text);
     if (!command)
         return;
     state_.Apply(*command, now_());

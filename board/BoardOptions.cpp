@@ -2,7 +2,14 @@
 
 #include "UdpListener.h"
 
+#include "os/ComNames.h"
+#include "protocol/Addresses.h"
+#include "protocol/LineRates.h"
+#include "protocol/TextList.h"
+
 #include <QCommandLineParser>
+
+#include <algorithm>
 
 namespace board {
 
@@ -20,9 +27,13 @@ BoardCommandLine ParseBoardOptions(const QStringList& arguments)
     const QCommandLineOption com("com", "Register the virtual line as COMn (default: the lowest free number).", "n");
     const QCommandLineOption device("device", "Listen on a real serial device instead of a virtual line.", "PATH");
     const QCommandLineOption port("port", "Listen on the real port COMn instead of a virtual line.", "COMn");
-    const QCommandLineOption baud("baud", "Line speed: 2400 (default), 4800, 9600 or 19200.", "rate");
+    const std::vector<std::string> rates = protocol::LineRateTexts();
+    std::vector<std::string> ratesWithDefault = rates;
+    ratesWithDefault.front() += " (default)";
+    const QCommandLineOption baud("baud", QString::fromStdString("Line speed: " + protocol::JoinList(ratesWithDefault) + "."), "rate");
     const QCommandLineOption kappa("kappa", "Kappa line format 7-N-2 instead of 8-N-1.");
-    const QCommandLineOption address("address", "Show only unaddressed lines and those for this letter (A to L).", "X");
+    const std::string addresses = std::string{protocol::kFirstDecodedAddress} + " to " + protocol::kLastDecodedAddress;
+    const QCommandLineOption address("address", QString::fromStdString("Show only unaddressed lines and those for this letter (" + addresses + ")."), "X");
     const QCommandLineOption headless("headless", "Draw the board as text in the terminal instead of a window.");
     const QCommandLineOption print("print", "Write every line and command as one JSON object per line on standard output.");
     const QCommandLineOption portFile("port-file", "Write the virtual line's COM name to FILE once it is ready.", "FILE");
@@ -47,11 +58,12 @@ BoardCommandLine ParseBoardOptions(const QStringList& arguments)
                            parser.value(udp).toStdString() + "\""};
     options.udp = !parser.isSet(noUdp);
 
+    const std::string lastCom = std::to_string(ComNames::kLastNumber);
     if (parser.isSet(com)) {
         bool ok = false;
         const int n = parser.value(com).toInt(&ok);
-        if (!ok || n < 1 || n > 99)
-            return OptionError{"--com wants a number from 1 to 99"};
+        if (!ok || n < 1 || n > ComNames::kLastNumber)
+            return OptionError{"--com wants a number from 1 to " + lastCom};
         options.com = n;
     }
     if (parser.isSet(device) && parser.isSet(port))
@@ -62,28 +74,26 @@ BoardCommandLine ParseBoardOptions(const QStringList& arguments)
             return OptionError{"--device wants a path such as /dev/ttyUSB0"};
     }
     if (parser.isSet(port)) {
-        const QString name = parser.value(port);
-        bool ok = false;
-        const int n = name.startsWith("COM") ? name.mid(3).toInt(&ok) : 0;
-        if (!ok || n < 1 || n > 99)
-            return OptionError{"--port wants COM1 to COM99, not \"" + name.toStdString() + "\""};
-        options.device = name.toStdString();
+        const std::string name = parser.value(port).toStdString();
+        if (ComNames::ComNumber(name) == 0)
+            return OptionError{"--port wants COM1 to COM" + lastCom + ", not \"" + name + "\""};
+        options.device = name;
     }
     if (options.com && !options.device.empty())
         return OptionError{"--com names the virtual line; it has no meaning with a real one"};
 
     if (parser.isSet(baud)) {
-        const QString rate = parser.value(baud);
-        if (!QStringList{"2400", "4800", "9600", "19200"}.contains(rate))
-            return OptionError{"--baud wants 2400, 4800, 9600 or 19200, not \"" + rate.toStdString() + "\""};
-        options.baud = rate.toInt();
+        const std::string rate = parser.value(baud).toStdString();
+        if (std::find(rates.begin(), rates.end(), rate) == rates.end())
+            return OptionError{"--baud wants " + protocol::JoinList(rates) + ", not \"" + rate + "\""};
+        options.baud = std::stoi(rate);
     }
     options.kappa = parser.isSet(kappa);
 
     if (parser.isSet(address)) {
         const QString letter = parser.value(address);
-        if (letter.size() != 1 || letter[0] < QChar('A') || letter[0] > QChar('L'))
-            return OptionError{"--address wants one letter from A to L"};
+        if (letter.size() != 1 || !protocol::IsDecodedAddress(letter[0].toLatin1()))
+            return OptionError{"--address wants one letter from " + addresses};
         options.address = letter[0].toLatin1();
     }
     options.headless = parser.isSet(headless);

@@ -1,6 +1,8 @@
 #pragma once
 // The command line of marqboard.
 
+#include "protocol/LineRates.h"
+
 #include <QStringList>
 #include <optional>
 #include <string>
@@ -14,7 +16,7 @@ struct BoardOptions {
     bool udp = true;
     std::optional<int> com;    // number to register the virtual line under
     std::string device;        // a real line instead: a path, or "COMn" for the tester's names
-    int baud = 2400;
+    int baud = protocol::kLineRates.front().bitsPerSecond;
     bool kappa = false;        // 7 data bits, 2 stop bits
     std::optional<char> address;
     bool headless = false;

@@ -3,7 +3,7 @@
 // and the Lyra settings (brightness, time-out, clock registers). Time is passed in, so the state
 // can be driven by a real clock or by a test.
 
-#include "LyraCommand.h"
+#include "protocol/LyraCommands.h"
 
 #include <array>
 #include <chrono>
@@ -13,6 +13,7 @@
 
 namespace board {
 
+using protocol::LyraCommand;
 using SteadyClock = std::chrono::steady_clock;
 
 // The 22 visible columns of an unaddressed line (1-based), blanks where the line was shorter.

@@ -1,5 +1,6 @@
 #include "BoardWidget.h"
 
+#include "BoardStatus.h"
 #include "Segments.h"
 
 #include <QLinearGradient>
@@ -17,6 +18,8 @@ constexpr qreal kCellHeight = 108;
 constexpr qreal kCellGap = 12;
 constexpr qreal kSeparatorWidth = 26;
 constexpr qreal kDigitsTop = 62;
+
+constexpr const char* kSeparator = "  ·  ";
 
 const QColor kLed(255, 176, 32);
 const QColor kModeLed(120, 230, 90);
@@ -105,24 +108,6 @@ private:
     qreal level_;
 };
 
-QString StatusText(const BoardState& state, SteadyClock::time_point now, const QString& where)
-{
-    QStringList parts;
-    parts << QString("Brightness %1").arg(state.Brightness());
-    parts << (state.TimeoutPosition() ? QString("Time-out %1 s").arg(10 * state.TimeoutPosition())
-                                      : QString("No time-out"));
-    if (const auto clock = state.ClockText(now))
-        parts << QString("Clock %1").arg(QString::fromStdString(*clock));
-    if (state.Address())
-        parts << QString("Address %1").arg(QChar::fromLatin1(*state.Address()));
-    if (state.Blanked(now))
-        parts << "Dark (time-out)";
-    else if (!state.HasLine())
-        parts << "Waiting for a line";
-    parts << where;
-    return parts.join(QString::fromUtf8("  ·  "));
-}
-
 } // namespace
 
 BoardWidget::BoardWidget(const BoardState& state, QString where, QWidget* parent)
@@ -203,7 +188,8 @@ void BoardWidget::paintEvent(QPaintEvent*)
     p.setFont(statusFont);
     p.setPen(QColor(170, 172, 180));
     p.drawText(QRectF(30, kDigitsTop + kCellHeight + 22, kWidth - 60, 40),
-               Qt::AlignLeft | Qt::AlignVCenter, StatusText(state_, now, where_));
+               Qt::AlignLeft | Qt::AlignVCenter,
+               QString::fromStdString(StatusText(state_, now, kSeparator)) + QString::fromUtf8(kSeparator) + where_);
 }
 
 } // namespace board

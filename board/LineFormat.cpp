@@ -1,32 +1,11 @@
 #include "LineFormat.h"
 
+#include "os/TermiosRecord.h"
+
 #include <cstdint>
 
 namespace board {
 namespace {
-
-int BaudOf(speed_t speed)
-{
-    switch (speed) {
-    case B50: return 50;
-    case B75: return 75;
-    case B110: return 110;
-    case B150: return 150;
-    case B300: return 300;
-    case B600: return 600;
-    case B1200: return 1200;
-    case B1800: return 1800;
-    case B2400: return 2400;
-    case B4800: return 4800;
-    case B9600: return 9600;
-    case B19200: return 19200;
-    case B38400: return 38400;
-    case B57600: return 57600;
-    case B115200: return 115200;
-    case B230400: return 230400;
-    default: return 0;
-    }
-}
 
 // The sender's line level in bit slot `slot`, idle (1) before and after the frames.
 class BitStream {
@@ -62,16 +41,7 @@ private:
 
 LineFormat FormatOf(const termios& settings)
 {
-    LineFormat format;
-    format.baud = BaudOf(cfgetospeed(&settings));
-    switch (settings.c_cflag & CSIZE) {
-    case CS5: format.dataBits = 5; break;
-    case CS6: format.dataBits = 6; break;
-    case CS7: format.dataBits = 7; break;
-    default: format.dataBits = 8; break;
-    }
-    format.stopBits = (settings.c_cflag & CSTOPB) ? 2 : 1;
-    return format;
+    return {SpeedBitsPerSecond(cfgetospeed(&settings)), DataBitsOf(settings), StopBitsOf(settings)};
 }
 
 std::string Resample(std::string_view bytes, const LineFormat& from, const LineFormat& to)

@@ -21,7 +21,7 @@ LineFormat FormatOfMaster(int master)
 
 } // namespace
 
-NullModem::NullModem(const PtyPair& from, const PtyPair& to, QObject* parent)
+NullModem::NullModem(const PseudoTerminal& from, const PseudoTerminal& to, QObject* parent)
     : QObject(parent), from_(from.Master()), to_(to.Master()),
       readable_(std::make_unique<QSocketNotifier>(from_, QSocketNotifier::Read)),
       writable_(std::make_unique<QSocketNotifier>(to_, QSocketNotifier::Write))

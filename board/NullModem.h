@@ -1,9 +1,10 @@
 #pragma once
 // A virtual null-modem cable between two pseudo-terminal pairs: what the program on one slave
 // writes reaches the program on the other slave, resampled when their line settings differ.
-// Nothing is dropped: when the receiving side is full, reading pauses until it drains.
+// Nothing is dropped: when the receiving side is full, reading pauses until it drains. The
+// masters must not block.
 
-#include "PtyPair.h"
+#include "os/PseudoTerminal.h"
 
 #include <QObject>
 #include <QSocketNotifier>
@@ -15,7 +16,7 @@ namespace board {
 class NullModem : public QObject {
     Q_OBJECT
 public:
-    NullModem(const PtyPair& from, const PtyPair& to, QObject* parent = nullptr);
+    NullModem(const PseudoTerminal& from, const PseudoTerminal& to, QObject* parent = nullptr);
 
 private:
     void Read();

@@ -22,9 +22,6 @@ public:
     std::string Name() const { return "COM" + std::to_string(number_); }
     const std::filesystem::path& Link() const { return link_; }
 
-    // ${XDG_CONFIG_HOME:-$HOME/.config}/marqtest/ports
-    static std::filesystem::path DefaultDirectory();
-
 private:
     bool TryLink(int number, bool reclaimStale);
 
@@ -33,8 +30,5 @@ private:
     std::filesystem::path link_;
     int number_ = 0;
 };
-
-// True when COMn names a serial device of the machine itself (a UART, USB or board adapter).
-bool MachinePortPresent(int number);
 
 } // namespace board

@@ -15,10 +15,7 @@ protected:
 SerialRoute::SerialRoute(BoardInput& input, const std::string& device, int baud, bool kappa)
     : channel_(std::make_unique<SilentChannel>())
 {
-    if (device.rfind("COM", 0) == 0)
-        channel_->SetPort(std::stoi(device.substr(3)));
-    else
-        channel_->SetDeviceName(device);
+    channel_->SetDeviceName(device); // the driver resolves "COMn" itself
     channel_->SetBaud(baud);
     if (kappa) {
         channel_->SetDataBits(TNexComThread::DataBitsFromCount(7));

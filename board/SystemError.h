@@ -2,7 +2,7 @@
 // The board's failures carry the failing operation and the system's own text for errno.
 
 #include "protocol/Exceptions.h"
-#include "protocol/SystemText.h"
+#include "os/SystemText.h"
 
 #include <string>
 

@@ -1,5 +1,6 @@
 #include "TextBoard.h"
 
+#include "BoardStatus.h"
 #include "Segments.h"
 
 namespace board {
@@ -38,23 +39,6 @@ private:
     std::array<std::string, 3> rows_;
 };
 
-std::string Status(const BoardState& state, SteadyClock::time_point now)
-{
-    std::string status = "brightness " + std::to_string(state.Brightness());
-    status += "  time-out ";
-    status += state.TimeoutPosition() ? std::to_string(10 * state.TimeoutPosition()) + " s"
-                                      : std::string("none");
-    if (const auto clock = state.ClockText(now))
-        status += "  clock " + *clock;
-    if (state.Address())
-        status += std::string("  address ") + *state.Address();
-    if (state.Blanked(now))
-        status += "  (dark: time-out)";
-    else if (!state.HasLine())
-        status += "  (waiting for a line)";
-    return status;
-}
-
 } // namespace
 
 std::vector<std::string> RenderText(const BoardState& state, SteadyClock::time_point now)
@@ -76,7 +60,7 @@ std::vector<std::string> RenderText(const BoardState& state, SteadyClock::time_p
     rows.Digit(shown.At(22));
 
     auto lines = rows.Take();
-    lines.push_back(Status(state, now));
+    lines.push_back(StatusText(state, now, "  "));
     return lines;
 }
 

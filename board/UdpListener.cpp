@@ -2,10 +2,11 @@
 
 #include "SystemError.h"
 
+#include "net/HostLookup.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <charconv>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <vector>
@@ -19,19 +20,10 @@ constexpr int kBatch = 64;
 
 in_addr Resolve(const std::string& host)
 {
-    in_addr address{};
-    if (::inet_pton(AF_INET, host.c_str(), &address) == 1)
-        return address;
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_DGRAM;
-    addrinfo* found = nullptr;
-    const int error = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
-    if (error != 0)
-        throw Exception("Cannot resolve " + host + ": " + ::gai_strerror(error));
-    address = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
-    ::freeaddrinfo(found);
-    return address;
+    std::string reason;
+    if (const auto address = LookUpIPv4(host, &reason))
+        return *address;
+    throw Exception("Cannot resolve " + host + ": " + reason);
 }
 
 } // namespace

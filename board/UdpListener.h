@@ -2,7 +2,7 @@
 // Receives datagrams on one IPv4 address and port and hands each one over whole, up to the
 // largest size UDP carries.
 
-#include "net/UniqueFd.h"
+#include "os/UniqueFd.h"
 #include "protocol/Closure.h"
 
 #include <QObject>

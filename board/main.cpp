@@ -6,13 +6,13 @@
 #include "DatagramDecoder.h"
 #include "NullModem.h"
 #include "PortRegistration.h"
-#include "PtyPair.h"
 #include "SerialRoute.h"
 #include "SignalWatcher.h"
 #include "TextDisplay.h"
 #include "UdpListener.h"
-#include "app/VersionInfo.h"
-#include "protocol/Exceptions.h"
+#include "os/ComNames.h"
+#include "os/PseudoTerminal.h"
+#include "os/VersionInfo.h"
 
 #include <QApplication>
 #include <QJsonDocument>
@@ -31,12 +31,12 @@ namespace {
 // serial channel, a null modem between them.
 struct VirtualLine {
     explicit VirtualLine(std::optional<int> number)
-        : registration(PortRegistration::DefaultDirectory(), tester.SlavePath(), number),
+        : registration(ComNames::PortsDirectory(), tester.SlavePath(), number),
           cable(tester, board)
     {
     }
-    PtyPair tester;
-    PtyPair board;
+    PseudoTerminal tester{PseudoTerminal::MasterMode::NonBlocking};
+    PseudoTerminal board{PseudoTerminal::MasterMode::NonBlocking};
     PortRegistration registration;
     NullModem cable;
 };
@@ -174,8 +174,8 @@ int main(int argc, char** argv)
 
     try {
         return Run(argc, argv);
-    } catch (const Exception& error) {
-        std::cerr << "marqboard: " << error.Message() << "\n";
+    } catch (const std::exception& error) {
+        std::cerr << "marqboard: " << error.what() << "\n";
         return 1;
     }
 }

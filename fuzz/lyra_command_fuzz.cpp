@@ -1,7 +1,5 @@
-// Any received string offered to the virtual board's command reader: a command it accepts
-// must carry a value within its range and must be found again when written out anew.
-#include "board/LyraCommand.h"
-#include "protocol/DisplayLine.h"
+// Any received string offered to the Lyra command reader: a command it accepts must carry a
+// value within its range and must be found again when written out anew.
 #include "protocol/LyraCommands.h"
 
 #include <cstdint>
@@ -12,10 +10,10 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    const auto command = board::ParseLyraCommand(text);
+    const auto command = protocol::ParseLyraCommand(text);
     if (!command)
         return 0;
-    using Kind = board::LyraCommand::Kind;
+    using Kind = protocol::LyraCommand::Kind;
     std::string again;
     switch (command->kind) {
     case Kind::Brightness:
@@ -29,13 +27,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         again = protocol::TimeoutCommand(command->value);
         break;
     case Kind::ClockRegister:
-        if (command->reg < 0 || command->reg > 6 || command->value < 0 || command->value > 99)
+        if (command->reg < 0 || command->reg >= protocol::kClockRegisterCount || command->value < 0 || command->value > 99)
             std::abort();
-        again = std::string{protocol::ESC} + "W00" + static_cast<char>('0' + command->reg) +
-                protocol::PadNumber(command->value, 2, '0') + protocol::CR;
+        again = protocol::ClockRegisterCommand(command->reg, command->value);
         break;
     }
-    if (!(board::ParseLyraCommand(again) == command))
+    if (!(protocol::ParseLyraCommand(again) == command))
         std::abort();
     return 0;
 }

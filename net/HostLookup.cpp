@@ -26,16 +26,25 @@ struct PendingLookup {
 
 } // namespace
 
-std::optional<in_addr> HostLookup::SystemResolver(const std::string& name)
+std::optional<in_addr> LookUpIPv4(const std::string& name, std::string* reason)
 {
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_DGRAM;
     addrinfo* found = nullptr;
-    if (::getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0 || found == nullptr)
+    const int error = ::getaddrinfo(name.c_str(), nullptr, &hints, &found);
+    if (error != 0 || found == nullptr) {
+        if (reason)
+            *reason = error != 0 ? ::gai_strerror(error) : "no address";
         return std::nullopt;
+    }
     const std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> owner(found, ::freeaddrinfo);
     return reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
+}
+
+std::optional<in_addr> HostLookup::SystemResolver(const std::string& name)
+{
+    return LookUpIPv4(name);
 }
 
 std::optional<in_addr> HostLookup::Resolve(const std::string& name) const

@@ -8,6 +8,10 @@
 #include <optional>
 #include <string>
 
+// The first IPv4 address of a host name or dotted address, from the system's name service, on
+// the calling thread; nothing when there is none, with the name service's reason in `reason`.
+std::optional<in_addr> LookUpIPv4(const std::string& name, std::string* reason = nullptr);
+
 class HostLookup {
 public:
     // Answers the first IPv4 address of a name, or nothing. Runs on a worker thread that may

@@ -3,7 +3,7 @@
 // whatever arrives at its own local port.
 
 #include "net/HostLookup.h"
-#include "net/UniqueFd.h"
+#include "os/UniqueFd.h"
 #include "protocol/Closure.h"
 #include "protocol/Exceptions.h"
 

@@ -1,5 +1,7 @@
 #include "DisplayLine.h"
 
+#include "Addresses.h"
+
 #include <algorithm>
 
 namespace protocol {
@@ -81,7 +83,7 @@ MarqFields DecodeDisplayLine(std::string_view line)
 
     const unsigned char first = Column(line, 1);
     const unsigned char c18 = Column(line, 18);
-    const std::size_t k = (first >= 'A' && first <= 'L' && (c18 == '.' || c18 == ' ')) ? 1 : 0;
+    const std::size_t k = (IsDecodedAddress(first) && (c18 == '.' || c18 == ' ')) ? 1 : 0;
     if (k)
         f.Address = static_cast<char>(first);
     auto col = [&](std::size_t c) { return Column(line, c + k); };

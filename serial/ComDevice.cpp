@@ -1,6 +1,6 @@
 #include "serial/ComDevice.h"
 
-#include "serial/LineSettings.h"
+#include "os/TermiosRecord.h"
 
 #include <algorithm>
 #include <sys/file.h>

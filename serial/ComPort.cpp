@@ -1,8 +1,8 @@
 #include "serial/ComPort.h"
 
-#include "protocol/SystemText.h"
+#include "os/ComNames.h"
+#include "os/SystemText.h"
 #include "serial/ComDevice.h"
-#include "serial/ComNames.h"
 #include "serial/ComThread.h"
 #include "serial/HandOver.h"
 #include "serial/LineSettings.h"

@@ -4,7 +4,7 @@
 // thread. Every failure goes through RaiseError and the OnError handler.
 //
 // Device names: "COMn" and "\\.\COMn" are resolved through the user's ports directory and the
-// fixed COM table (ComNames.h); a name starting with "/" is opened as a path.
+// fixed COM table (os/ComNames.h); a name starting with "/" is opened as a path.
 //
 // The class is written in three files: ComPort.cpp (opening, closing, settings, errors),
 // ComPortIo.cpp (writing, reading, line errors, modem lines) and ComPortEvents.cpp (line events

@@ -2,7 +2,7 @@
 // them, and the dispatch of what it found, in the fixed order, on the user-interface thread.
 #include "serial/ComPort.h"
 
-#include "protocol/SystemText.h"
+#include "os/SystemText.h"
 #include "serial/ComThread.h"
 #include "serial/SerialSystem.h"
 

@@ -1,20 +1,15 @@
 #include "serial/LineSettings.h"
 
+#include "os/TermiosRecord.h"
+
 #include <array>
 #include <cerrno>
-#include <utility>
 
 namespace {
 
 constexpr std::array<int, brCustom + 1> kRates = {
     0, 50, 75, 110, 150, 300, 600, 1200, 1800, 2000, 2400, 3600, 4800, 7200, 9600, 10400, 14400,
     15625, 19200, 28800, 38400, 56000, 57600, 115200, 128000, 256000, 0};
-
-// The rates termios names; the others go through BOTHER.
-constexpr std::array<std::pair<int, speed_t>, 15> kSpeeds = {{
-    {50, B50}, {75, B75}, {110, B110}, {150, B150}, {300, B300}, {600, B600}, {1200, B1200},
-    {1800, B1800}, {2400, B2400}, {4800, B4800}, {9600, B9600}, {19200, B19200},
-    {38400, B38400}, {57600, B57600}, {115200, B115200}}};
 
 void SetFlag(tcflag_t& flags, tcflag_t flag, bool on)
 {
@@ -31,55 +26,19 @@ int BitsPerSecond(TBaudRate rate)
     return rate < kRates.size() ? kRates[rate] : 0;
 }
 
-int SpeedBitsPerSecond(speed_t speed)
+TBaudRate BaudRateOf(int bitsPerSecond)
 {
-    switch (speed) {
-    case B50: return 50;
-    case B75: return 75;
-    case B110: return 110;
-    case B134: return 134;
-    case B150: return 150;
-    case B200: return 200;
-    case B300: return 300;
-    case B600: return 600;
-    case B1200: return 1200;
-    case B1800: return 1800;
-    case B2400: return 2400;
-    case B4800: return 4800;
-    case B9600: return 9600;
-    case B19200: return 19200;
-    case B38400: return 38400;
-    case B57600: return 57600;
-    case B115200: return 115200;
-    case B230400: return 230400;
-    case B460800: return 460800;
-    case B500000: return 500000;
-    case B576000: return 576000;
-    case B921600: return 921600;
-    case B1000000: return 1000000;
-    case B1152000: return 1152000;
-    case B1500000: return 1500000;
-    case B2000000: return 2000000;
-    case B2500000: return 2500000;
-    case B3000000: return 3000000;
-    case B3500000: return 3500000;
-    case B4000000: return 4000000;
-    default: return 0;
+    for (std::size_t rate = br50; rate < brCustom; ++rate) {
+        if (kRates[rate] == bitsPerSecond)
+            return static_cast<TBaudRate>(rate);
     }
+    return brDefault;
 }
 
 WireTime WireTimeOf(const termios& record, int bitsPerSecond)
 {
-    int dataBits = 8;
-    switch (record.c_cflag & CSIZE) {
-    case CS5: dataBits = 5; break;
-    case CS6: dataBits = 6; break;
-    case CS7: dataBits = 7; break;
-    default: break;
-    }
     const int parity = (record.c_cflag & PARENB) ? 1 : 0;
-    const int stopBits = (record.c_cflag & CSTOPB) ? 2 : 1;
-    return {bitsPerSecond, 1 + dataBits + parity + stopBits};
+    return {bitsPerSecond, 1 + DataBitsOf(record) + parity + StopBitsOf(record)};
 }
 
 int CopyToTermios(const LineSettings& settings, termios& record, int& customRate)
@@ -87,13 +46,11 @@ int CopyToTermios(const LineSettings& settings, termios& record, int& customRate
     customRate = 0;
     if (settings.baudRate != brDefault && settings.baudRate != brCustom) {
         const int bps = BitsPerSecond(settings.baudRate);
-        customRate = bps;
-        for (const auto& [rate, speed] : kSpeeds) {
-            if (rate == bps) {
-                cfsetispeed(&record, speed);
-                cfsetospeed(&record, speed);
-                customRate = 0;
-            }
+        if (const auto speed = SpeedConstant(bps)) {
+            cfsetispeed(&record, *speed);
+            cfsetospeed(&record, *speed);
+        } else {
+            customRate = bps;
         }
     }
 

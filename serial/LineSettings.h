@@ -21,15 +21,13 @@ struct LineSettings {
 
 // Bits per second of a rate member; 0 for brDefault and brCustom.
 int BitsPerSecond(TBaudRate rate);
+// The rate member for bits per second; brDefault for a rate that has none.
+TBaudRate BaudRateOf(int bitsPerSecond);
 
 // Overwrites the record from the settings and makes it raw binary. Returns 0, or -EINVAL for a
 // shape Linux cannot send (4 data bits, 1.5 stop bits). customRate receives the rate in bits per
 // second when it needs the kernel's BOTHER form, else 0.
 int CopyToTermios(const LineSettings& settings, termios& record, int& customRate);
-
-// Bits per second of a termios B constant; 0 for B0 and for anything else (BOTHER among them,
-// whose rate only the kernel's termios2 carries).
-int SpeedBitsPerSecond(speed_t speed);
 
 // The frame of a record as the device took it, at the given rate.
 WireTime WireTimeOf(const termios& record, int bitsPerSecond);

@@ -1,29 +1,19 @@
 #include "serial/NexCom.h"
 
 #include "protocol/DisplayLine.h"
+#include "serial/LineSettings.h"
 
 #include <QPointer>
 #include <QString>
 #include <QTimer>
 #include <QtGlobal>
 
-#include <array>
 #include <charconv>
 #include <exception>
 #include <unistd.h>
 #include <utility>
 
 namespace {
-
-constexpr std::array<std::pair<int, TBaudRate>, 25> kBaudTable{{
-    {50, br50},       {75, br75},         {110, br110},       {150, br150},
-    {300, br300},     {600, br600},       {1200, br1200},     {1800, br1800},
-    {2000, br2000},   {2400, br2400},     {3600, br3600},     {4800, br4800},
-    {7200, br7200},   {9600, br9600},     {10400, br10400},   {14400, br14400},
-    {15625, br15625}, {19200, br19200},   {28800, br28800},   {38400, br38400},
-    {56000, br56000}, {57600, br57600},   {115200, br115200}, {128000, br128000},
-    {256000, br256000},
-}};
 
 // The whole text as a decimal number, or 0.
 int ToInt(std::string_view text)
@@ -104,6 +94,8 @@ void TNexComThread::SendText(std::string_view text)
 
 int TNexComThread::Port() const
 {
+    // The channel's own reading, not ComNames::Number: the last two characters of a longer
+    // name, else the fourth, so that COM100 reads 0; callers rely on exactly this.
     const std::string& name = DeviceName();
     if (name.size() > 4)
         return ToInt(std::string_view(name).substr(name.size() - 2));
@@ -119,21 +111,12 @@ void TNexComThread::SetPort(int number)
 
 int TNexComThread::Baud() const
 {
-    for (const auto& [bps, rate] : kBaudTable) {
-        if (rate == BaudRate())
-            return bps;
-    }
-    return 0;
+    return BitsPerSecond(BaudRate());
 }
 
 void TNexComThread::SetBaud(int bitsPerSecond)
 {
-    TBaudRate rate = brDefault;
-    for (const auto& [bps, member] : kBaudTable) {
-        if (bps == bitsPerSecond)
-            rate = member;
-    }
-    SetBaudRate(rate);
+    SetBaudRate(BaudRateOf(bitsPerSecond));
 }
 
 void TNexComThread::SetBufSize(std::int32_t bytes)

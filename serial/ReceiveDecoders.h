@@ -12,6 +12,8 @@
 // collector itself is gone (a handler destroyed its owner), and it returns at once without
 // touching any of its own state.
 
+#include "protocol/DisplayLine.h"
+
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -148,7 +150,10 @@ private:
     std::int32_t count_ = 0;
 };
 
-using MarqLineCollector = LineCollector<25, 21, 24>;
+// A display line, with room for the zero after it.
+using MarqLineCollector = LineCollector<protocol::kMaxLineLength + 1,
+                                        static_cast<std::int32_t>(protocol::kMinLineLength),
+                                        static_cast<std::int32_t>(protocol::kMaxLineLength)>;
 using ChronLineCollector = LineCollector<31, 27, 30>;
 
 // The fields of a Chron timer backup line. Time is in ten-thousandths of a second.

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
-#include <pty.h>
 #include <sched.h>
 #include <time.h>
 #include <unistd.h>
@@ -88,31 +87,16 @@ std::vector<LineArrival> CollectLines(int master, const std::atomic<bool>& stop)
 
 } // namespace
 
-FarEnd::FarEnd()
-{
-    char name[256] = {};
-    if (::openpty(&master_, &slave_, name, nullptr, nullptr) != 0) {
-        std::perror("openpty");
-        master_ = slave_ = -1;
-        return;
-    }
-    slavePath_ = name;
-}
-
 FarEnd::~FarEnd()
 {
     if (reader_.joinable())
         StopReading();
-    if (master_ >= 0) {
-        ::close(slave_);
-        ::close(master_);
-    }
 }
 
 void FarEnd::StartReading()
 {
     stop_ = false;
-    reader_ = std::thread([this] { lines_ = CollectLines(master_, stop_); });
+    reader_ = std::thread([this] { lines_ = CollectLines(line_.Master(), stop_); });
 }
 
 std::vector<LineArrival> FarEnd::StopReading()
@@ -124,11 +108,12 @@ std::vector<LineArrival> FarEnd::StopReading()
 
 void FarEnd::Stall()
 {
-    ::fcntl(slave_, F_SETFL, ::fcntl(slave_, F_GETFL) | O_NONBLOCK);
+    const int slave = line_.Slave();
+    ::fcntl(slave, F_SETFL, ::fcntl(slave, F_GETFL) | O_NONBLOCK);
     const std::string block(4096, 'x');
-    while (::write(slave_, block.data(), block.size()) > 0) {
+    while (::write(slave, block.data(), block.size()) > 0) {
     }
-    while (::write(slave_, block.data(), 1) > 0) {
+    while (::write(slave, block.data(), 1) > 0) {
     }
 }
 

@@ -2,6 +2,8 @@
 // What the far end of a line sees of a stream of running-time lines: when each line's CR
 // arrived, and how old the clock it carries was by then.
 
+#include "os/PseudoTerminal.h"
+
 #include <atomic>
 #include <chrono>
 #include <string>
@@ -24,14 +26,13 @@ double LocalMillisecondsOfDay();
 // own wake-ups add as little as they can.
 class FarEnd {
 public:
-    FarEnd();
+    FarEnd() = default;
     ~FarEnd();
     FarEnd(const FarEnd&) = delete;
     FarEnd& operator=(const FarEnd&) = delete;
 
-    bool Open() const { return master_ >= 0; }
-    const std::string& SlavePath() const { return slavePath_; }
-    int Slave() const { return slave_; }
+    const std::string& SlavePath() const { return line_.SlavePath(); }
+    int Slave() const { return line_.Slave(); }
 
     void StartReading();
     // Stops once the line has been quiet for 50 ms, and hands over what arrived.
@@ -40,9 +41,7 @@ public:
     void Stall();
 
 private:
-    int master_ = -1;
-    int slave_ = -1;
-    std::string slavePath_;
+    PseudoTerminal line_;
     std::atomic<bool> stop_{false};
     std::vector<LineArrival> lines_;
     std::thread reader_;

@@ -206,7 +206,7 @@ std::optional<WindowRun> RunChild(const QString& platform, const QString& displa
 {
     FarEnd board;
     QTemporaryDir config;
-    if (!board.Open() || !config.isValid())
+    if (!config.isValid())
         return std::nullopt;
     QDir().mkpath(config.path() + "/marqtest/ports");
     QFile::link(QString::fromStdString(board.SlavePath()), config.path() + "/marqtest/ports/COM42");
@@ -298,9 +298,7 @@ void PrintTable(const Figures& bare, const std::optional<WindowRun>& offscreen,
     }
 }
 
-} // namespace
-
-int main(int argc, char* argv[])
+int Main(int argc, char* argv[])
 {
     std::chrono::seconds run = 10s;
     bool window = false;
@@ -333,4 +331,16 @@ int main(int argc, char* argv[])
     }
     PrintTable(bare, offscreen, xcb);
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    try {
+        return Main(argc, argv);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "app_bench: %s\n", error.what());
+        return 1;
+    }
 }

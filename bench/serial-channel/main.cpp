@@ -3,6 +3,7 @@
 // pseudo-terminal to OnMarqReceived running, and the rate of a file transfer to that far end.
 
 #include "MemoryDevice.h"
+#include "os/PseudoTerminal.h"
 #include "serial/NexCom.h"
 
 #include <QCoreApplication>
@@ -16,7 +17,6 @@
 #include <filesystem>
 #include <fstream>
 #include <poll.h>
-#include <pty.h>
 #include <random>
 #include <string>
 #include <termios.h>
@@ -28,57 +28,21 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The far end of a pseudo-terminal, in raw mode so that the line passes bytes unchanged.
-class Pty {
-public:
-    Pty()
-    {
-        char name[128] = {};
-        if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0) {
-            std::perror("openpty");
-            std::exit(1);
-        }
-        path_ = name;
-        termios raw{};
-        tcgetattr(slave_, &raw);
-        cfmakeraw(&raw);
-        tcsetattr(slave_, TCSANOW, &raw);
+// Reads from the far end of a pseudo-terminal until `count` bytes have come or none came for
+// `idle`.
+std::size_t Take(const PseudoTerminal& pty, std::size_t count, std::chrono::milliseconds idle)
+{
+    std::size_t taken = 0;
+    char buffer[4096];
+    pollfd ready{pty.Master(), POLLIN, 0};
+    while (taken < count && poll(&ready, 1, static_cast<int>(idle.count())) > 0) {
+        const ssize_t n = read(pty.Master(), buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        taken += static_cast<std::size_t>(n);
     }
-    ~Pty()
-    {
-        close(master_);
-        close(slave_);
-    }
-    const std::string& Path() const { return path_; }
-    void Send(std::string_view bytes) const
-    {
-        while (!bytes.empty()) {
-            const ssize_t n = write(master_, bytes.data(), bytes.size());
-            if (n <= 0)
-                return;
-            bytes.remove_prefix(static_cast<std::size_t>(n));
-        }
-    }
-    // Reads from the far end until `count` bytes have come or none came for `idle`.
-    std::size_t Take(std::size_t count, std::chrono::milliseconds idle) const
-    {
-        std::size_t taken = 0;
-        char buffer[4096];
-        pollfd ready{master_, POLLIN, 0};
-        while (taken < count && poll(&ready, 1, static_cast<int>(idle.count())) > 0) {
-            const ssize_t n = read(master_, buffer, sizeof buffer);
-            if (n <= 0)
-                break;
-            taken += static_cast<std::size_t>(n);
-        }
-        return taken;
-    }
-
-private:
-    int master_ = -1;
-    int slave_ = -1;
-    std::string path_;
-};
+    return taken;
+}
 
 // Display lines, backup lines, short strings and noise, as a busy timing line might carry.
 std::string Traffic(std::size_t size)
@@ -142,13 +106,13 @@ std::string Noise(std::size_t size)
 // seconds the passes took.
 double TimePasses(const std::string& data, std::size_t chunk, Counts& counts)
 {
-    Pty pty;
+    PseudoTerminal pty;
     auto device = std::make_shared<MemoryDevice>(data, chunk);
     TNexComThread channel;
     Subscribe(channel, counts);
     channel.TComPort::SetOnRxChar(nullptr); // the passes below are the only readers
     channel.SetSystem(device);
-    channel.SetDeviceName(pty.Path());
+    channel.SetDeviceName(pty.SlavePath());
     const std::string capture = CapturePath();
     channel.SetDebugFile(capture);
     channel.OpenPort();
@@ -183,13 +147,13 @@ void PtyThroughput()
 {
     constexpr std::size_t kSize = std::size_t{4} << 20;
     const std::string data = Traffic(kSize);
-    Pty pty;
+    PseudoTerminal pty;
     TNexComThread channel;
     Counts counts;
     Subscribe(channel, counts);
     const std::string capture = CapturePath();
     channel.SetDebugFile(capture);
-    channel.SetDeviceName(pty.Path());
+    channel.SetDeviceName(pty.SlavePath());
     channel.OpenPort();
 
     const auto start = Clock::now();
@@ -210,9 +174,9 @@ void MarqLatency()
 {
     constexpr int kLines = 1000;
     const std::string line = " 12C    01:02:03.456 7\r";
-    Pty pty;
+    PseudoTerminal pty;
     TNexComThread channel;
-    channel.SetDeviceName(pty.Path());
+    channel.SetDeviceName(pty.SlavePath());
     channel.OpenPort();
 
     std::vector<double> latencies;
@@ -250,14 +214,14 @@ void TransferThroughput()
     constexpr std::size_t kSize = std::size_t{1} << 20;
     const std::string path = CapturePath() + "-transfer";
     std::ofstream(path, std::ios::binary) << Noise(kSize);
-    Pty pty;
+    PseudoTerminal pty;
     TNexComThread channel;
     channel.SetTimeout(30000); // a far end that falls behind for a moment is not a failure here
-    channel.SetDeviceName(pty.Path());
+    channel.SetDeviceName(pty.SlavePath());
     channel.OpenPort();
 
     std::size_t arrived = 0;
-    std::thread reader([&] { arrived = pty.Take(kSize, std::chrono::seconds(5)); });
+    std::thread reader([&] { arrived = Take(pty, kSize, std::chrono::seconds(5)); });
     const auto start = Clock::now();
     channel.SendFile(std::filesystem::path(path).wstring());
     const auto deadline = start + std::chrono::seconds(120);

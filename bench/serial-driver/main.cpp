@@ -8,11 +8,13 @@
 // device answering TIOCOUTQ with ENOTTY: the old rule).
 //
 // serial_driver_bench [--slow-line]: all of it, or the slow line only.
+#include "os/PseudoTerminal.h"
 #include "serial/ComPort.h"
 #include "serial/NexCom.h"
 #include "serial/SerialSystem.h"
 
 #include "support/ScriptedSystem.h"
+#include "support/Waiting.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -26,7 +28,6 @@
 #include <memory>
 #include <numeric>
 #include <poll.h>
-#include <pty.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <termios.h>
@@ -51,23 +52,6 @@ public:
     }
 };
 
-struct Pty {
-    Pty()
-    {
-        char name[256] = {};
-        openpty(&master, &slave, name, nullptr, nullptr);
-        path = name;
-    }
-    ~Pty()
-    {
-        close(master);
-        close(slave);
-    }
-    int master = -1;
-    int slave = -1;
-    std::string path;
-};
-
 double CpuSeconds()
 {
     rusage usage{};
@@ -76,18 +60,11 @@ double CpuSeconds()
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
-void RunFor(std::chrono::milliseconds time)
-{
-    QEventLoop loop;
-    QTimer::singleShot(time, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
 void Latency(TThreadPriority priority, const char* label)
 {
-    Pty pty;
+    PseudoTerminal pty;
     TComPort port(nullptr);
-    port.SetDeviceName(pty.path);
+    port.SetDeviceName(pty.SlavePath());
     port.SetThreadPriority(priority);
     QEventLoop loop;
     Clock::time_point arrived;
@@ -97,7 +74,7 @@ void Latency(TThreadPriority priority, const char* label)
         loop.quit();
     });
     port.Open();
-    RunFor(20ms);
+    RunEventLoop(20ms);
 
     constexpr int kSamples = 1000;
     std::vector<double> micros;
@@ -109,7 +86,7 @@ void Latency(TThreadPriority priority, const char* label)
         guard.start(1000);
         arrived = {};
         const auto sent = Clock::now();
-        [[maybe_unused]] const ssize_t written = write(pty.master, "x", 1);
+        [[maybe_unused]] const ssize_t written = write(pty.Master(), "x", 1);
         loop.exec();
         if (arrived == Clock::time_point{})
             ++lost;
@@ -126,9 +103,9 @@ void Latency(TThreadPriority priority, const char* label)
 
 void Idle(const char* label, std::shared_ptr<SerialSystem> system)
 {
-    Pty pty;
+    PseudoTerminal pty;
     TComPort port(nullptr, std::move(system));
-    port.SetDeviceName(pty.path);
+    port.SetDeviceName(pty.SlavePath());
     auto nothing = [](QObject*) {};
     port.SetOnRxChar(nothing);
     port.SetOnCTSChange(nothing);
@@ -137,10 +114,10 @@ void Idle(const char* label, std::shared_ptr<SerialSystem> system)
     port.SetOnRLSDChange(nothing);
     port.SetOnTxEmpty(nothing);
     port.Open();
-    RunFor(100ms);
+    RunEventLoop(100ms);
     const double cpuBefore = CpuSeconds();
     const auto wallBefore = Clock::now();
-    RunFor(10s);
+    RunEventLoop(10s);
     const double cpu = CpuSeconds() - cpuBefore;
     const double wall = std::chrono::duration<double>(Clock::now() - wallBefore).count();
     std::printf("idle, six handlers, mask 0x%04X, %s: %.3f s CPU in %.1f s = %.3f%% of a core\n",
@@ -163,14 +140,14 @@ std::string Drain(int fd)
 
 void SlowLine(bool onTheLine)
 {
-    Pty pty;
+    PseudoTerminal pty;
     auto system = std::make_shared<ScriptedSystem>();
     system->DrainAt(2400);
     if (!onTheLine)
         system->FailIoctl(TIOCOUTQ, ENOTTY);
     TNexComThread channel;
     channel.SetSystem(system);
-    channel.SetDeviceName(pty.path);
+    channel.SetDeviceName(pty.SlavePath());
     channel.SetBaud(2400);
     channel.OpenPort();
 
@@ -200,12 +177,12 @@ void SlowLine(bool onTheLine)
         longestTickMs = std::max(longestTickMs, sinceStart(Clock::now()) - sinceStart(sent));
     });
     tick.start();
-    RunFor(10s);
+    RunEventLoop(10s);
     tick.stop();
     const int queued = system->QueuedNow();
 
     // Every line the far end got, with the moment its last byte left the line.
-    const std::string stream = Drain(pty.master);
+    const std::string stream = Drain(pty.Master());
     int whole = 0;
     int cut = 0;
     double lastLag = 0;

@@ -3,41 +3,24 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <pty.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
-#include <termios.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
-#include <stdexcept>
+#include <system_error>
 
 namespace {
 
 [[noreturn]] void Fail(const char* what)
 {
-    throw std::runtime_error(std::string(what) + ": " + std::strerror(errno));
+    throw std::system_error(errno, std::generic_category(), what);
 }
 
 } // namespace
 
 LineSink::LineSink()
 {
-    int master = -1;
-    int slave = -1;
-    char name[256] = {};
-    if (::openpty(&master, &slave, name, nullptr, nullptr) != 0)
-        Fail("openpty");
-    master_.reset(master);
-    slave_.reset(slave);
-    slavePath_ = name;
-    // A board takes the bytes as they come: no echo, no translation of carriage returns.
-    termios raw{};
-    ::tcgetattr(slave, &raw);
-    ::cfmakeraw(&raw);
-    ::tcsetattr(slave, TCSANOW, &raw);
-
     udp_.reset(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     if (!udp_.valid())
         Fail("socket");
@@ -65,7 +48,7 @@ LineSink::~LineSink()
 
 void LineSink::Run()
 {
-    pollfd watched[] = {{master_.get(), POLLIN, 0}, {udp_.get(), POLLIN, 0}, {stop_.get(), POLLIN, 0}};
+    pollfd watched[] = {{line_.Master(), POLLIN, 0}, {udp_.get(), POLLIN, 0}, {stop_.get(), POLLIN, 0}};
     for (;;) {
         if (::poll(watched, std::size(watched), -1) < 0 && errno != EINTR)
             return;
@@ -81,7 +64,7 @@ void LineSink::Run()
 void LineSink::ReadSerial()
 {
     char buffer[4096];
-    const ssize_t size = ::read(master_.get(), buffer, sizeof buffer);
+    const ssize_t size = ::read(line_.Master(), buffer, sizeof buffer);
     if (size > 0)
         serialLines_ += std::count(buffer, buffer + size, '\r');
 }

@@ -3,7 +3,8 @@
 // 127.0.0.1, read by a thread of their own so that the window's thread never waits for them.
 // Counts whole lines (ended by a carriage return) on the line and datagrams on the socket.
 
-#include "net/UniqueFd.h"
+#include "os/PseudoTerminal.h"
+#include "os/UniqueFd.h"
 
 #include <atomic>
 #include <string>
@@ -11,13 +12,13 @@
 
 class LineSink {
 public:
-    // Throws std::runtime_error when the pseudo-terminal or the socket cannot be had.
+    // Throws std::system_error when the pseudo-terminal or the socket cannot be had.
     LineSink();
     ~LineSink();
     LineSink(const LineSink&) = delete;
     LineSink& operator=(const LineSink&) = delete;
 
-    const std::string& SlavePath() const { return slavePath_; }
+    const std::string& SlavePath() const { return line_.SlavePath(); }
     int UdpPort() const { return udpPort_; }
     long SerialLines() const { return serialLines_; }
     long Datagrams() const { return datagrams_; }
@@ -29,11 +30,9 @@ private:
     void ReadSerial();
     void ReadDatagram();
 
-    UniqueFd master_;
-    UniqueFd slave_;
+    PseudoTerminal line_;
     UniqueFd udp_;
     UniqueFd stop_;
-    std::string slavePath_;
     int udpPort_ = 0;
     std::atomic<long> serialLines_{0};
     std::atomic<long> datagrams_{0};

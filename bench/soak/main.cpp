@@ -7,12 +7,10 @@
 #include "ProcessFigures.h"
 
 #include "app/Form1.h"
+#include "support/PortsDirectory.h"
+#include "support/Waiting.h"
 
 #include <QApplication>
-#include <QDir>
-#include <QEventLoop>
-#include <QFile>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <chrono>
@@ -53,13 +51,6 @@ std::optional<int> SecondsFrom(const QStringList& arguments)
     return isNumber && seconds > 0 ? std::optional(seconds) : std::nullopt;
 }
 
-void RunEvents(std::chrono::milliseconds time)
-{
-    QEventLoop loop;
-    QTimer::singleShot(time, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
 void Choose(QComboBox* list, int index)
 {
     list->setCurrentIndex(index);
@@ -73,12 +64,9 @@ double Percent(long part, long whole)
 
 int Soak(int seconds)
 {
-    QTemporaryDir config;
-    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
-    const QString ports = config.path() + "/marqtest/ports";
-    QDir().mkpath(ports);
+    const PortsDirectory ports;
     LineSink sink;
-    QFile::link(QString::fromStdString(sink.SlavePath()), ports + QStringLiteral("/COM%1").arg(kComNumber));
+    ports.Link(kComNumber, sink.SlavePath());
 
     CountingDesktop desktop;
     TForm1 form(desktop);
@@ -111,18 +99,18 @@ int Soak(int seconds)
     form.ActualTime->click();
     const auto run = std::chrono::seconds(seconds);
     const auto warmUp = std::min<std::chrono::milliseconds>(5s, run / 10);
-    RunEvents(warmUp);
+    RunEventLoop(warmUp);
     const ProcessFigures start = row(ProcessFigures::Now());
     for (int tenth = 1; tenth <= 10; ++tenth) {
         const auto until = began + warmUp + (run - warmUp) * tenth / 10;
-        RunEvents(std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()));
+        RunEventLoop(std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()));
         row(ProcessFigures::Now());
     }
     form.ActualTime->click(); // stops the running time, sending the stopped line
     ++sent;
     const auto drainEnd = Clock::now() + 2s;
     while ((sink.SerialLines() < sent || sink.Datagrams() < sent) && Clock::now() < drainEnd)
-        RunEvents(10ms);
+        RunEventLoop(10ms);
     const ProcessFigures end = row(ProcessFigures::Now());
 
     std::printf("lines sent          %ld\n", sent);

@@ -25,7 +25,7 @@ TEST(CommandLine, BadValuesAreRefusedWithExitCode2)
     ExpectRefused({"--baud", "1200"}, "2400, 4800, 9600, 19200");
     ExpectRefused({"--baud"}, "baud");
     ExpectRefused({"--port", "ttyS0"}, "COM");
-    ExpectRefused({"--address", "K"}, "--address K");
+    ExpectRefused({"--address", "K"}, "--address K: the address is one of A-J, L-Z, [, \\, ] or NONE");
     ExpectRefused({"--address", "AB"}, "--address AB");
     ExpectRefused({"--udp", "127.0.0.1"}, "HOST:PORT");
     ExpectRefused({"--udp", ":51810"}, "HOST:PORT");

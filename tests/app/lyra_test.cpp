@@ -29,7 +29,7 @@ TEST_F(LyraTest, BrightnessSendsOneCommandPerStep)
     Key(form->LyraBrightnessTB, Qt::Key_End);
     EXPECT_EQ(NextDatagram(), "K    9\r");
     Key(form->LyraBrightnessTB, Qt::Key_End);
-    EXPECT_FALSE(receiver.Next(std::chrono::milliseconds(100))) << "no change, no command";
+    EXPECT_FALSE(receiver.ReceiveRunningEvents(std::chrono::milliseconds(100))) << "no change, no command";
     Key(form->LyraBrightnessTB, Qt::Key_Home);
     EXPECT_EQ(NextDatagram(), "K    0\r");
     EXPECT_EQ(form->BrightneswsValueL->text(), "0");

@@ -4,12 +4,12 @@
 
 #include "app/CommandLine.h"
 #include "app/ScriptedRun.h"
+#include "os/PseudoTerminal.h"
 #include "protocol/DisplayLine.h"
 #include "protocol/LyraCommands.h"
 
 #include <QProcess>
 
-#include <pty.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -130,14 +130,10 @@ TEST_F(ScriptedRunTest, TheProgramsExitStatusSaysWhatHappened)
     EXPECT_EQ(notATerminal.errors, "marqtest: Could not open Comport:Inappropriate ioctl for device\n");
 
     if (::geteuid() != 0) { // root opens anything
-        int master = -1, slave = -1;
-        char name[256] = {};
-        ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
-        ::chmod(name, 0);
-        ports.Link(8, name);
+        const PseudoTerminal locked;
+        ::chmod(locked.SlavePath().c_str(), 0);
+        ports.Link(8, locked.SlavePath());
         const Outcome refused = RunProgram(QStringList{"--port", "COM8"} + scripted);
-        ::close(slave);
-        ::close(master);
         EXPECT_EQ(refused.code, 1);
         EXPECT_TRUE(refused.errors.startsWith("marqtest: Could not open Comport:Permission denied"))
             << refused.errors.toStdString();

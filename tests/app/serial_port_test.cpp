@@ -79,7 +79,7 @@ TEST_F(SerialPortTest, LinesReachTheLineAndTheDatagramAlike)
     form->Address->setCurrentIndex(form->Address->findText("C"));
     form->Button1->click();
     EXPECT_EQ(com7.Read(24), "C" + kAllDigits);
-    EXPECT_EQ(receiver.Next().value_or(""), "C" + kAllDigits);
+    EXPECT_EQ(receiver.ReceiveRunningEvents().value_or(""), "C" + kAllDigits);
 
     // Lyra commands go out twice as well; the clock sends seven.
     form->TimeDateB->click();
@@ -262,22 +262,22 @@ TEST_F(SerialPortTest, ListFollowsTheDevicesWhileTheOpenPortStaysAsItIs)
 
     // A device that comes and goes while the list is closed.
     VirtualComPort com12(ports, 12);
-    ASSERT_TRUE(WaitFor([&] { return listed("COM12"); }));
+    ASSERT_TRUE(WaitUntil([&] { return listed("COM12"); }));
     EXPECT_LT(form->Port->findText("COM12"), form->Port->findText("COM2")) << "sorted as text";
     const QVariant description = form->Port->itemData(form->Port->findText("COM12"), Qt::ToolTipRole);
     EXPECT_TRUE(description.toString().contains("/dev/pts/")) << "with its description";
     QFile::remove(QString::fromStdString(ports.Path()) + "/COM12");
-    EXPECT_TRUE(WaitFor([&] { return !listed("COM12"); }));
+    EXPECT_TRUE(WaitUntil([&] { return !listed("COM12"); }));
 
     // The whole ports directory goes, the open port's link with it: its entry stays chosen while
     // the port is open. A ports directory made again is watched again.
     std::filesystem::remove_all(ports.Path());
-    EXPECT_TRUE(WaitFor([&] { return !listed("COM10"); }));
+    EXPECT_TRUE(WaitUntil([&] { return !listed("COM10"); }));
     EXPECT_EQ(form->Port->currentText().toStdString(), "COM7");
     std::filesystem::create_directories(ports.Path());
     ports.Link(7, ports.Path() + "/gone");
     VirtualComPort com14(ports, 14);
-    EXPECT_TRUE(WaitFor([&] { return listed("COM14"); }));
+    EXPECT_TRUE(WaitUntil([&] { return listed("COM14"); }));
     EXPECT_EQ(form->Port->currentText().toStdString(), "COM7");
 
     EXPECT_TRUE(form->Channel().ok());
@@ -290,7 +290,7 @@ TEST_F(SerialPortTest, ListFollowsTheDevicesWhileTheOpenPortStaysAsItIs)
     // The device goes for good and the port closes: its entry stays until the next line has
     // said so. Opening the list brings it up to date at once.
     com7.CloseMaster();
-    ASSERT_TRUE(WaitFor([&] { return !form->Channel().ok(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !form->Channel().ok(); }));
     VirtualComPort com13(ports, 13);
     form->Port->showPopup();
     EXPECT_TRUE(listed("COM13"));
@@ -299,7 +299,7 @@ TEST_F(SerialPortTest, ListFollowsTheDevicesWhileTheOpenPortStaysAsItIs)
     form->Button2->click();
     EXPECT_EQ(form->Schnittstelle->text().toStdString(), std::strerror(EIO));
     QFile::remove(QString::fromStdString(ports.Path()) + "/COM13");
-    EXPECT_TRUE(WaitFor([&] { return !listed("COM13"); }));
+    EXPECT_TRUE(WaitUntil([&] { return !listed("COM13"); }));
     EXPECT_FALSE(listed("COM7"));
     EXPECT_EQ(form->Port->currentIndex(), 0);
     EXPECT_TRUE(desktop.messages.empty());

@@ -83,7 +83,7 @@ TEST_F(TestModesTest, ContinuousTestCyclesAcrossStopAndRestart)
     EXPECT_EQ(NextDatagram(), "abc      1 34:56.782\r");
     Click(form->Dauertest);
     EXPECT_EQ(form->Dauertest->text(), "Contious test on");
-    EXPECT_FALSE(receiver.Next(std::chrono::milliseconds(1200))) << "stopping sends nothing";
+    EXPECT_FALSE(receiver.ReceiveRunningEvents(std::chrono::milliseconds(1200))) << "stopping sends nothing";
 
     // Restarted, it goes on where it stopped; Lyra mode is read at every tick.
     Click(form->Lyra);
@@ -102,7 +102,7 @@ TEST_F(TestModesTest, SendDataCopiesTypedFieldsLettersIncluded)
     Type(form->BestNr, "A1b");
     Type(form->Bestzeit, "1x3456789");
     Type(form->BestPunkte, "Q9");
-    EXPECT_TRUE(WaitFor([&] { return NextDatagram(std::chrono::seconds(1)) == Line("A1bC    1x:34:56.789Q9"); }));
+    EXPECT_TRUE(WaitUntil([&] { return NextDatagram(std::chrono::seconds(1)) == Line("A1bC    1x:34:56.789Q9"); }));
     Click(form->SendData);
     EXPECT_EQ(form->SendData->text(), "Send Data on");
     EXPECT_FALSE(form->Timer1->isActive());
@@ -121,7 +121,7 @@ TEST_F(TestModesTest, SwitchingModesStopsTheRunningOneFirst)
     EXPECT_EQ((Now()), (State{true, false, true}));
     EXPECT_EQ(form->Timer1->interval(), 100);
     std::string line;
-    EXPECT_TRUE(WaitFor([&] { return (line = NextDatagram()) == Line("        12:34:56.70   "); }));
+    EXPECT_TRUE(WaitUntil([&] { return (line = NextDatagram()) == Line("        12:34:56.70   "); }));
     EXPECT_EQ(NextDatagram(), Line("   C      :  :  .     "));
 
     // Send Data -> continuous test: nothing is sent on the way.

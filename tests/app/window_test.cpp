@@ -2,7 +2,7 @@
 #include "WindowFixture.h"
 
 #include "app/FormLayout.h"
-#include "app/VersionInfo.h"
+#include "os/VersionInfo.h"
 #include "protocol/Exceptions.h"
 
 namespace {

@@ -9,23 +9,6 @@
 
 namespace {
 
-#ifdef MARQTEST_PATH
-// The options the window grew for scripted use; older windows have none.
-QString TesterHelp()
-{
-    QProcess help;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("QT_QPA_PLATFORM", "offscreen");
-    help.setProcessEnvironment(environment);
-    help.start(MARQTEST_PATH, {"--help"});
-    if (!help.waitForFinished(8000)) {
-        help.kill();
-        help.waitForFinished(5000);
-        return {};
-    }
-    return QString::fromLocal8Bit(help.readAllStandardOutput() + help.readAllStandardError());
-}
-
 // One run of the tester: started with `arguments`, ended once the board saw what it wanted.
 class Tester {
 public:
@@ -53,13 +36,7 @@ private:
 
 class EndToEnd : public testing::Test {
 protected:
-    void SetUp() override
-    {
-        help_ = TesterHelp();
-        if (!help_.contains("--start") || !help_.contains("--udp") || !help_.contains("--port"))
-            GTEST_SKIP() << "this marqtest has no --port, --udp and --start options yet";
-        ASSERT_TRUE(board_.Start()) << board_.Failure();
-    }
+    void SetUp() override { ASSERT_TRUE(board_.Start()) << board_.Failure(); }
 
     // Runs the tester and waits until both routes delivered an event that `matches`.
     void ExpectOnBothRoutes(const QStringList& arguments,
@@ -84,14 +61,11 @@ protected:
         return [raw](const QJsonObject& event) { return event["raw"].toString() == raw; };
     }
 
-    QString help_;
     BoardProcess board_;
 };
-#endif
 
 } // namespace
 
-#ifdef MARQTEST_PATH
 TEST_F(EndToEnd, DisplayLinesArriveAsSent)
 {
     ExpectOnBothRoutes({"--start", "all-digits"}, Raw(protocol::kAllDigits), "the all-digits line");
@@ -107,8 +81,6 @@ TEST_F(EndToEnd, DisplayLinesArriveAsSent)
 
 TEST_F(EndToEnd, LyraCommandsArriveAsSent)
 {
-    if (!help_.contains("--brightness") || !help_.contains("--timeout"))
-        GTEST_SKIP() << "this marqtest cannot send brightness and time-out from its command line";
     ExpectOnBothRoutes({"--brightness", "7"},
                        [](const QJsonObject& event) {
                            return event["command"].toString() == "brightness" && event["value"].toInt() == 7;
@@ -120,9 +92,3 @@ TEST_F(EndToEnd, LyraCommandsArriveAsSent)
                        },
                        "the time-out command");
 }
-#else
-TEST(EndToEnd, NeedsTheTester)
-{
-    GTEST_SKIP() << "marqtest is not built in this tree yet, so the end-to-end test cannot run";
-}
-#endif

@@ -8,9 +8,10 @@
 #include <termios.h>
 
 using board::NullModem;
-using board::PtyPair;
 
 namespace {
+
+constexpr auto kNonBlocking = PseudoTerminal::MasterMode::NonBlocking;
 
 // A program at one end of the virtual line: opens the slave as the serial driver does.
 class LineEnd {
@@ -56,7 +57,7 @@ private:
 
 TEST(NullModem, CarriesLargeAmountsIntactWhenBothEndsAgree)
 {
-    PtyPair tester, board;
+    PseudoTerminal tester(kNonBlocking), board(kNonBlocking);
     NullModem cable(tester, board);
     LineEnd from(tester.SlavePath()), to(board.SlavePath());
 
@@ -75,7 +76,7 @@ TEST(NullModem, CarriesLargeAmountsIntactWhenBothEndsAgree)
 
 TEST(NullModem, BaudMismatchArrivesAsGarbage)
 {
-    PtyPair tester, board;
+    PseudoTerminal tester(kNonBlocking), board(kNonBlocking);
     NullModem cable(tester, board);
     LineEnd from(tester.SlavePath(), B9600), to(board.SlavePath(), B2400);
     const std::string line = "        88:88:88.888  \r";
@@ -92,7 +93,7 @@ TEST(NullModem, BaudMismatchArrivesAsGarbage)
 
 TEST(NullModem, SurvivesTheTesterClosingAndReopening)
 {
-    PtyPair tester, board;
+    PseudoTerminal tester(kNonBlocking), board(kNonBlocking);
     NullModem cable(tester, board);
     LineEnd to(board.SlavePath());
     std::string received;

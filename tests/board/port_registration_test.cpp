@@ -1,5 +1,6 @@
 #include "board/PortRegistration.h"
 
+#include "os/ComNames.h"
 #include "protocol/Exceptions.h"
 
 #include <QTemporaryDir>
@@ -11,6 +12,11 @@ using board::PortRegistration;
 
 namespace {
 
+bool MachinePort(int number)
+{
+    return ComNames(ComNames::Roots{}).MachinePortPresent(number);
+}
+
 class PortRegistrationTest : public testing::Test {
 protected:
     fs::path Dir() const { return fs::path(dir_.path().toStdString()) / "marqtest" / "ports"; }
@@ -21,7 +27,7 @@ protected:
     int FirstFree() const
     {
         for (int n = 1;; ++n)
-            if (!board::MachinePortPresent(n) && !fs::is_symlink(Dir() / ("COM" + std::to_string(n))))
+            if (!MachinePort(n) && !fs::is_symlink(Dir() / ("COM" + std::to_string(n))))
                 return n;
     }
 
@@ -39,7 +45,7 @@ TEST_F(PortRegistrationTest, TakesTheLowestFreeNumberAndRemovesItsLinkOnExit)
     const int n = first->Number();
     EXPECT_EQ(n, expected) << "lowest number that no link and no machine port uses";
     EXPECT_EQ(fs::read_symlink(Dir() / first->Name()), Device());
-    EXPECT_FALSE(board::MachinePortPresent(n)) << "never shadows a port of the machine";
+    EXPECT_FALSE(MachinePort(n)) << "never shadows a port of the machine";
 
     PortRegistration second(Dir(), Device(), std::nullopt);
     EXPECT_GT(second.Number(), n);
@@ -89,17 +95,4 @@ TEST_F(PortRegistrationTest, LeavesALinkAloneThatSomeoneElseReplaced)
         fs::create_symlink("/dev/null", link);
     }
     EXPECT_EQ(fs::read_symlink(link), "/dev/null");
-}
-
-TEST(PortDirectory, FollowsXdgConfigHome)
-{
-    const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
-    qputenv("XDG_CONFIG_HOME", "/somewhere/config");
-    EXPECT_EQ(PortRegistration::DefaultDirectory(), fs::path("/somewhere/config/marqtest/ports"));
-    qputenv("XDG_CONFIG_HOME", "");
-    const QByteArray home = qgetenv("HOME");
-    qputenv("HOME", "/home/tech");
-    EXPECT_EQ(PortRegistration::DefaultDirectory(), fs::path("/home/tech/.config/marqtest/ports"));
-    qputenv("HOME", home);
-    qputenv("XDG_CONFIG_HOME", saved);
 }

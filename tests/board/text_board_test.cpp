@@ -36,8 +36,8 @@ TEST(TextBoard, DrawsDigitsAndSeparatorsAsReceived)
         "      |  _| |     | |   | . | |  _| . | |  _|   |_| |_  |_          | \n"
         "      | |_  |_    |_|   | . |_| |_  . |_|  _| .   |  _| |_|         | ";
     EXPECT_EQ(Segments(lines), expected);
-    EXPECT_NE(lines[3].find("brightness 9"), std::string::npos);
-    EXPECT_NE(lines[3].find("time-out none"), std::string::npos);
+    EXPECT_NE(lines[3].find("Brightness 9"), std::string::npos);
+    EXPECT_NE(lines[3].find("No time-out"), std::string::npos);
 }
 
 TEST(TextBoard, RemovedSeparatorsAndTimeOutGoDark)
@@ -51,8 +51,8 @@ TEST(TextBoard, RemovedSeparatorsAndTimeOutGoDark)
     state.Apply({board::LyraCommand::Kind::Timeout, 0, 1}, t0);
     lines = RenderText(state, t0 + 10s);
     EXPECT_EQ(Segments(lines).find_first_not_of(" \n"), std::string::npos);
-    EXPECT_NE(lines[3].find("time-out 10 s"), std::string::npos);
-    EXPECT_NE(lines[3].find("dark"), std::string::npos);
+    EXPECT_NE(lines[3].find("Time-out 10 s"), std::string::npos);
+    EXPECT_NE(lines[3].find("Dark"), std::string::npos);
 }
 
 TEST(TextBoard, PointInTheModeColumnIsDrawn)

@@ -45,7 +45,7 @@ TEST(TextDisplay, GathersChangesIntoOneRedrawWhenNotATerminal)
         EXPECT_EQ(text.find('\x1b'), std::string::npos) << "no terminal codes into a file";
         // The empty board and one drawing of the lit one: a hundred changes, one redraw.
         std::size_t drawings = 0;
-        for (std::size_t at = 0; (at = text.find("brightness", at)) != std::string::npos; ++at)
+        for (std::size_t at = 0; (at = text.find("Brightness", at)) != std::string::npos; ++at)
             ++drawings;
         EXPECT_EQ(drawings, 2u) << text;
     }

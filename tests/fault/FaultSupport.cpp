@@ -1,27 +1,11 @@
 #include "FaultSupport.h"
 
+#include "support/ProcessCounts.h"
 #include "support/Waiting.h"
 
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
-
-#include <filesystem>
-#include <iterator>
-
-namespace {
-
-int Entries(const char* directory)
-{
-    const std::filesystem::directory_iterator entries(directory);
-    return static_cast<int>(std::distance(begin(entries), end(entries)));
-}
-
-} // namespace
-
-int OpenDescriptors() { return Entries("/proc/self/fd"); }
-
-int Threads() { return Entries("/proc/self/task"); }
 
 void WaitForLoneThread()
 {

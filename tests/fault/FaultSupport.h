@@ -1,23 +1,9 @@
 #pragma once
-// What the fault tests share: a desktop that records message boxes instead of showing them,
-// counts of what the process holds, and the far end of a pseudo-terminal read without waiting.
-
-#include "app/Desktop.h"
+// What the fault tests share: the far end of a pseudo-terminal read without waiting, a peer that
+// stops reading, and a process without the threads of earlier tests.
 
 #include <string>
-#include <vector>
 
-class RecordingDesktop : public Desktop {
-public:
-    void ShowMessage(const MessageBoxText& message) override { messages.push_back(message); }
-    void Open(const QUrl&) override {}
-
-    std::vector<MessageBoxText> messages;
-};
-
-// Entries of /proc/self/fd and /proc/self/task.
-int OpenDescriptors();
-int Threads();
 // Waits until threads of earlier tests (an event thread lets its device go as it ends) are gone.
 void WaitForLoneThread();
 

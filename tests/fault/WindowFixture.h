@@ -5,11 +5,13 @@
 #include "FaultSupport.h"
 
 #include "app/Form1.h"
+#include "os/PseudoTerminal.h"
 #include "support/PortsDirectory.h"
-#include "support/PseudoTerminal.h"
+#include "support/ProcessCounts.h"
+#include "support/QtPrinting.h"
+#include "support/RecordingDesktop.h"
+#include "support/UdpReceiver.h"
 #include "support/Waiting.h"
-
-#include "../net/UdpReceiver.h"
 
 #include <gtest/gtest.h>
 

@@ -14,10 +14,10 @@ class Reopening : public LiveWindow {};
 TEST_F(Reopening, AThousandReopensLeakNoDescriptorOrThread)
 {
     WaitForLoneThread();
-    const int descriptors = OpenDescriptors();
-    const int threads = Threads();
+    const std::size_t descriptors = OpenDescriptors();
+    const std::size_t threads = Threads();
     OpenOn(7, com7);
-    int busiest = Threads();
+    std::size_t busiest = Threads();
     for (int i = 0; i < 1000; ++i) {
         Choose(form->Port, "COM7");
         ASSERT_TRUE(form->Channel().ok()) << "open " << i << ": " << form->Channel().LastError();

@@ -74,7 +74,7 @@ TEST_F(StalledPeer, UnpluggedWhileWritesAreStuck)
 TEST_F(StalledPeer, ReconfiguringAndClosingDoNotWaitForStuckBytes)
 {
     WaitForLoneThread();
-    const int descriptors = OpenDescriptors();
+    const std::size_t descriptors = OpenDescriptors();
     OpenOn(7, com7);
     FillQueue(com7.Slave());
     form->ActualTime->click();

@@ -2,8 +2,9 @@
 // report, and the file and the device are let go.
 #include "FaultSupport.h"
 
+#include "os/PseudoTerminal.h"
 #include "serial/NexCom.h"
-#include "support/PseudoTerminal.h"
+#include "support/ProcessCounts.h"
 #include "support/Waiting.h"
 
 #include <gtest/gtest.h>
@@ -43,8 +44,8 @@ TEST(VanishingDuringTransfer, EndsWithItsFinalReportAndLetsEverythingGo)
     std::ofstream(file.toStdString(), std::ios::binary) << std::string(kFileSize, 'A');
     PseudoTerminal line;
     WaitForLoneThread();
-    const int descriptors = OpenDescriptors();
-    const int threads = Threads();
+    const std::size_t descriptors = OpenDescriptors();
+    const std::size_t threads = Threads();
 
     auto channel = std::make_unique<TNexComThread>();
     std::vector<std::pair<int, int>> reports;

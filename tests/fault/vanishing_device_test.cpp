@@ -13,7 +13,7 @@ class VanishingDevice : public LiveWindow {};
 TEST_F(VanishingDevice, ReportedOncePortClosedWindowUsableAndReopens)
 {
     WaitForLoneThread();
-    const int descriptors = OpenDescriptors();
+    const std::size_t descriptors = OpenDescriptors();
     OpenOn(7, com7);
     SendDatagramsToReceiver();
     form->ActualTime->click();

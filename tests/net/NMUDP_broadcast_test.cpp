@@ -2,8 +2,8 @@
 // broadcast address of the loopback segment: what is sent there reaches every socket bound to
 // all local addresses on that port, as a board gets a datagram for 192.168.1.255 on its own
 // network. Unicast to 127.0.0.1 is what every other test sends.
-#include "UdpReceiver.h"
 #include "net/NMUDP.h"
+#include "support/UdpReceiver.h"
 
 #include <QtTest/QTest>
 #include <gtest/gtest.h>

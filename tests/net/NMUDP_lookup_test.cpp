@@ -1,5 +1,5 @@
-#include "UdpReceiver.h"
 #include "net/NMUDP.h"
+#include "support/UdpReceiver.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

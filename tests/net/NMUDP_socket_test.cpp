@@ -1,5 +1,6 @@
-#include "UdpReceiver.h"
 #include "net/NMUDP.h"
+#include "support/ProcessCounts.h"
+#include "support/UdpReceiver.h"
 
 #include <QtTest/QTest>
 #include <gtest/gtest.h>
@@ -7,17 +8,10 @@
 #include <sys/resource.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 namespace {
-
-std::size_t OpenDescriptors()
-{
-    return static_cast<std::size_t>(
-        std::distance(std::filesystem::directory_iterator("/proc/self/fd"), std::filesystem::directory_iterator()));
-}
 
 // Lowers the process's descriptor limit to nothing for the life of the object, so that no new
 // socket can be had.

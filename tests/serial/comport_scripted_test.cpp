@@ -3,8 +3,8 @@
 // the dispatch order within one pass, and which setters reach the device at all.
 #include "serial/ComPort.h"
 
+#include "os/PseudoTerminal.h"
 #include "support/EventRecorder.h"
-#include "support/PseudoTerminal.h"
 #include "support/ScriptedSystem.h"
 #include "support/Waiting.h"
 

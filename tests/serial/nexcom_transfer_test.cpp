@@ -1,6 +1,6 @@
 // Sending files over the channel: chunk sizes, the report sequence, refusals, aborts, failures.
+#include "os/PseudoTerminal.h"
 #include "serial/FileTransfer.h"
-#include "support/PseudoTerminal.h"
 #include "support/Waiting.h"
 #include "support/channel_support.h"
 

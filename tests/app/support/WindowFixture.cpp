@@ -41,5 +41,5 @@ void WindowTest::Type(QWidget* control, const QString& text)
 
 std::string WindowTest::NextDatagram(std::chrono::milliseconds limit)
 {
-    return receiver.Next(limit).value_or("(nothing)");
+    return receiver.ReceiveRunningEvents(limit).value_or("(nothing)");
 }

@@ -2,9 +2,14 @@
 // A fresh test window per test, with a fixed clock, a private ports directory and a UDP
 // receiver that "Send via UDP" can be pointed at.
 
-#include "AppTestSupport.h"
+#include "VirtualComPort.h"
 
 #include "app/Form1.h"
+#include "support/PortsDirectory.h"
+#include "support/QtPrinting.h"
+#include "support/RecordingDesktop.h"
+#include "support/UdpReceiver.h"
+#include "support/Waiting.h"
 
 #include <gtest/gtest.h>
 

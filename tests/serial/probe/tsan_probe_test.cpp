@@ -5,7 +5,7 @@
 #include "serial/ComPort.h"
 #include "serial/SerialSystem.h"
 
-#include "support/PseudoTerminal.h"
+#include "os/PseudoTerminal.h"
 #include "support/Waiting.h"
 
 #include <gtest/gtest.h>

@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <poll.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -14,17 +13,6 @@ ssize_t ChannelReadFailure::Read(int fd, void* buffer, std::size_t count)
     if (const int error = readError)
         return -error;
     return ScriptedSystem::Read(fd, buffer, count);
-}
-
-bool WaitWithoutEvents(const std::function<bool()>& condition, std::chrono::milliseconds limit)
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return condition();
-        poll(nullptr, 0, 1); // a pause between looks; the deadline bounds the wait
-    }
-    return true;
 }
 
 ChannelTempFile::ChannelTempFile(std::string_view contents)

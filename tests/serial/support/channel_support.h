@@ -1,10 +1,10 @@
 #pragma once
 // What the channel tests add to the shared serial test helpers: the channel with its beeps
-// counted, a read that fails on request, waits that must not run the event loop, and
-// temporary files.
+// counted, a read that fails on request, and temporary files.
 
 #include "ScriptedSystem.h"
 #include "serial/NexCom.h"
+#include "support/Waiting.h"
 
 #include <atomic>
 #include <chrono>
@@ -31,11 +31,6 @@ public:
     std::atomic<int> readError{0};
     ssize_t Read(int fd, void* buffer, std::size_t count) override;
 };
-
-// Waits without running the event loop, for conditions that another thread or the kernel
-// makes true (bytes arriving in a queue), so that no event is delivered meanwhile.
-bool WaitWithoutEvents(const std::function<bool()>& condition,
-                       std::chrono::milliseconds limit = std::chrono::seconds(10));
 
 // A file in the system's temporary folder, removed when the object goes.
 class ChannelTempFile {

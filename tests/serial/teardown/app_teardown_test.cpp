@@ -4,8 +4,8 @@
 // exits with 0 when all of that holds.
 #include "serial/ComPort.h"
 
+#include "os/PseudoTerminal.h"
 #include "support/ProcessCounts.h"
-#include "support/PseudoTerminal.h"
 #include "support/Waiting.h"
 
 #include <QCoreApplication>

@@ -16,9 +16,10 @@ public:
 
     // Makes COMn a symbolic link to target.
     void Link(int number, const std::string& target) const;
-    std::string Path() const;
+    const std::string& Path() const { return path_; }
 
 private:
     QTemporaryDir home_;
     std::optional<std::string> previous_;
+    std::string path_;
 };

@@ -1,7 +1,9 @@
 #include "ProcessCounts.h"
 
 #include <filesystem>
+#include <fstream>
 #include <iterator>
+#include <string>
 
 namespace {
 std::size_t Entries(const char* directory)
@@ -14,3 +16,13 @@ std::size_t Entries(const char* directory)
 std::size_t OpenDescriptors() { return Entries("/proc/self/fd"); }
 
 std::size_t Threads() { return Entries("/proc/self/task"); }
+
+long ResidentKilobytes()
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stol(line.substr(6));
+    }
+    return -1;
+}

@@ -1,11 +1,13 @@
-#include "serial/ComNames.h"
+#include "os/ComNames.h"
 
 #include <array>
 #include <charconv>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <pwd.h>
 #include <set>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -19,8 +21,8 @@ struct TableRange {
 
 constexpr std::array<TableRange, 4> kTable = {{
     {1, 32, "ttyS"}, {33, 32, "ttyUSB"}, {65, 32, "ttyACM"}, {97, 3, "ttyAMA"}}};
-
-constexpr int kLastNumber = 255;
+static_assert(kTable.back().first + kTable.back().count - 1 == ComNames::kLastNumber,
+              "the table covers every COM number");
 
 std::string FirstLine(const fs::path& file)
 {
@@ -38,13 +40,24 @@ bool Exists(const fs::path& path)
 
 } // namespace
 
+std::string ComNames::PortsDirectory()
+{
+    std::string config;
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
+        config = xdg;
+    else if (const char* home = std::getenv("HOME"); home && *home)
+        config = std::string(home) + "/.config";
+    else if (const passwd* user = ::getpwuid(::getuid()); user && user->pw_dir && *user->pw_dir)
+        config = std::string(user->pw_dir) + "/.config";
+    else
+        return {};
+    return config + "/marqtest/ports";
+}
+
 ComNames ComNames::FromEnvironment()
 {
     Roots roots;
-    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && *config)
-        roots.portsDir = std::string(config) + "/marqtest/ports";
-    else if (const char* home = std::getenv("HOME"); home && *home)
-        roots.portsDir = std::string(home) + "/.config/marqtest/ports";
+    roots.portsDir = PortsDirectory();
     return ComNames(std::move(roots));
 }
 
@@ -52,6 +65,11 @@ int ComNames::Number(std::string_view name)
 {
     if (name.starts_with("\\\\.\\"))
         name.remove_prefix(4);
+    return ComNumber(name);
+}
+
+int ComNames::ComNumber(std::string_view name)
+{
     if (!name.starts_with("COM"))
         return 0;
     name.remove_prefix(3);
@@ -105,6 +123,12 @@ bool ComNames::HasHardware(const std::string& node) const
     if (!Exists(type))
         return true;
     return FirstLine(type) != "0";
+}
+
+bool ComNames::MachinePortPresent(int number) const
+{
+    const std::string path = TablePath(number);
+    return !path.empty() && Exists(path) && HasHardware(path);
 }
 
 bool ComNames::IsPresent(int number) const

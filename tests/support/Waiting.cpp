@@ -3,6 +3,8 @@
 #include <QEventLoop>
 #include <QTimer>
 
+#include <poll.h>
+
 namespace {
 void RunFor(std::chrono::milliseconds time)
 {
@@ -24,3 +26,14 @@ bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limi
 }
 
 void RunEventLoop(std::chrono::milliseconds time) { RunFor(time); }
+
+bool WaitWithoutEvents(const std::function<bool()>& condition, std::chrono::milliseconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return condition();
+        ::poll(nullptr, 0, 1); // a pause between looks; the deadline bounds the wait
+    }
+    return true;
+}

@@ -1,4 +1,4 @@
-#include "protocol/SystemText.h"
+#include "os/SystemText.h"
 
 #include <cctype>
 #include <cstring>

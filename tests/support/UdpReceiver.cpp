@@ -1,9 +1,13 @@
 #include "UdpReceiver.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+
 #include <arpa/inet.h>
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <array>
 
 namespace {
@@ -17,6 +21,12 @@ sockaddr_in Loopback(uint16_t port)
     return address;
 }
 
+bool ReadableWithin(int socket, int milliseconds)
+{
+    pollfd ready{socket, POLLIN, 0};
+    return ::poll(&ready, 1, milliseconds) == 1;
+}
+
 } // namespace
 
 uint16_t BoundPort(int socket)
@@ -28,6 +38,11 @@ uint16_t BoundPort(int socket)
     return ntohs(address.sin_port);
 }
 
+bool Readable(int socket)
+{
+    return ReadableWithin(socket, 0);
+}
+
 UdpReceiver::UdpReceiver(uint16_t port) : socket_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0))
 {
     const sockaddr_in address = Loopback(port);
@@ -37,8 +52,7 @@ UdpReceiver::UdpReceiver(uint16_t port) : socket_(::socket(AF_INET, SOCK_DGRAM |
 
 std::optional<Datagram> UdpReceiver::Receive(std::chrono::milliseconds wait)
 {
-    pollfd ready{socket_.get(), POLLIN, 0};
-    if (::poll(&ready, 1, static_cast<int>(wait.count())) != 1)
+    if (!ReadableWithin(socket_.get(), static_cast<int>(wait.count())))
         return std::nullopt;
     std::array<char, 70000> buffer;
     sockaddr_in from{};
@@ -50,10 +64,25 @@ std::optional<Datagram> UdpReceiver::Receive(std::chrono::milliseconds wait)
     return Datagram{std::string(buffer.data(), static_cast<std::size_t>(count)), ntohs(from.sin_port)};
 }
 
-bool Readable(int socket)
+std::optional<std::string> UdpReceiver::ReceiveRunningEvents(std::chrono::milliseconds limit)
 {
-    pollfd ready{socket, POLLIN, 0};
-    return ::poll(&ready, 1, 0) == 1;
+    const QDeadlineTimer deadline(limit);
+    while (!Readable(socket_.get())) {
+        if (deadline.hasExpired())
+            return std::nullopt;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        ReadableWithin(socket_.get(), static_cast<int>(std::clamp<qint64>(deadline.remainingTime(), 0, 5)));
+    }
+    const auto datagram = Receive(std::chrono::milliseconds(0));
+    return datagram ? std::optional(datagram->bytes) : std::nullopt;
+}
+
+std::vector<std::string> UdpReceiver::Drain()
+{
+    std::vector<std::string> datagrams;
+    while (const auto datagram = Receive(std::chrono::milliseconds(0)))
+        datagrams.push_back(datagram->bytes);
+    return datagrams;
 }
 
 bool UdpReceiver::Empty() const

@@ -1,7 +1,7 @@
 // COM names on Linux: the number in a name, the fixed table, the user's ports directory, which
 // devices count as present, and the description shown to people. Runs on a made-up /dev and
 // /sys tree.
-#include "serial/ComNames.h"
+#include "os/ComNames.h"
 
 #include <gtest/gtest.h>
 
@@ -46,15 +46,31 @@ protected:
 
 } // namespace
 
-TEST(ComNameNumber, AcceptsBothSpellingsAndNothingElse)
+TEST(ComNameNumber, AcceptsBothSpellingsUpToTheLastNumberAndNothingElse)
 {
     EXPECT_EQ(ComNames::Number("COM1"), 1);
     EXPECT_EQ(ComNames::Number("COM9"), 9);
     EXPECT_EQ(ComNames::Number("\\\\.\\COM12"), 12);
-    EXPECT_EQ(ComNames::Number("\\\\.\\COM255"), 255);
+    EXPECT_EQ(ComNames::Number("\\\\.\\COM99"), 99);
+    EXPECT_EQ(ComNames::ComNumber("COM42"), 42);
+    EXPECT_EQ(ComNames::ComNumber("\\\\.\\COM12"), 0) << "the driver's spelling only";
     for (const char* name : {"COM", "COM0", "COM-1", "COM+1", "COM1x", "com1", "LPT1", " COM1",
-                             "\\\\.\\", "COM256", "COM99999999999", "\\\\?\\COM1", ""})
+                             "\\\\.\\", "COM100", "\\\\.\\COM100", "COM99999999999",
+                             "\\\\?\\COM1", ""})
         EXPECT_EQ(ComNames::Number(name), 0) << name;
+}
+
+TEST(ComNamePortsDirectory, FollowsXdgConfigHomeThenHome)
+{
+    const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", "/somewhere/config");
+    EXPECT_EQ(ComNames::PortsDirectory(), "/somewhere/config/marqtest/ports");
+    qputenv("XDG_CONFIG_HOME", "");
+    const QByteArray home = qgetenv("HOME");
+    qputenv("HOME", "/home/tech");
+    EXPECT_EQ(ComNames::PortsDirectory(), "/home/tech/.config/marqtest/ports");
+    qputenv("HOME", home);
+    qputenv("XDG_CONFIG_HOME", saved);
 }
 
 TEST_F(FakeTree, FixedTableMapsTheFourRanges)
@@ -74,7 +90,7 @@ TEST_F(FakeTree, FixedTableMapsTheFourRanges)
     EXPECT_EQ(names.Resolve("/dev/whatever"), "/dev/whatever") << "paths are taken as they are";
 }
 
-TEST_F(FakeTree, PortsDirectoryComesFirstEvenForNumbersOutsideTheTable)
+TEST_F(FakeTree, PortsDirectoryComesFirstUpToTheLastNumber)
 {
     Node("ttyUSB3");
     fs::create_symlink(roots_.dev + "/ttyUSB3", roots_.portsDir + "/COM1");
@@ -82,7 +98,7 @@ TEST_F(FakeTree, PortsDirectoryComesFirstEvenForNumbersOutsideTheTable)
     fs::create_symlink(roots_.dev + "/gone", roots_.portsDir + "/COM2");
     const ComNames names(roots_);
     EXPECT_EQ(names.Resolve("COM1"), roots_.portsDir + "/COM1");
-    EXPECT_EQ(names.Resolve("\\\\.\\COM150"), roots_.portsDir + "/COM150");
+    EXPECT_EQ(names.Resolve("\\\\.\\COM150"), "") << "beyond COM99 a link names nothing";
     EXPECT_EQ(names.Resolve("COM2"), roots_.portsDir + "/COM2")
         << "a dangling link still names the device the user meant";
     EXPECT_EQ(names.Resolve("COM3"), roots_.dev + "/ttyS2");
@@ -99,15 +115,19 @@ TEST_F(FakeTree, PresentListsRealDevicesAndLiveLinksInNumberOrder)
     Node("ttyACM1");
     Node("ttyAMA2");
     Node("rfcomm0");
-    fs::create_symlink(roots_.dev + "/rfcomm0", roots_.portsDir + "/COM120");
+    fs::create_symlink(roots_.dev + "/rfcomm0", roots_.portsDir + "/COM120"); // beyond COM99
     fs::create_symlink(roots_.dev + "/gone", roots_.portsDir + "/COM5");
     fs::create_symlink(roots_.dev + "/gone", roots_.portsDir + "/COM34"); // hides ttyUSB1
     Node("ttyUSB1");
     std::ofstream(roots_.portsDir + "/notes.txt") << "not a port";
 
-    const std::vector<std::string> expected = {"COM1", "COM3", "COM33", "COM66", "COM99",
-                                               "COM120"};
+    const std::vector<std::string> expected = {"COM1", "COM3", "COM33", "COM66", "COM99"};
     EXPECT_EQ(ComNames(roots_).Present(), expected);
+    const ComNames names(roots_);
+    EXPECT_TRUE(names.MachinePortPresent(3));
+    EXPECT_FALSE(names.MachinePortPresent(2)) << "a placeholder";
+    EXPECT_TRUE(names.MachinePortPresent(34)) << "the device, whatever the link says";
+    EXPECT_FALSE(names.MachinePortPresent(5));
 }
 
 TEST_F(FakeTree, PresentWithoutPortsDirectoryOrDevicesIsEmpty)

@@ -1,4 +1,4 @@
-#include "app/VersionInfo.h"
+#include "os/VersionInfo.h"
 
 #include <elf.h>
 

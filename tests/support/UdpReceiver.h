@@ -1,12 +1,13 @@
 #pragma once
 // The far end of the tests: a datagram socket on 127.0.0.1 that collects what arrives.
 
-#include "net/UniqueFd.h"
+#include "os/UniqueFd.h"
 
 #include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 struct Datagram {
     std::string bytes;
@@ -21,7 +22,13 @@ public:
     bool Bound() const { return port_ != 0; }
     uint16_t Port() const { return port_; }
 
+    // The next datagram, waiting in poll alone: the thread's events wait too.
     std::optional<Datagram> Receive(std::chrono::milliseconds wait = std::chrono::seconds(5));
+    // The next datagram's bytes, running the thread's events while waiting, so that a window
+    // in this thread goes on sending.
+    std::optional<std::string> ReceiveRunningEvents(std::chrono::milliseconds limit = std::chrono::seconds(5));
+    // The bytes of every datagram already queued, without waiting.
+    std::vector<std::string> Drain();
     bool Empty() const;
     void SendTo(uint16_t port, const std::string& bytes) const;
 

@@ -1,5 +1,7 @@
 #include "PortsDirectory.h"
 
+#include "os/ComNames.h"
+
 #include <cstdlib>
 #include <filesystem>
 
@@ -8,7 +10,8 @@ PortsDirectory::PortsDirectory()
     if (const char* value = std::getenv("XDG_CONFIG_HOME"))
         previous_ = value;
     setenv("XDG_CONFIG_HOME", home_.path().toStdString().c_str(), 1);
-    std::filesystem::create_directories(Path());
+    path_ = ComNames::PortsDirectory();
+    std::filesystem::create_directories(path_);
 }
 
 PortsDirectory::~PortsDirectory()
@@ -17,11 +20,6 @@ PortsDirectory::~PortsDirectory()
         setenv("XDG_CONFIG_HOME", previous_->c_str(), 1);
     else
         unsetenv("XDG_CONFIG_HOME");
-}
-
-std::string PortsDirectory::Path() const
-{
-    return home_.path().toStdString() + "/marqtest/ports";
 }
 
 void PortsDirectory::Link(int number, const std::string& target) const

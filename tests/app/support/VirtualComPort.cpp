@@ -1,0 +1,77 @@
+#include "VirtualComPort.h"
+
+#include "os/TermiosRecord.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+namespace {
+
+bool Readable(int fd, qint64 milliseconds)
+{
+    pollfd entry{fd, POLLIN, 0};
+    return ::poll(&entry, 1, static_cast<int>(std::clamp<qint64>(milliseconds, 0, 5))) > 0 &&
+           (entry.revents & POLLIN);
+}
+
+termios SettingsOf(int fd)
+{
+    termios settings{};
+    ::tcgetattr(fd, &settings);
+    return settings;
+}
+
+} // namespace
+
+VirtualComPort::VirtualComPort(const PortsDirectory& directory, int number) : number_(number)
+{
+    directory.Link(number, line_.SlavePath());
+}
+
+std::string VirtualComPort::Read(std::size_t count, std::chrono::milliseconds limit)
+{
+    std::string bytes;
+    const QDeadlineTimer deadline(limit);
+    while (bytes.size() < count && line_.Master() >= 0) {
+        if (Readable(line_.Master(), 0)) {
+            char buffer[4096];
+            const ssize_t size = ::read(line_.Master(), buffer, std::min(sizeof buffer, count - bytes.size()));
+            if (size <= 0)
+                break;
+            bytes.append(buffer, static_cast<std::size_t>(size));
+            continue;
+        }
+        if (deadline.hasExpired())
+            break;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        Readable(line_.Master(), deadline.remainingTime());
+    }
+    return bytes;
+}
+
+std::string VirtualComPort::ReadAvailable(std::chrono::milliseconds quiet)
+{
+    std::string bytes;
+    for (;;) {
+        std::string more = Read(4096, quiet);
+        if (more.empty())
+            return bytes;
+        bytes += more;
+    }
+}
+
+unsigned VirtualComPort::CharacterSize() const
+{
+    return static_cast<unsigned>(DataBitsOf(SettingsOf(line_.Slave())));
+}
+
+bool VirtualComPort::TwoStopBits() const
+{
+    return StopBitsOf(SettingsOf(line_.Slave())) == 2;
+}

@@ -1,0 +1,31 @@
+#pragma once
+// A pseudo-terminal whose slave side is registered as COM<number> in a ports directory, read
+// while the window in this thread goes on running.
+
+#include "os/PseudoTerminal.h"
+#include "support/PortsDirectory.h"
+
+#include <QString>
+
+#include <chrono>
+#include <string>
+
+class VirtualComPort {
+public:
+    VirtualComPort(const PortsDirectory& directory, int number);
+
+    QString ComName() const { return QStringLiteral("COM%1").arg(number_); }
+    // Waits, processing events, until `count` bytes have come out of the port or the time is up.
+    std::string Read(std::size_t count, std::chrono::milliseconds limit = std::chrono::seconds(5));
+    // Whatever comes out of the port until it has been quiet for `quiet`.
+    std::string ReadAvailable(std::chrono::milliseconds quiet = std::chrono::milliseconds(100));
+    // The line settings the port's user applied.
+    unsigned CharacterSize() const;
+    bool TwoStopBits() const;
+    // Makes the device vanish, as an unplugged adapter does.
+    void CloseMaster() { line_.CloseMaster(); }
+
+private:
+    int number_;
+    PseudoTerminal line_;
+};
