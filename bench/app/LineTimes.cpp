@@ -110,10 +110,14 @@ void FarEnd::Stall()
 {
     const int slave = line_.Slave();
     ::fcntl(slave, F_SETFL, ::fcntl(slave, F_GETFL) | O_NONBLOCK);
+    // The kernel moves what waits for the master on in the background and then takes more, so
+    // the line is full only once a round a little later takes nothing.
     const std::string block(4096, 'x');
-    while (::write(slave, block.data(), block.size()) > 0) {
-    }
-    while (::write(slave, block.data(), 1) > 0) {
+    for (bool took = true; took;) {
+        took = false;
+        while (::write(slave, block.data(), block.size()) > 0 || ::write(slave, block.data(), 1) > 0)
+            took = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
 }
 
