@@ -5,6 +5,7 @@
 
 #include "app/Controls.h"
 #include "app/Desktop.h"
+#include "app/LocalClock.h"
 #include "app/MaskEdit.h"
 #include "app/Timer.h"
 #include "serial/NexCom.h"
@@ -125,7 +126,7 @@ private:
     void ShowLostPort();
 
     Desktop& desktop_;
-    std::function<QDateTime()> clock_ = [] { return QDateTime::currentDateTime(); };
+    std::function<QDateTime()> clock_ = LocalNow;
     std::unique_ptr<TNexComThread> channel_;
     bool portShownOpen_ = false;
     DeviceWatch* devices_ = nullptr;

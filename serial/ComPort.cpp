@@ -125,6 +125,7 @@ void TCustomComPort::CreateHandle()
         Check(system_->Flush(fd, TCIOFLUSH), "tcflush");
         writer_->Attach(device_);
         lineCounts_.reset();
+        lineCounters_ = true;
         TakeLineErrors();
         SetComDCB();
         SetComEventMask();

@@ -208,8 +208,10 @@ private:
     // Where a Close requested on another thread is carried out.
     HandOverPoint* closeHandOver_;
 
-    // The kernel's line counters when they were last read and cleared.
+    // The kernel's line counters when they were last read and cleared; a device without them
+    // is not asked again until the next open, as every write would ask.
     std::optional<LineCounts> lineCounts_;
+    bool lineCounters_ = true;
 
     bool storedActive_ = false;
     TThreadPriority threadPriority_ = tpTimeCritical;

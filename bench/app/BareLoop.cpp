@@ -8,7 +8,6 @@
 
 #include <cstdio>
 #include <string>
-#include <thread>
 
 namespace {
 
@@ -37,28 +36,36 @@ double ThreadCpuMilliseconds()
 
 } // namespace
 
-Figures RunBareLoop(std::chrono::milliseconds interval, std::chrono::seconds run)
+BareLoop::BareLoop(std::chrono::milliseconds interval, std::chrono::seconds run)
+    : interval_(interval), run_(run)
 {
-    FarEnd board;
-    board.StartReading();
-
-    double cpuMs = 0;
-    std::thread writer([&] {
+    board_.StartReading();
+    writer_ = std::thread([this] {
         const double cpuBefore = ThreadCpuMilliseconds();
         timespec deadline{};
         clock_gettime(CLOCK_MONOTONIC, &deadline);
-        const auto end = BenchClock::now() + run;
+        const auto end = BenchClock::now() + run_;
         while (BenchClock::now() < end) {
-            Advance(deadline, interval);
+            Advance(deadline, interval_);
             while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
             }
             const std::string line =
                 protocol::WithClock(std::string(protocol::kRunningTimeBase), ReadClock(), false);
-            [[maybe_unused]] const ssize_t written = ::write(board.Slave(), line.data(), line.size());
+            [[maybe_unused]] const ssize_t written = ::write(board_.Slave(), line.data(), line.size());
         }
-        cpuMs = ThreadCpuMilliseconds() - cpuBefore;
+        cpuMs_ = ThreadCpuMilliseconds() - cpuBefore;
     });
-    writer.join();
-    return Summarise(board.StopReading(), static_cast<double>(interval.count()), cpuMs,
-                     std::chrono::duration<double>(run).count());
+}
+
+BareLoop::~BareLoop()
+{
+    if (writer_.joinable())
+        writer_.join();
+}
+
+Figures BareLoop::Finish()
+{
+    writer_.join();
+    return Summarise(board_.StopReading(), static_cast<double>(interval_.count()), cpuMs_,
+                     std::chrono::duration<double>(run_).count());
 }

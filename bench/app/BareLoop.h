@@ -5,5 +5,24 @@
 #include "LineTimes.h"
 
 #include <chrono>
+#include <thread>
 
-Figures RunBareLoop(std::chrono::milliseconds interval, std::chrono::seconds run);
+// Runs for `run` on a thread of its own, from construction; Finish() waits for the end.
+// Started alongside a window run, it meets the same machine at the same moments, so that the
+// two columns differ by the sender alone.
+class BareLoop {
+public:
+    BareLoop(std::chrono::milliseconds interval, std::chrono::seconds run);
+    ~BareLoop();
+    BareLoop(const BareLoop&) = delete;
+    BareLoop& operator=(const BareLoop&) = delete;
+
+    Figures Finish();
+
+private:
+    std::chrono::milliseconds interval_;
+    std::chrono::seconds run_;
+    FarEnd board_;
+    double cpuMs_ = 0;
+    std::thread writer_;
+};

@@ -1,5 +1,6 @@
 // Timer1's own rules: a busy thread gets one late tick, not a backlog, and a stopped timer is
-// silent even when a deadline passed just before the stop.
+// silent even when a deadline passed just before the stop. And the clock the ticks read.
+#include "app/LocalClock.h"
 #include "app/Timer.h"
 
 #include <QCoreApplication>
@@ -7,6 +8,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <optional>
+#include <string>
 #include <thread>
 
 namespace {
@@ -49,6 +54,28 @@ TEST(TestTimer, AStoppedTimerIsSilentThoughADeadlinePassed)
     while (quiet.elapsed() < 50)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     EXPECT_EQ(ticks, 0);
+}
+
+// The window's clock against Qt's in zones whose offsets catch a field taken from the wrong
+// place: half an hour east, and a southern zone with daylight saving.
+TEST(LocalClock, AgreesWithQtOnTheInstantAndTheLocalOffset)
+{
+    const char* const before = std::getenv("TZ");
+    const std::optional<std::string> saved = before ? std::optional<std::string>(before) : std::nullopt;
+    for (const char* zone : {"<+0530>-5:30", "<-03>3<-02>,M10.1.0/0,M3.3.0/0", "UTC0"}) {
+        SCOPED_TRACE(zone);
+        ::setenv("TZ", zone, 1);
+        ::tzset();
+        const QDateTime ours = LocalNow();
+        const QDateTime qts = QDateTime::currentDateTime();
+        EXPECT_EQ(ours.offsetFromUtc(), qts.offsetFromUtc());
+        EXPECT_LT(std::abs(ours.msecsTo(qts)), 1000);
+    }
+    if (saved)
+        ::setenv("TZ", saved->c_str(), 1);
+    else
+        ::unsetenv("TZ");
+    ::tzset();
 }
 
 } // namespace
