@@ -137,8 +137,7 @@ void TForm1::CreateControls()
                              "This Buttons sends the PC Time and Date to the Lyra; Does not work on Marq4/5",
                              {akLeft, akTop, akRight}});
     TimeoutTB = new TTrackBar(this, 0, 99, 0, {{40, 424, 217, 33}, timeoutHint});
-    Timer1 = new QTimer(this);
-    Timer1->setTimerType(Qt::PreciseTimer);
+    Timer1 = new TTimer(this);
     NMUDP1 = new TNMUDP(this);
 
     const std::pair<QObject*, const char*> names[] = {
@@ -183,7 +182,7 @@ void TForm1::ConnectHandlers()
     on(Dauertest, &QPushButton::clicked, &TForm1::DauertestClick);
     on(SendData, &QPushButton::clicked, &TForm1::SendDataClick);
     on(TimeDateB, &QPushButton::clicked, &TForm1::TimeDateBClick);
-    on(Timer1, &QTimer::timeout, &TForm1::Timer1Timer);
+    on(Timer1, &TTimer::timeout, &TForm1::Timer1Timer);
     on(Port, &QComboBox::activated, &TForm1::PortChange);
     on(Port, &TComboBox::DropDown, &TForm1::FillPortList);
     on(devices_, &DeviceWatch::Changed, &TForm1::FillPortList);

@@ -5,11 +5,12 @@
 
 #include "app/Controls.h"
 #include "app/Desktop.h"
+#include "app/LocalClock.h"
 #include "app/MaskEdit.h"
+#include "app/Timer.h"
 #include "serial/NexCom.h"
 
 #include <QDateTime>
-#include <QTimer>
 #include <QWidget>
 
 #include <cstdint>
@@ -97,7 +98,7 @@ public:
     TTrackBar* LyraBrightnessTB;
     TButton* TimeDateB;
     TTrackBar* TimeoutTB;
-    QTimer* Timer1;
+    TTimer* Timer1;
     TNMUDP* NMUDP1;
 
     // Test-mode state: which line a tick builds.
@@ -125,7 +126,7 @@ private:
     void ShowLostPort();
 
     Desktop& desktop_;
-    std::function<QDateTime()> clock_ = [] { return QDateTime::currentDateTime(); };
+    std::function<QDateTime()> clock_ = LocalNow;
     std::unique_ptr<TNexComThread> channel_;
     bool portShownOpen_ = false;
     DeviceWatch* devices_ = nullptr;

@@ -56,7 +56,7 @@ TCustomComPort::TCustomComPort(QObject* owner, std::shared_ptr<SerialSystem> sys
 {
     writer_->onHandedOver = [this](PortWriter::Clock::time_point drainedBy,
                                    std::chrono::nanoseconds perByte) {
-        if (thread_)
+        if (thread_ && TxEmptyWanted())
             thread_->NoteWrite(drainedBy, perByte);
     };
 }
@@ -125,6 +125,7 @@ void TCustomComPort::CreateHandle()
         Check(system_->Flush(fd, TCIOFLUSH), "tcflush");
         writer_->Attach(device_);
         lineCounts_.reset();
+        lineCounters_ = true;
         TakeLineErrors();
         SetComDCB();
         SetComEventMask();

@@ -173,6 +173,10 @@ protected:
     void ReportException(const std::exception& error);
     // Opens and configures the device; on failure everything is released again.
     virtual void CreateHandle();
+    // Whether a drained output queue is worth reporting after a write. Looking for it costs the
+    // event thread a wake-up and the user-interface thread a hand-over per write, so an owner
+    // whose transmit-empty handler has nothing to do at the moment says so here.
+    virtual bool TxEmptyWanted() const { return bool(onTxEmpty_); }
 
 private:
     void FreeHandle();
@@ -204,8 +208,10 @@ private:
     // Where a Close requested on another thread is carried out.
     HandOverPoint* closeHandOver_;
 
-    // The kernel's line counters when they were last read and cleared.
+    // The kernel's line counters when they were last read and cleared; a device without them
+    // is not asked again until the next open, as every write would ask.
     std::optional<LineCounts> lineCounts_;
+    bool lineCounters_ = true;
 
     bool storedActive_ = false;
     TThreadPriority threadPriority_ = tpTimeCritical;

@@ -98,10 +98,14 @@ std::string TCustomComPort::ReadString()
 
 TLineErrors TCustomComPort::TakeLineErrors()
 {
+    if (!lineCounters_)
+        return {};
     LineCounts now;
     const int result = ReadLineCounts(*system_, device_->Fd(), now);
-    if (ComDevice::Unsupported(result))
+    if (ComDevice::Unsupported(result)) {
+        lineCounters_ = false;
         return {};
+    }
     Check(result, "TIOCGICOUNT");
     TLineErrors errors;
     if (lineCounts_)

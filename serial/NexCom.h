@@ -113,6 +113,9 @@ protected:
     // The platform's beep: a receive pass that fails to read sounds the default one, a pass
     // that starts while another runs the information one.
     virtual void MessageBeep(unsigned type);
+    // The driver's transmit-empty event serves a file transfer or the channel's own OnTxEmpty;
+    // while neither is in use, lines go out without the event thread looking for it.
+    bool TxEmptyWanted() const override;
 
 private:
     static constexpr const char* kClosedPort = "Can't perform this operation on a closed port";

@@ -28,6 +28,11 @@ void TNexComThread::SendFile(const std::wstring& name)
         NexComOnTxEmpty(this);
 }
 
+bool TNexComThread::TxEmptyWanted() const
+{
+    return TComPort::TxEmptyWanted() && (transferring_ || onTxEmpty_);
+}
+
 void TNexComThread::NexComOnTxEmpty(QObject* Sender)
 {
     if (!transferring_) {

@@ -72,7 +72,7 @@ int Soak(int seconds)
     TForm1 form(desktop);
     form.show();
     long sent = 0;
-    QObject::connect(form.Timer1, &QTimer::timeout, &form, [&] { ++sent; });
+    QObject::connect(form.Timer1, &TTimer::timeout, &form, [&] { ++sent; });
 
     Choose(form.Port, form.Port->findText(QStringLiteral("COM%1").arg(kComNumber)));
     Choose(form.Baud, form.Baud->findText("19200"));

@@ -30,7 +30,7 @@ TEST_F(WindowLayoutTest, ControlsInCreationOrderWithTheirClasses)
         {"Lyra", "TCheckBox"}, {"RotateRight", "TCheckBox"}, {"RemoveDPCB", "TCheckBox"},
         {"RemoveDecPtCB", "TCheckBox"}, {"SendUDPCB", "TCheckBox"}, {"IPE", "TEdit"},
         {"PortE", "TEdit"}, {"LyraBrightnessTB", "TTrackBar"}, {"TimeDateB", "TButton"},
-        {"TimeoutTB", "TTrackBar"}, {"Timer1", "QTimer"}, {"NMUDP1", "TNMUDP"}};
+        {"TimeoutTB", "TTrackBar"}, {"Timer1", "TTimer"}, {"NMUDP1", "TNMUDP"}};
     std::vector<std::pair<std::string, std::string>> actual;
     for (const QObject* child : form->children()) {
         if (!child->objectName().isEmpty())

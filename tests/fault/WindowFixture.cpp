@@ -4,7 +4,7 @@ LiveWindow::LiveWindow()
 {
     ports.Link(7, com7.SlavePath());
     form = std::make_unique<TForm1>(desktop);
-    QObject::connect(form->Timer1, &QTimer::timeout, form.get(), [this] { ++ticks; });
+    QObject::connect(form->Timer1, &TTimer::timeout, form.get(), [this] { ++ticks; });
     form->show();
     form->Baud->setCurrentIndex(3);
 }

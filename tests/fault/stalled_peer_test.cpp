@@ -92,9 +92,9 @@ TEST_F(StalledPeer, ReconfiguringAndClosingDoNotWaitForStuckBytes)
     form.reset();
     EXPECT_LT(closing.elapsed(), kFrozenMs);
     EXPECT_TRUE(desktop.messages.empty());
-    // The window took its datagram socket and its device watch along; the device must have gone
-    // with the port.
-    EXPECT_TRUE(WaitUntil([&] { return OpenDescriptors() == descriptors - 2 && Threads() == 1; }))
+    // The window took its datagram socket, its device watch and its test timer along; the device
+    // must have gone with the port.
+    EXPECT_TRUE(WaitUntil([&] { return OpenDescriptors() == descriptors - 3 && Threads() == 1; }))
         << OpenDescriptors() << " descriptors, " << Threads() << " threads";
 }
 

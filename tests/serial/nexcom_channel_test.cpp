@@ -224,6 +224,30 @@ TEST(NexComPort, SendTextArrivesUnchanged)
     EXPECT_EQ(pty.Receive(1, 50), "");
 }
 
+TEST(NexComPort, LinesNobodyWaitsForLeaveTheEventThreadAsleep)
+{
+    // Actual Time sends 77 lines a second; with no file transfer and no OnTxEmpty handler, none
+    // of them is worth a look at the drained queue and a hand-over to the window.
+    PseudoTerminal pty;
+    auto system = std::make_shared<ScriptedSystem>();
+    TNexComThread channel;
+    channel.SetSystem(system);
+    channel.SetDeviceName(pty.SlavePath());
+    channel.OpenPort();
+    ASSERT_TRUE(WaitWithoutEvents([&] { return system->ThreadWaits() > 0; }));
+    const int waits = system->ThreadWaits();
+    const std::string line = "   .    12:34:56.78   \r";
+    for (int i = 0; i < 20; ++i)
+        channel.SendText(line);
+    EXPECT_EQ(pty.Receive(20 * line.size()).size(), 20 * line.size());
+    EXPECT_EQ(system->ThreadWaits(), waits);
+
+    int empties = 0;
+    channel.SetOnTxEmpty([&](QObject*) { ++empties; });
+    channel.SendText(line);
+    EXPECT_TRUE(WaitUntil([&] { return empties == 1; })) << "a listener hears of it again";
+}
+
 TEST(NexComPort, ControlBytesPassALineThatStartedWithSoftwareFlowControl)
 {
     // A terminal as the kernel hands it out: XON/XOFF on in both directions.

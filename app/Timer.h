@@ -1,0 +1,48 @@
+#pragma once
+// TTimer: the window's test timer, a periodic timer with a millisecond interval that ticks on
+// the thread that owns it.
+//
+// A board shows the time each running-time line carries, so what a technician sees is how
+// regularly the lines leave. Qt's own timers wake the event loop on whole milliseconds, up to
+// one late at every tick. TTimer takes its ticks from a kernel timer (timerfd) at absolute
+// deadlines instead, which the event loop notices the moment it expires. A tick that comes while
+// the thread is busy is delivered once, as soon as it is free; the deadlines keep their phase.
+// As with Qt's timers, a tick never starts while the previous one still runs (its handler may
+// run a nested event loop).
+
+#include "os/UniqueFd.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <memory>
+
+class QSocketNotifier;
+
+class TTimer : public QObject {
+    Q_OBJECT
+public:
+    explicit TTimer(QObject* parent = nullptr);
+    ~TTimer() override;
+
+    // (Re)starts the ticks: the first comes one interval from now.
+    void start();
+    void start(int intervalMs);
+    void stop();
+    bool isActive() const { return active_; }
+    int interval() const { return interval_; }
+
+signals:
+    void timeout();
+
+private:
+    void Tick();
+
+    int interval_ = 0;
+    bool active_ = false;
+    bool ticking_ = false;
+    UniqueFd clock_;
+    std::unique_ptr<QSocketNotifier> notifier_;
+    // Without a kernel timer (no descriptor left), Qt's own precise timer stands in.
+    QTimer fallback_;
+};
