@@ -18,24 +18,9 @@ namespace {
 const std::string kAllDigits = Line("        88:88:88.888  ");
 
 // The window is created after the virtual ports exist, so that its list shows them.
-class SerialPortTest : public ::testing::Test {
+class SerialPortTest : public WindowTest {
 protected:
-    SerialPortTest() : com7(ports, 7), com10(ports, 10), com2(ports, 2), form(std::make_unique<TForm1>(desktop))
-    {
-        form->SetClock([] { return QDateTime(QDate(2026, 12, 7), QTime(12, 34, 56, 789)); });
-        form->show();
-    }
-
-    void Choose(QComboBox* list, const QString& item)
-    {
-        int index = list->findText(item);
-        if (index < 0) {
-            list->addItem(item); // a device that vanished from the list's view
-            index = list->count() - 1;
-        }
-        list->setCurrentIndex(index);
-        emit list->activated(index);
-    }
+    SerialPortTest() : WindowTest({7, 10, 2}) {}
 
     void Open7()
     {
@@ -44,19 +29,8 @@ protected:
         ASSERT_TRUE(form->Channel().ok());
     }
 
-    void SendToReceiver()
-    {
-        form->SendUDPCB->setChecked(true);
-        form->PortE->setText(QString::number(receiver.Port()));
-    }
-
-    PortsDirectory ports;
-    VirtualComPort com7;
-    VirtualComPort com10;
-    VirtualComPort com2;
-    RecordingDesktop desktop;
-    UdpReceiver receiver;
-    std::unique_ptr<TForm1> form;
+    VirtualComPort& com7 = devices.at(7);
+    VirtualComPort& com10 = devices.at(10);
 };
 
 TEST_F(SerialPortTest, ListShowsPortsSortedAsTextWithTheirDescription)

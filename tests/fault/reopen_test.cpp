@@ -1,6 +1,6 @@
 // Choosing the same port again and again closes and reopens it each time; nothing the process
 // holds may pile up.
-#include "WindowFixture.h"
+#include "LiveWindow.h"
 
 #include <algorithm>
 #include <iostream>

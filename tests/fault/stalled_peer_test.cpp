@@ -1,8 +1,9 @@
 // The board stops taking bytes: the driver's queue fills, writes time out, and the window keeps
 // answering. When the board reads again, lines flow again.
-#include "WindowFixture.h"
+#include "LiveWindow.h"
 
 #include <QElapsedTimer>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstring>

@@ -1,6 +1,6 @@
 // The adapter is pulled while Actual Time runs: the window says so once, closes the port, keeps
 // working, and a port can be opened again.
-#include "WindowFixture.h"
+#include "LiveWindow.h"
 
 #include <cstring>
 
@@ -15,7 +15,7 @@ TEST_F(VanishingDevice, ReportedOncePortClosedWindowUsableAndReopens)
     WaitForLoneThread();
     const std::size_t descriptors = OpenDescriptors();
     OpenOn(7, com7);
-    SendDatagramsToReceiver();
+    SendToReceiver();
     form->ActualTime->click();
     std::string seen;
     ASSERT_TRUE(WaitUntil([&] { return (seen += TakeWaiting(com7.Master())).size() >= 46; }))
@@ -29,9 +29,9 @@ TEST_F(VanishingDevice, ReportedOncePortClosedWindowUsableAndReopens)
 
     // The next tick finds the port gone and says so, instead of "COM7 OK!"; the test keeps
     // running on the closed port without message boxes or crash, and the datagrams go on.
-    TakeDatagrams();
+    receiver.Drain();
     ASSERT_TRUE(TimerTicks(40));
-    EXPECT_GE(TakeDatagrams(), 39);
+    EXPECT_GE(receiver.Drain().size(), 39u);
     EXPECT_EQ(form->Schnittstelle->text().toStdString(), std::strerror(EIO));
     EXPECT_TRUE(form->Timer1->isActive());
     EXPECT_TRUE(desktop.messages.empty());
@@ -61,14 +61,14 @@ TEST_F(VanishingDevice, ReportedOncePortClosedWindowUsableAndReopens)
 TEST_F(VanishingDevice, WhileIdleTheNextCommandFindsThePortGone)
 {
     OpenOn(7, com7);
-    SendDatagramsToReceiver();
+    SendToReceiver();
     com7.CloseMaster();
     ASSERT_TRUE(WaitUntil([&] { return !form->Channel().ok(); }));
     EXPECT_EQ(form->Schnittstelle->text(), "COM7 OK!") << "nothing has been sent yet";
 
     form->TimeDateB->click();
     EXPECT_EQ(form->Schnittstelle->text().toStdString(), std::strerror(EIO));
-    EXPECT_EQ(TakeDatagrams(), 7) << "the Lyra clock commands still leave as datagrams";
+    EXPECT_EQ(receiver.Drain().size(), 7u) << "the Lyra clock commands still leave as datagrams";
     EXPECT_TRUE(desktop.messages.empty());
 
     // Choosing "none" afterwards is the user's own close: the status stays as it is.

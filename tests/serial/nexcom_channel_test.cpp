@@ -24,6 +24,19 @@ QTimer* PollTimer(TNexComThread& channel)
 
 const std::string kClosed = "Can't perform this operation on a closed port";
 
+// A channel named after a pseudo-terminal and not yet opened, so that a test can give it its
+// system calls, handlers and capture file first.
+class OnAPseudoTerminal : public ::testing::Test {
+protected:
+    OnAPseudoTerminal() { channel.SetDeviceName(pty.SlavePath()); }
+
+    PseudoTerminal pty;
+    TNexComThread channel;
+};
+using NexComPort = OnAPseudoTerminal;
+using NexComStatus = OnAPseudoTerminal;
+using NexComCapture = OnAPseudoTerminal;
+
 TEST(NexComSettings, NewChannelReadsItsDefaults)
 {
     QObject owner;
@@ -158,13 +171,10 @@ TEST(NexComErrors, FailedOpenLeavesTheChannelClosedAndSaysWhy)
     EXPECT_FALSE(channel.LastError().empty());
 }
 
-TEST(NexComPort, OpenAndCloseRunThePollTimer)
+TEST_F(NexComPort, OpenAndCloseRunThePollTimer)
 {
-    PseudoTerminal pty;
-    TNexComThread channel;
     channel.ClosePort(); // closed already: nothing but the timer
     EXPECT_FALSE(PollTimer(channel)->isActive());
-    channel.SetDeviceName(pty.SlavePath());
     channel.OpenPort();
     EXPECT_TRUE(channel.ok());
     EXPECT_TRUE(PollTimer(channel)->isActive());
@@ -173,32 +183,23 @@ TEST(NexComPort, OpenAndCloseRunThePollTimer)
     EXPECT_FALSE(PollTimer(channel)->isActive());
 }
 
-TEST(NexComPort, LastErrorOutlivesASuccessfulOpen)
+TEST_F(NexComPort, LastErrorOutlivesASuccessfulOpen)
 {
-    PseudoTerminal pty;
-    TNexComThread channel;
     EXPECT_THROW(channel.SendText("x"), EAbort);
-    channel.SetDeviceName(pty.SlavePath());
     channel.OpenPort();
     EXPECT_EQ(channel.LastError(), kClosed);
 }
 
-TEST(NexComPort, RenamingAnOpenPortIsRefused)
+TEST_F(NexComPort, RenamingAnOpenPortIsRefused)
 {
-    PseudoTerminal pty;
-    TNexComThread channel;
-    channel.SetDeviceName(pty.SlavePath());
     channel.OpenPort();
     EXPECT_THROW(channel.SetPort(3), EAbort);
     EXPECT_EQ(channel.LastError(), "Can't perform this operation on an open port");
     EXPECT_EQ(channel.DeviceName(), pty.SlavePath());
 }
 
-TEST(NexComPort, HandshakeWhileOpen)
+TEST_F(NexComPort, HandshakeWhileOpen)
 {
-    PseudoTerminal pty;
-    TNexComThread channel;
-    channel.SetDeviceName(pty.SlavePath());
     channel.OpenPort();
     channel.SetOptions(TOptions().set(opCheckParity));
     channel.SetHWHandshake(true);
@@ -211,11 +212,8 @@ TEST(NexComPort, HandshakeWhileOpen)
     EXPECT_EQ(channel.FlowControl().RTS(), rcDisable);
 }
 
-TEST(NexComPort, SendTextArrivesUnchanged)
+TEST_F(NexComPort, SendTextArrivesUnchanged)
 {
-    PseudoTerminal pty;
-    TNexComThread channel;
-    channel.SetDeviceName(pty.SlavePath());
     channel.OpenPort();
     const std::string text = "A        88:88:88.888  \r\n\0\x11\x13\xff"s;
     channel.SendText(text);
@@ -224,15 +222,12 @@ TEST(NexComPort, SendTextArrivesUnchanged)
     EXPECT_EQ(pty.Receive(1, 50), "");
 }
 
-TEST(NexComPort, LinesNobodyWaitsForLeaveTheEventThreadAsleep)
+TEST_F(NexComPort, LinesNobodyWaitsForLeaveTheEventThreadAsleep)
 {
     // Actual Time sends 77 lines a second; with no file transfer and no OnTxEmpty handler, none
     // of them is worth a look at the drained queue and a hand-over to the window.
-    PseudoTerminal pty;
     auto system = std::make_shared<ScriptedSystem>();
-    TNexComThread channel;
     channel.SetSystem(system);
-    channel.SetDeviceName(pty.SlavePath());
     channel.OpenPort();
     ASSERT_TRUE(WaitWithoutEvents([&] { return system->ThreadWaits() > 0; }));
     const int waits = system->ThreadWaits();
@@ -248,17 +243,14 @@ TEST(NexComPort, LinesNobodyWaitsForLeaveTheEventThreadAsleep)
     EXPECT_TRUE(WaitUntil([&] { return empties == 1; })) << "a listener hears of it again";
 }
 
-TEST(NexComPort, ControlBytesPassALineThatStartedWithSoftwareFlowControl)
+TEST_F(NexComPort, ControlBytesPassALineThatStartedWithSoftwareFlowControl)
 {
     // A terminal as the kernel hands it out: XON/XOFF on in both directions.
-    PseudoTerminal pty;
     termios cooked{};
     ASSERT_EQ(tcgetattr(pty.Slave(), &cooked), 0);
     cooked.c_iflag |= IXON | IXOFF;
     ASSERT_EQ(tcsetattr(pty.Slave(), TCSANOW, &cooked), 0);
 
-    TNexComThread channel;
-    channel.SetDeviceName(pty.SlavePath());
     std::string received;
     channel.SetOnPacketReceived([&](QObject*, std::string& packet) { received += packet; });
     channel.OpenPort();
@@ -271,14 +263,11 @@ TEST(NexComPort, ControlBytesPassALineThatStartedWithSoftwareFlowControl)
     EXPECT_EQ(pty.Receive(6), "after\r");
 }
 
-TEST(NexComStatus, ModemLineChangeReportsAllFourLines)
+TEST_F(NexComStatus, ModemLineChangeReportsAllFourLines)
 {
-    PseudoTerminal pty;
     auto system = std::make_shared<ScriptedSystem>();
     system->SetModemLines(0);
-    TNexComThread channel;
     channel.SetSystem(system);
-    channel.SetDeviceName(pty.SlavePath());
     std::vector<std::array<bool, 4>> reports;
     channel.SetOnStatusChanged([&](QObject* sender, bool cts, bool dsr, bool ring, bool rlsd) {
         EXPECT_EQ(sender, &channel);
@@ -297,16 +286,13 @@ TEST(NexComStatus, ModemLineChangeReportsAllFourLines)
     EXPECT_EQ(reports.size(), 2u);
 }
 
-TEST(NexComStatus, StaleDispatchAfterCloseTouchesNothing)
+TEST_F(NexComStatus, StaleDispatchAfterCloseTouchesNothing)
 {
     // CTS and DSR change in one look, so one dispatch carries both; the first report closes the
     // port, and the DSR handler of that same dispatch then runs on a closed port.
-    PseudoTerminal pty;
     auto system = std::make_shared<ScriptedSystem>();
     system->SetModemLines(0);
-    TNexComThread channel;
     channel.SetSystem(system);
-    channel.SetDeviceName(pty.SlavePath());
     int reports = 0;
     channel.SetOnStatusChanged([&](QObject*, bool, bool, bool, bool) {
         ++reports;
@@ -323,10 +309,9 @@ TEST(NexComStatus, StaleDispatchAfterCloseTouchesNothing)
     EXPECT_EQ(channel.LastError(), "") << "the closed port was not asked for its lines";
 }
 
-TEST(NexComCapture, DebugFileOpensAppendsAndCloses)
+TEST_F(NexComCapture, DebugFileOpensAppendsAndCloses)
 {
     ChannelTempFile file("earlier\n");
-    TNexComThread channel;
     channel.SetDebugFile(file.Path());
     EXPECT_EQ(channel.DebugFile(), file.Path());
     ASSERT_TRUE(ProcessHoldsFile(file.Path()));
@@ -343,12 +328,9 @@ TEST(NexComCapture, DebugFileOpensAppendsAndCloses)
     EXPECT_FALSE(ProcessHoldsFile(file.Path()));
 }
 
-TEST(NexComCapture, EveryReceivedByteIsAppendedBeforeTheEventsOfItsPass)
+TEST_F(NexComCapture, EveryReceivedByteIsAppendedBeforeTheEventsOfItsPass)
 {
-    PseudoTerminal pty;
     ChannelTempFile file("old:");
-    TNexComThread channel;
-    channel.SetDeviceName(pty.SlavePath());
     channel.SetDebugFile(file.Path());
     channel.OpenPort();
 

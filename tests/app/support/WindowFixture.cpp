@@ -2,12 +2,16 @@
 
 #include <QTest>
 
-WindowTest::WindowTest() : form(std::make_unique<TForm1>(desktop))
+WindowTest::WindowTest(std::initializer_list<int> numbers)
 {
+    for (const int number : numbers)
+        devices.try_emplace(number, ports, number);
+    form = std::make_unique<TForm1>(desktop);
     form->SetClock([this] {
         ++clockReadings;
         return now;
     });
+    QObject::connect(form->Timer1, &TTimer::timeout, form.get(), [this] { ++ticks; });
     form->show();
 }
 
@@ -27,7 +31,11 @@ void WindowTest::Click(QWidget* control)
 
 void WindowTest::Choose(QComboBox* list, const QString& item)
 {
-    const int index = list->findText(item);
+    int index = list->findText(item);
+    if (index < 0 && list == form->Port) {
+        list->addItem(item);
+        index = list->count() - 1;
+    }
     ASSERT_GE(index, 0) << item.toStdString();
     list->setCurrentIndex(index);
     emit list->activated(index);
@@ -42,4 +50,10 @@ void WindowTest::Type(QWidget* control, const QString& text)
 std::string WindowTest::NextDatagram(std::chrono::milliseconds limit)
 {
     return receiver.ReceiveRunningEvents(limit).value_or("(nothing)");
+}
+
+bool WindowTest::TimerTicks(int count)
+{
+    const int until = ticks + count;
+    return WaitUntil([&] { return ticks >= until; }, std::chrono::seconds(10));
 }
