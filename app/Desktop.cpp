@@ -1,6 +1,6 @@
 #include "app/Desktop.h"
 
-#include "protocol/Exceptions.h"
+#include "lang/Exceptions.h"
 
 #include <QApplication>
 #include <QDesktopServices>

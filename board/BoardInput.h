@@ -4,7 +4,7 @@
 
 #include "BoardEvent.h"
 #include "BoardState.h"
-#include "protocol/Closure.h"
+#include "lang/Closure.h"
 
 #include <functional>
 #include <string_view>

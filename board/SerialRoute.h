@@ -3,7 +3,7 @@
 // events handed to the board. A board makes no sound, so the channel's beeps stay silent.
 
 #include "BoardInput.h"
-#include "protocol/Closure.h"
+#include "lang/Closure.h"
 
 #include <QTimer>
 #include <memory>

@@ -1,7 +1,7 @@
 #pragma once
 // The board's failures carry the failing operation and the system's own text for errno.
 
-#include "protocol/Exceptions.h"
+#include "lang/Exceptions.h"
 #include "os/SystemText.h"
 
 #include <string>

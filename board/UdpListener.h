@@ -3,7 +3,7 @@
 // largest size UDP carries.
 
 #include "os/UniqueFd.h"
-#include "protocol/Closure.h"
+#include "lang/Closure.h"
 
 #include <QObject>
 #include <QSocketNotifier>

@@ -4,8 +4,8 @@
 
 #include "net/HostLookup.h"
 #include "os/UniqueFd.h"
-#include "protocol/Closure.h"
-#include "protocol/Exceptions.h"
+#include "lang/Closure.h"
+#include "lang/Exceptions.h"
 
 #include <QObject>
 

@@ -10,8 +10,8 @@
 // ComPortIo.cpp (writing, reading, line errors, modem lines) and ComPortEvents.cpp (line events
 // and the event thread). The write machinery is PortWriter, the thread ComThread.
 
-#include "protocol/Closure.h"
-#include "protocol/Exceptions.h"
+#include "lang/Closure.h"
+#include "lang/Exceptions.h"
 #include "serial/ComSettings.h"
 #include "serial/ComTypes.h"
 #include "serial/LineCounters.h"

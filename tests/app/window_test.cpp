@@ -3,7 +3,7 @@
 
 #include "app/FormLayout.h"
 #include "os/VersionInfo.h"
-#include "protocol/Exceptions.h"
+#include "lang/Exceptions.h"
 
 namespace {
 

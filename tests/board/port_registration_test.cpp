@@ -1,7 +1,7 @@
 #include "board/PortRegistration.h"
 
 #include "os/ComNames.h"
-#include "protocol/Exceptions.h"
+#include "lang/Exceptions.h"
 
 #include <QTemporaryDir>
 #include <filesystem>

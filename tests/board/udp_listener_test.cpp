@@ -1,6 +1,6 @@
 #include "board/UdpListener.h"
 
-#include "protocol/Exceptions.h"
+#include "lang/Exceptions.h"
 
 #include <QTest>
 #include <arpa/inet.h>

@@ -1,6 +1,6 @@
 #pragma once
-// The exception family every folder shares. Kept free of Qt so that the protocol, the
-// transports and the window can all raise and catch the same types.
+// The exception family every folder shares. Kept free of Qt so that the transports, the window
+// and the board can all raise and catch the same types.
 
 #include <stdexcept>
 #include <string>
