@@ -35,14 +35,6 @@ bool IsPseudoTerminal(int fd)
            major(status.st_rdev) <= 143;
 }
 
-template <typename T> bool Store(T& field, T value)
-{
-    if (field == value)
-        return false;
-    field = value;
-    return true;
-}
-
 } // namespace
 
 TCustomComPort::TCustomComPort(QObject* owner)

@@ -1,15 +1,5 @@
 #include "serial/ComSettings.h"
 
-namespace {
-template <typename T> bool Store(T& field, T value)
-{
-    if (field == value)
-        return false;
-    field = value;
-    return true;
-}
-} // namespace
-
 // Line settings go to the device as one record, so any change rewrites all of them.
 template <typename T> void TFlowControl::Change(T& field, T value)
 {

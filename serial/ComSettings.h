@@ -9,6 +9,15 @@
 #include <functional>
 #include <utility>
 
+// Sets `field` to `value`; true when that changed it, so that a setter reapplies only a change.
+template <typename T> bool Store(T& field, T value)
+{
+    if (field == value)
+        return false;
+    field = value;
+    return true;
+}
+
 class TFlowControl {
 public:
     explicit TFlowControl(std::function<void()> changed) : changed_(std::move(changed)) {}
