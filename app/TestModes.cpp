@@ -20,6 +20,33 @@ std::string Latin1(const QString& text)
     return text.toLatin1().toStdString();
 }
 
+// The repeating tests share Timer1, so they exclude each other. While it runs, the test running
+// is the first here whose flag is set, or Actual Time, which has none.
+struct RepeatingTest {
+    bool TForm1::*flag;
+    void (TForm1::*click)();
+};
+constexpr RepeatingTest kRepeatingTests[] = {
+    {&TForm1::SendingData, &TForm1::SendDataClick},
+    {&TForm1::ContinuousTest, &TForm1::DauertestClick},
+    {nullptr, &TForm1::ActualTimeClick},
+};
+
+// Stops the test running, unless it is the one whose button `click` handles, through its own
+// handler: it ends as a click on its button would end it (Actual Time with its last line).
+void StopOtherTest(TForm1& form, void (TForm1::*click)())
+{
+    if (!form.Timer1->isActive())
+        return;
+    for (const RepeatingTest& test : kRepeatingTests) {
+        if (test.flag && !(form.*test.flag))
+            continue;
+        if (test.click != click)
+            (form.*test.click)();
+        return;
+    }
+}
+
 } // namespace
 
 bool TForm1::ZeroHundredths() const
@@ -43,12 +70,7 @@ void TForm1::Button2Click()
 
 void TForm1::ActualTimeClick()
 {
-    if (Timer1->isActive()) {
-        if (SendingData)
-            SendDataClick();
-        else if (ContinuousTest)
-            DauertestClick();
-    }
+    StopOtherTest(*this, &TForm1::ActualTimeClick);
     if (Timer1->isActive()) {
         Timer1->stop();
         ActualTime->setText("Actual time on");
@@ -65,12 +87,7 @@ void TForm1::ActualTimeClick()
 
 void TForm1::DauertestClick()
 {
-    if (Timer1->isActive()) {
-        if (SendingData)
-            SendDataClick();
-        else if (!ContinuousTest)
-            ActualTimeClick();
-    }
+    StopOtherTest(*this, &TForm1::DauertestClick);
     if (Timer1->isActive()) {
         Timer1->stop();
         ContinuousTest = false;
@@ -84,12 +101,7 @@ void TForm1::DauertestClick()
 
 void TForm1::SendDataClick()
 {
-    if (Timer1->isActive() && !SendingData) {
-        if (ContinuousTest)
-            DauertestClick();
-        else
-            ActualTimeClick();
-    }
+    StopOtherTest(*this, &TForm1::SendDataClick);
     if (Timer1->isActive()) {
         Timer1->stop();
         SendingData = false;
