@@ -1,10 +1,10 @@
 #include "PortRegistration.h"
 
-#include "SystemError.h"
-
+#include "lang/Exceptions.h"
 #include "os/ComNames.h"
 
 #include <cerrno>
+#include <system_error>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -61,9 +61,10 @@ bool PortRegistration::TryLink(int number, bool reclaimStale)
         ::unlink(link.c_str());
     // symlink() fails when the name exists, so two boards starting together never share one.
     if (::symlink(device_.c_str(), link.c_str()) != 0) {
-        if (errno == EEXIST)
+        const int error = errno;
+        if (error == EEXIST)
             return false;
-        throw SystemError("Cannot create " + link.string(), errno);
+        throw std::system_error(error, std::generic_category(), "Cannot create " + link.string());
     }
     link_ = link;
     number_ = number;

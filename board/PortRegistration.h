@@ -11,7 +11,8 @@ namespace board {
 class PortRegistration {
 public:
     // Registers `device` as COM`number`, or under the lowest number that neither another link
-    // nor a serial device present on the machine uses. Throws Exception when that fails.
+    // nor a serial device present on the machine uses. Throws Exception when that fails, or
+    // std::system_error when the link cannot be made.
     PortRegistration(const std::filesystem::path& directory, const std::string& device,
                      std::optional<int> number);
     ~PortRegistration();

@@ -1,10 +1,9 @@
 #include "SignalWatcher.h"
 
-#include "SystemError.h"
-
 #include <cerrno>
 #include <csignal>
 #include <sys/signalfd.h>
+#include <system_error>
 
 namespace board {
 namespace {
@@ -34,7 +33,7 @@ SignalWatcher::SignalWatcher(QObject* parent) : QObject(parent)
     const sigset_t set = TerminationSignals();
     fd_ = UniqueFd(::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC));
     if (!fd_.valid())
-        throw SystemError("signalfd", errno);
+        throw std::system_error(errno, std::generic_category(), "signalfd");
     notifier_ = std::make_unique<QSocketNotifier>(fd_.get(), QSocketNotifier::Read);
     connect(notifier_.get(), &QSocketNotifier::activated, this, &SignalWatcher::Read);
 }

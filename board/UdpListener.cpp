@@ -1,7 +1,6 @@
 #include "UdpListener.h"
 
-#include "SystemError.h"
-
+#include "lang/Exceptions.h"
 #include "net/HostLookup.h"
 
 #include <arpa/inet.h>
@@ -9,6 +8,7 @@
 #include <charconv>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <system_error>
 #include <vector>
 
 namespace board {
@@ -53,9 +53,12 @@ UdpListener::UdpListener(const std::string& host, int port, QObject* parent) : Q
 
     socket_ = UniqueFd(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (!socket_.valid())
-        throw SystemError("socket", errno);
-    if (::bind(socket_.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-        throw SystemError("Cannot listen on UDP " + host + ":" + std::to_string(port), errno);
+        throw std::system_error(errno, std::generic_category(), "socket");
+    if (::bind(socket_.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        const int error = errno;
+        throw std::system_error(error, std::generic_category(),
+                                "Cannot listen on UDP " + host + ":" + std::to_string(port));
+    }
 
     notifier_ = std::make_unique<QSocketNotifier>(socket_.get(), QSocketNotifier::Read);
     connect(notifier_.get(), &QSocketNotifier::activated, this, &UdpListener::Read);

@@ -16,7 +16,8 @@ namespace board {
 class UdpListener : public QObject {
     Q_OBJECT
 public:
-    // `host` is a dotted address or a name; port 0 takes any free port. Throws Exception.
+    // `host` is a dotted address or a name; port 0 takes any free port. Throws Exception for a
+    // host it cannot resolve, std::system_error when the socket cannot be had.
     UdpListener(const std::string& host, int port, QObject* parent = nullptr);
 
     // Where it listens, as "address:port" with the port actually bound.
