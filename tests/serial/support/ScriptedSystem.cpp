@@ -3,13 +3,23 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 #include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace {
+constexpr tcflag_t kFrame = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB;
+} // namespace
 
 int ScriptedSystem::Close(int fd)
 {
     Count();
     if (std::this_thread::get_id() == owner_)
         ++ownerCloses_;
+    {
+        std::lock_guard lock(mutex_);
+        Note("close");
+    }
     const int result = SerialSystem::Close(fd);
     ++closes_;
     return result;
@@ -40,6 +50,19 @@ int ScriptedSystem::Ioctl(int fd, unsigned long request, void* argument)
         if (!counters_)
             return -ENOTTY;
         std::memcpy(argument, &*counters_, sizeof *counters_);
+        if (nextCounters_)
+            counters_ = std::exchange(nextCounters_, std::nullopt);
+        return 0;
+    case TIOCEXCL:
+    case TIOCNXCL:
+        if (!exclusive_)
+            break;
+        exclusive_ = request == TIOCEXCL;
+        return 0;
+    case TIOCGEXCL:
+        if (!exclusive_)
+            break;
+        *static_cast<int*>(argument) = *exclusive_;
         return 0;
     case TIOCOUTQ:
         if (outputQueue_) {
@@ -133,6 +156,7 @@ int ScriptedSystem::Poll(pollfd* fds, nfds_t count, int timeoutMs)
     Count();
     // Only the event thread polls two descriptors; the port's own waits for room poll one.
     if (count == 2) {
+        eventThread_ = static_cast<int>(gettid());
         ++threadWaits_;
         std::unique_lock lock(mutex_);
         if (hold_) {
@@ -143,8 +167,45 @@ int ScriptedSystem::Poll(pollfd* fds, nfds_t count, int timeoutMs)
         }
         if (pollError_)
             return -pollError_;
+        if (hangUp_) {
+            lock.unlock();
+            const int ready = SerialSystem::Poll(fds, count, 0);
+            if (ready < 0)
+                return ready;
+            fds[0].revents |= POLLHUP;
+            return ready + (fds[0].revents == POLLHUP ? 1 : 0);
+        }
     }
     return SerialSystem::Poll(fds, count, timeoutMs);
+}
+
+int ScriptedSystem::Flush(int fd, int queue)
+{
+    Count();
+    {
+        std::lock_guard lock(mutex_);
+        if (queue == TCOFLUSH || queue == TCIOFLUSH) {
+            Note("flush output");
+            if (outputQueue_)
+                outputQueue_ = 0;
+            // Bytes that have not left the line by now never will.
+            const Clock::time_point now = Clock::now();
+            for (Taken& t : taken_) {
+                if (frameTime_.count() > 0 && now < t.start + frameTime_ * static_cast<long long>(t.count))
+                    t.count = now <= t.start ? 0 : static_cast<std::uint64_t>((now - t.start) / frameTime_);
+            }
+            lineFreeAt_ = std::min(lineFreeAt_, now);
+        }
+    }
+    return SerialSystem::Flush(fd, queue);
+}
+
+void ScriptedSystem::Note(const char* name) { callLog_.push_back({name, Clock::now()}); }
+
+std::vector<ScriptedSystem::Call> ScriptedSystem::Calls() const
+{
+    std::lock_guard lock(mutex_);
+    return callLog_;
 }
 
 void ScriptedSystem::Count()
@@ -158,13 +219,23 @@ int ScriptedSystem::GetAttributes(int fd, termios& attributes)
 {
     Count();
     ++attributeCalls_;
-    return SerialSystem::GetAttributes(fd, attributes);
+    const int result = SerialSystem::GetAttributes(fd, attributes);
+    std::lock_guard lock(mutex_);
+    if (result == 0 && keepFrames_ && frame_)
+        attributes.c_cflag = (attributes.c_cflag & ~kFrame) | frame_;
+    return result;
 }
 
 int ScriptedSystem::SetAttributes(int fd, const termios& attributes)
 {
     Count();
     ++attributeCalls_;
+    {
+        std::lock_guard lock(mutex_);
+        Note("tcsetattr");
+        if (keepFrames_)
+            frame_ = attributes.c_cflag & kFrame;
+    }
     return SerialSystem::SetAttributes(fd, attributes);
 }
 
@@ -185,6 +256,24 @@ void ScriptedSystem::SetCounters(std::optional<serial_icounter_struct> counters)
 {
     std::lock_guard lock(mutex_);
     counters_ = counters;
+}
+
+void ScriptedSystem::SetCountersAfterNextRead(serial_icounter_struct counters)
+{
+    std::lock_guard lock(mutex_);
+    nextCounters_ = counters;
+}
+
+void ScriptedSystem::ScriptExclusive(bool set)
+{
+    std::lock_guard lock(mutex_);
+    exclusive_ = set;
+}
+
+bool ScriptedSystem::Exclusive() const
+{
+    std::lock_guard lock(mutex_);
+    return exclusive_.value_or(false);
 }
 
 void ScriptedSystem::SetOutputQueue(std::optional<int> bytes)
