@@ -104,8 +104,15 @@ TEST_F(PtyPort, ADeviceHeldOpenElsewhereFailsWithTheSystemsTextAndCanBeOpenedAft
     EXPECT_EQ(error.Message(), Text(EBUSY));
     EXPECT_FALSE(second.GetActive());
     EXPECT_EQ(OpenDescriptors(), before) << "a failed opening leaks nothing";
+    // Root gets past the exclusive flag and fails on the lock only: the flag is the first
+    // port's, and stays.
+    int exclusive = 0;
+    ASSERT_EQ(ioctl(pty.Slave(), TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 1);
 
     port.Close();
+    ASSERT_EQ(ioctl(pty.Slave(), TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0) << "closing gives up its own";
     second.Open();
     EXPECT_TRUE(second.GetActive()) << "closing releases the device at once";
 }

@@ -398,11 +398,13 @@ TEST_F(ScriptedPort, AFailedWaitIsReportedOnceAndThePortStaysOpenWithoutThread)
 
 TEST_F(ScriptedPort, ADeviceThatVanishesUnderAnyErrorIsReportedAsErrorFive)
 {
+    std::vector<int> codes;
+    port.SetOnError([&](TCustomComPort*, EComError& e, TComAction&) {
+        codes.push_back(e.ErrorCode());
+    });
     for (const int error : {ENODEV, ENXIO, EIO}) {
-        std::vector<int> codes;
-        port.SetOnError([&](TCustomComPort*, EComError& e, TComAction&) {
-            codes.push_back(e.ErrorCode());
-        });
+        // The event thread finds it gone.
+        codes.clear();
         port.SetOnRxChar(TNotifyEvent(&recorder, &EventRecorder::Rx));
         system->FailIoctl(FIONREAD, 0);
         port.Open();
@@ -416,7 +418,20 @@ TEST_F(ScriptedPort, ADeviceThatVanishesUnderAnyErrorIsReportedAsErrorFive)
         port.SetOnRxChar(nullptr);
         port.Open();
         port.ReadString();
-        port.Close();
+
+        // A write that is still draining finds it gone: no success, and the port is closed.
+        codes.clear();
+        system->SetOutputQueue(0);
+        port.WriteString("a"); // an empty queue is the starting point
+        system->SetOutputQueue(1);
+        port.WriteString("b");
+        system->FailIoctl(TIOCOUTQ, error);
+        EXPECT_THROW(port.WriteString("c"), EComError) << error;
+        EXPECT_EQ(codes, std::vector<int>{5}) << error;
+        EXPECT_FALSE(port.GetActive()) << error;
+        system->FailIoctl(TIOCOUTQ, 0);
+        system->SetOutputQueue(std::nullopt);
+        pty.Receive(100, 1);
     }
 }
 
@@ -454,3 +469,192 @@ TEST_F(ScriptedPort, ThreadPriorityCanChangeWhileTheThreadRuns)
     }
 }
 
+TEST_F(ScriptedPort, ClosingLetsTheLastLineLeaveFirstAndNeverWaitsLong)
+{
+    auto last = [&](const std::string& name) {
+        std::optional<ScriptedSystem::Call> found;
+        for (const ScriptedSystem::Call& call : system->Calls())
+            if (call.name == name)
+                found = call;
+        return found;
+    };
+    // The last line is still on its way at 2400 baud when the port closes: the line settings
+    // found at open come back only after it has left, so it does not end at another rate.
+    system->DrainAt(2400);
+    port.SetBaudRate(br2400);
+    port.Open();
+    port.WriteString(std::string(22, '7') + "\r");
+    port.Close();
+    const auto restored = last("tcsetattr");
+    ASSERT_TRUE(restored && system->LeftTheLine(23));
+    EXPECT_GE(restored->at, *system->LeftTheLine(23));
+
+    // A line that flow control holds up: the close waits a bounded time, throws the rest away,
+    // and only then restores the settings and closes, here and now (the kernel would hold a
+    // close with output queued for up to 30 s, and the next opening with it).
+    port.Open();
+    system->SetOutputQueue(4000);
+    const auto start = std::chrono::steady_clock::now();
+    port.Close();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);
+    std::vector<std::string> order;
+    for (const ScriptedSystem::Call& call : system->Calls())
+        if (call.at >= start)
+            order.push_back(call.name);
+    EXPECT_EQ(order, (std::vector<std::string>{"flush output", "tcsetattr", "close"}));
+    EXPECT_EQ(system->ClosesOnOwnerThread(), 2);
+}
+
+TEST_F(ScriptedPort, WithoutTimeOutsAStalledLineStillEndsTheWriteAndACloseGetsThrough)
+{
+    // Time-outs 0/0, and a line that CTS or XOFF holds with one byte in the kernel's queue.
+    port.SetBaudRate(br9600);
+    port.SetOnRxChar(TNotifyEvent(&recorder, &EventRecorder::Rx));
+    port.Open();
+    system->SetOutputQueue(0);
+    port.WriteString("a");
+    system->SetOutputQueue(1);
+    port.WriteString("b");
+    // Should the write never end, the line gets going again after 10 s and the test fails on
+    // the time it took instead of hanging.
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool over = false;
+    std::thread unstall([&] {
+        std::unique_lock lock(mutex);
+        if (!ended.wait_for(lock, 10s, [&] { return over; }))
+            system->SetOutputQueue(0);
+    });
+    std::atomic<bool> closed = false;
+    std::thread closer([&] {
+        port.Close(); // handed to this thread, which is busy in the write below
+        closed = true;
+    });
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        port.WriteString("c");
+        ADD_FAILURE() << "the stalled write was taken for a success";
+    } catch (const EComError& error) {
+        EXPECT_EQ(error.Message(), "Timeout");
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+    {
+        std::lock_guard lock(mutex);
+        over = true;
+    }
+    ended.notify_all();
+    unstall.join();
+    EXPECT_TRUE(WaitUntil([&] { return closed.load(); }));
+    closer.join();
+    EXPECT_FALSE(port.GetActive());
+}
+
+TEST_F(ScriptedPort, BytesThatCameWithAHangUpReachTheHandlerBeforeThePortCloses)
+{
+    std::string received;
+    recorder.during = [&](const std::string&) { received += port.ReadString(); };
+    port.SetOnRxChar(TNotifyEvent(&recorder, &EventRecorder::Rx));
+    std::vector<int> codes;
+    port.SetOnError([&](TCustomComPort*, EComError& error, TComAction& action) {
+        codes.push_back(error.ErrorCode());
+        action = caAbort;
+    });
+    port.Open();
+    HoldThread();
+    Arrive("last line\r");
+    system->HangUp(true);
+    system->Release();
+    ASSERT_TRUE(WaitUntil([&] { return !port.GetActive(); }));
+    EXPECT_EQ(received, "last line\r");
+    EXPECT_EQ(codes, std::vector<int>{5});
+}
+
+TEST_F(ScriptedPort, WatchingMoreLinesLosesNothingCountedSinceTheLastLook)
+{
+    serial_icounter_struct counts{};
+    system->SetCounters(counts);
+    system->SetModemLines(0);
+    TLineErrors seen;
+    port.SetOnLineError([&](QObject*, TLineErrors errors) { seen |= errors; });
+    port.Open();
+    HoldThread();
+    // A framing error comes right after the thread's next look, and then a CTS handler is
+    // added: the thread must not take the counters afresh and so lose the error.
+    counts.frame = 1;
+    system->SetCountersAfterNextRead(counts);
+    port.SetOnCTSChange(TNotifyEvent(&recorder, &EventRecorder::Cts));
+    system->Release();
+    EXPECT_TRUE(WaitUntil([&] { return seen[leFrame]; }));
+    EXPECT_EQ(recorder.Count("cts"), 0);
+}
+
+TEST_F(ScriptedPort, AHandlerThatReopensThePortEndsTheOldSessionsDispatchAndReport)
+{
+    // The receive handler closes and reopens: the transmit-empty event found in the same pass
+    // belongs to the old session and is not delivered to the new one.
+    port.SetOnTxEmpty(TNotifyEvent(&recorder, &EventRecorder::Tx));
+    port.SetOnRxChar(TNotifyEvent(&recorder, &EventRecorder::Rx));
+    recorder.during = [&](const std::string& event) {
+        if (event == "rx" && recorder.Count("rx") == 1) {
+            port.ReadString();
+            port.Close();
+            port.Open();
+        }
+    };
+    port.Open();
+    system->SetOutputQueue(5);
+    port.WriteString("x");
+    HoldThread();
+    Arrive("abc");
+    system->SetOutputQueue(0);
+    system->Release();
+    ASSERT_TRUE(WaitUntil([&] { return recorder.Count("rx") == 1; }));
+    RunEventLoop(30ms);
+    EXPECT_EQ(recorder.Count("tx"), 0);
+    EXPECT_TRUE(port.GetActive());
+
+    // An error handler that reopens the port after a failed wait keeps the new session open.
+    int reopened = 0;
+    port.SetOnError([&](TCustomComPort*, EComError&, TComAction& action) {
+        system->FailPoll(0);
+        port.Close();
+        port.Open();
+        ++reopened;
+        action = caAbort;
+    });
+    system->FailPoll(EIO);
+    pty.Send("y"); // wakes the thread into the failing poll
+    ASSERT_TRUE(WaitUntil([&] { return reopened == 1; }));
+    RunEventLoop(30ms);
+    EXPECT_TRUE(port.GetActive());
+    EXPECT_TRUE(port.HasEventThread());
+}
+
+TEST_F(ScriptedPort, AWriteEndsShortOnlyAfterItsTimeOnTheLineAndLeavesNoBacklog)
+{
+    // 7-E-2 at 2400 baud: 11 bits a byte, so 240 bytes need 1.1 s on the line, and a write
+    // that merely waits for a slow line must get that time on top of its allowance. This line
+    // barely moves: the write ends short then, and not a moment sooner.
+    system->KeepFrames();
+    system->DrainAt(24, 4096, 11);
+    port.SetBaudRate(br2400);
+    port.SetDataBits(db7);
+    port.SetParity(paEven);
+    port.SetStopBits(sb2);
+    port.Timeouts().SetWriteConstant(20);
+    port.Open();
+    const auto start = std::chrono::steady_clock::now();
+    port.WriteString(std::string(240, 'k'));
+    try {
+        port.WriteString("next");
+        ADD_FAILURE() << "no time-out";
+    } catch (const EComError& error) {
+        EXPECT_EQ(error.Message(), "Timeout");
+    }
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, 1120ms);
+    EXPECT_LT(took, 3s);
+    // What the timed-out write had not got onto the line is thrown away, as the next lines
+    // would otherwise queue up behind it, each later than the one before.
+    EXPECT_EQ(system->QueuedNow(), 0);
+}
