@@ -221,6 +221,9 @@ void TCustomComPort::SetComDCB()
 {
     if (!GetActive())
         return;
+    // New settings take effect on every byte still queued: the line on its way goes out first,
+    // at the settings it was written with.
+    writer_->Settle();
     const int fd = device_->Fd();
     termios before{};
     Check(system_->GetAttributes(fd, before), "tcgetattr");

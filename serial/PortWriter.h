@@ -60,6 +60,8 @@ public:
     // Waits until the write in progress has ended; returns what became of the writes since the
     // last Wait and forgets it.
     Outcome Wait();
+    // Waits as Wait does, but keeps what became of the writes for the next Wait.
+    void Settle() { outcome_ = Wait(); }
     // Forgets the write in progress and what there was to report (the queue is the caller's).
     void Forget();
     // Before the device is let go: hands over the rest of the write in progress and waits for

@@ -469,7 +469,7 @@ TEST_F(ScriptedPort, ThreadPriorityCanChangeWhileTheThreadRuns)
     }
 }
 
-TEST_F(ScriptedPort, ClosingLetsTheLastLineLeaveFirstAndNeverWaitsLong)
+TEST_F(ScriptedPort, NewSettingsAndClosingLetTheLastLineLeaveFirstAndNeverWaitLong)
 {
     auto last = [&](const std::string& name) {
         std::optional<ScriptedSystem::Call> found;
@@ -478,16 +478,23 @@ TEST_F(ScriptedPort, ClosingLetsTheLastLineLeaveFirstAndNeverWaitsLong)
                 found = call;
         return found;
     };
-    // The last line is still on its way at 2400 baud when the port closes: the line settings
-    // found at open come back only after it has left, so it does not end at another rate.
+    // The last line is still on its way at 2400 baud when Kappa mode is chosen, and again when
+    // the port closes: the new frame, and the line settings found at open, come only after it
+    // has left, so it does not end in another frame or at another rate.
     system->DrainAt(2400);
     port.SetBaudRate(br2400);
     port.Open();
-    port.WriteString(std::string(22, '7') + "\r");
+    const std::string line = std::string(22, '7') + "\r";
+    port.WriteString(line);
+    port.SetStopBits(sb2);
+    auto changed = last("tcsetattr");
+    ASSERT_TRUE(changed && system->LeftTheLine(23));
+    EXPECT_GE(changed->at, *system->LeftTheLine(23));
+    port.WriteString(line);
     port.Close();
-    const auto restored = last("tcsetattr");
-    ASSERT_TRUE(restored && system->LeftTheLine(23));
-    EXPECT_GE(restored->at, *system->LeftTheLine(23));
+    changed = last("tcsetattr");
+    ASSERT_TRUE(changed && system->LeftTheLine(46));
+    EXPECT_GE(changed->at, *system->LeftTheLine(46));
 
     // A line that flow control holds up: the close waits a bounded time, throws the rest away,
     // and only then restores the settings and closes, here and now (the kernel would hold a
