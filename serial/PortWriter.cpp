@@ -34,6 +34,8 @@ constexpr std::chrono::milliseconds kStalledLine{1000};
 // What a close gives the queue on top of its time on the line, and the longest it waits.
 constexpr std::chrono::milliseconds kCloseAllowance{100};
 constexpr std::chrono::milliseconds kLongestClose{1000};
+// The most a UART holds beyond the kernel's queue (a 16750's FIFO).
+constexpr long long kLargestFifo = 64;
 
 int MillisecondsUntil(std::chrono::steady_clock::time_point until)
 {
@@ -251,11 +253,34 @@ void PortWriter::Finish()
     for (;;) {
         const std::optional<int> left = Queued();
         const Clock::time_point now = Clock::now();
-        if (!left || *left <= 0 || now >= by)
+        if (!left || now >= by)
             break;
+        if (*left <= 0) {
+            AwaitTransmitter(by);
+            break;
+        }
         SleepUntil(std::min(by, now + std::max<std::chrono::nanoseconds>(wire_.Of(*left), 1ms)));
     }
     Forget();
+}
+
+void PortWriter::Settle()
+{
+    outcome_ = Wait();
+    if (device_ && !outcome_.error && !outcome_.timedOut)
+        AwaitTransmitter(Clock::now() + wire_.Of(kLargestFifo) + kCloseAllowance);
+}
+
+void PortWriter::AwaitTransmitter(Clock::time_point by)
+{
+    while (Clock::now() < by) {
+        unsigned int status = 0;
+        if (device_->System().Ioctl(device_->Fd(), TIOCSERGETLSR, &status) < 0 ||
+            (status & TIOCSER_TEMT))
+            return;
+        const auto frame = std::max<std::chrono::nanoseconds>(wire_.Of(1), 1ms);
+        SleepUntil(std::min(by, Clock::now() + frame));
+    }
 }
 
 std::optional<int> PortWriter::Queued()

@@ -60,8 +60,9 @@ public:
     // Waits until the write in progress has ended; returns what became of the writes since the
     // last Wait and forgets it.
     Outcome Wait();
-    // Waits as Wait does, but keeps what became of the writes for the next Wait.
-    void Settle() { outcome_ = Wait(); }
+    // Before new line settings: waits as Wait does, and for the transmitter to send its last
+    // byte, but keeps what became of the writes for the next Wait.
+    void Settle();
     // Forgets the write in progress and what there was to report (the queue is the caller's).
     void Forget();
     // Before the device is let go: hands over the rest of the write in progress and waits for
@@ -78,6 +79,9 @@ private:
     void Fail(int error, const char* operation);
     // Ends a write that missed its deadline short, and throws away what it left queued.
     void GiveUp();
+    // TIOCOUTQ counts the kernel's queue only: waits, until `by` at the latest, for the UART's
+    // FIFO and shift register to send their last bytes too, where the driver tells.
+    void AwaitTransmitter(Clock::time_point by);
     // Bytes queued above the baseline; ends the write when there are none or its time is up.
     long long Look();
     // The device's output queue; nothing when it cannot tell, or when it has gone (the write

@@ -480,8 +480,9 @@ TEST_F(ScriptedPort, NewSettingsAndClosingLetTheLastLineLeaveFirstAndNeverWaitLo
     };
     // The last line is still on its way at 2400 baud when Kappa mode is chosen, and again when
     // the port closes: the new frame, and the line settings found at open, come only after it
-    // has left, so it does not end in another frame or at another rate.
-    system->DrainAt(2400);
+    // has left, the UART's FIFO included, so it does not end in another frame or at another
+    // rate.
+    system->DrainAt(2400, 4096, 10, 16);
     port.SetBaudRate(br2400);
     port.Open();
     const std::string line = std::string(22, '7') + "\r";

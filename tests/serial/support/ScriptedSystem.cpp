@@ -70,10 +70,15 @@ int ScriptedSystem::Ioctl(int fd, unsigned long request, void* argument)
             return 0;
         }
         if (drainRate_) {
-            *static_cast<int*>(argument) = QueuedAt(Clock::now());
+            *static_cast<int*>(argument) = std::max(0, QueuedAt(Clock::now()) - fifo_);
             return 0;
         }
         break;
+    case TIOCSERGETLSR:
+        if (!drainRate_)
+            break;
+        *static_cast<unsigned int*>(argument) = QueuedAt(Clock::now()) == 0 ? TIOCSER_TEMT : 0;
+        return 0;
     default:
         break;
     }
@@ -119,11 +124,12 @@ int ScriptedSystem::QueuedAt(Clock::time_point now) const
     return static_cast<int>(left / frameTime_);
 }
 
-void ScriptedSystem::DrainAt(int bitsPerSecond, int capacity, int bitsPerFrame)
+void ScriptedSystem::DrainAt(int bitsPerSecond, int capacity, int bitsPerFrame, int fifo)
 {
     std::lock_guard lock(mutex_);
     drainRate_ = bitsPerSecond;
     drainCapacity_ = capacity;
+    fifo_ = fifo;
     if (bitsPerSecond > 0)
         frameTime_ = std::chrono::nanoseconds(1'000'000'000LL * bitsPerFrame / bitsPerSecond);
 }
@@ -188,13 +194,15 @@ int ScriptedSystem::Flush(int fd, int queue)
             Note("flush output");
             if (outputQueue_)
                 outputQueue_ = 0;
-            // Bytes that have not left the line by now never will.
-            const Clock::time_point now = Clock::now();
+            // Bytes that have not left the line by now never will, but those in the UART.
+            const Clock::time_point end = Clock::now() + frameTime_ * fifo_;
             for (Taken& t : taken_) {
-                if (frameTime_.count() > 0 && now < t.start + frameTime_ * static_cast<long long>(t.count))
-                    t.count = now <= t.start ? 0 : static_cast<std::uint64_t>((now - t.start) / frameTime_);
+                const auto kept = end <= t.start || frameTime_.count() == 0
+                                      ? 0
+                                      : (end - t.start) / frameTime_;
+                t.count = std::min(t.count, static_cast<std::uint64_t>(kept));
             }
-            lineFreeAt_ = std::min(lineFreeAt_, now);
+            lineFreeAt_ = std::min(lineFreeAt_, end);
         }
     }
     return SerialSystem::Flush(fd, queue);

@@ -55,9 +55,10 @@ public:
 
     // A line that carries bitsPerSecond, each byte a frame of bitsPerFrame bits, behind a kernel
     // queue of `capacity` bytes that refuses bytes while full. TIOCOUTQ reports what is still
-    // queued (unless SetOutputQueue or FailIoctl say otherwise); the bytes reach the far end at
-    // once. 0 bits per second turns it off.
-    void DrainAt(int bitsPerSecond, int capacity = 4096, int bitsPerFrame = 10);
+    // queued (unless SetOutputQueue or FailIoctl say otherwise) but the last `fifo` bytes, which
+    // are in the UART; TIOCSERGETLSR says when those have left too. The bytes reach the far end
+    // at once. 0 bits per second turns it off.
+    void DrainAt(int bitsPerSecond, int capacity = 4096, int bitsPerFrame = 10, int fifo = 0);
     // Bytes in the queue now.
     int QueuedNow() const;
     // The most the queue held when a write call came.
@@ -116,6 +117,7 @@ private:
     std::optional<std::size_t> writeLimit_;
     int drainRate_ = 0;
     int drainCapacity_ = 0;
+    int fifo_ = 0;
     std::chrono::nanoseconds frameTime_{0};
     std::vector<Taken> taken_;
     std::uint64_t takenBytes_ = 0;
