@@ -173,14 +173,14 @@ int ScriptedSystem::Poll(pollfd* fds, nfds_t count, int timeoutMs)
         }
         if (pollError_)
             return -pollError_;
-        if (hangUp_) {
-            lock.unlock();
-            const int ready = SerialSystem::Poll(fds, count, 0);
-            if (ready < 0)
-                return ready;
+        lock.unlock();
+        int ready = SerialSystem::Poll(fds, count, timeoutMs);
+        // Whatever the wait ends with, the hang-up comes with it.
+        if (ready >= 0 && hangUp_) {
+            ready += fds[0].revents ? 0 : 1;
             fds[0].revents |= POLLHUP;
-            return ready + (fds[0].revents == POLLHUP ? 1 : 0);
         }
+        return ready;
     }
     return SerialSystem::Poll(fds, count, timeoutMs);
 }
