@@ -48,8 +48,9 @@ public:
         onHandedOver;
 
     // Starts a write of a copy of the bytes; the previous one must have ended (Wait). The
-    // allowance is multiplierMs per byte plus constantMs; 0 means no time-out. Returns 0, or
-    // the errno of a write the kernel refused (that write has ended).
+    // allowance is multiplierMs per byte plus constantMs; 0 means the bytes' time on the line
+    // plus a second. Returns 0, or the errno of a write the kernel refused or of a device that
+    // has gone (that write has ended).
     int Start(std::string_view bytes, int multiplierMs, int constantMs);
 
     struct Outcome {
