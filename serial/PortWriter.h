@@ -68,7 +68,8 @@ public:
     void Forget();
     // Before the device is let go: hands over the rest of the write in progress and waits for
     // the kernel's queue to drain, as long as that takes on the line plus a small allowance but
-    // never more than a second; then forgets the write. Whatever is left is the caller's.
+    // never more than a second, and not at all once the queue has stopped going down; then
+    // forgets the write. Whatever is left is the caller's.
     void Finish();
 
 private:
