@@ -2,8 +2,8 @@
 
 #include "app/Form1.h"
 #include "net/NMUDP.h"
-#include "os/ComNames.h"
 #include "net/UdpEndpoint.h"
+#include "os/ComNames.h"
 #include "os/VersionInfo.h"
 #include "protocol/Addresses.h"
 #include "protocol/LineRates.h"
