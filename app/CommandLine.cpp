@@ -1,6 +1,8 @@
 #include "app/CommandLine.h"
 
 #include "app/Form1.h"
+#include "net/NMUDP.h"
+#include "net/UdpEndpoint.h"
 #include "os/ComNames.h"
 #include "os/VersionInfo.h"
 #include "protocol/Addresses.h"
@@ -103,6 +105,19 @@ QPushButton* StartButton(TForm1& form, StartOptions::Start start)
     return nullptr;
 }
 
+// The end of a scripted run stops the test, then waits for a datagram whose host lookup is
+// under way: quitting now would cancel the lookup and count a line as lost that is only late.
+// The lookup's own time-out bounds the wait.
+void EndWhenSent(TForm1& form)
+{
+    form.Timer1->stop();
+    if (form.NMUDP1->LookingUp()) {
+        QTimer::singleShot(std::chrono::milliseconds(5), &form, [&form] { EndWhenSent(form); });
+        return;
+    }
+    form.End->click();
+}
+
 // Picks an item the way the user does, so that the list's change handler runs.
 void Choose(QComboBox& list, int index)
 {
@@ -171,14 +186,15 @@ CommandLineResult ParseCommandLine(const QStringList& arguments)
     }
     if (o.parser.isSet(o.udp)) {
         const QString target = o.parser.value(o.udp);
-        const qsizetype colon = target.lastIndexOf(QLatin1Char(':'));
-        bool isNumber = false;
-        const int port = colon > 0 ? target.mid(colon + 1).toInt(&isNumber) : 0;
-        if (colon <= 0 || !isNumber || port < 0 || port > 65535)
-            return Refuse(QStringLiteral("--udp %1: give the destination as HOST:PORT, like 127.0.0.1:51810")
-                              .arg(target));
-        options.udpHost = target.left(colon);
-        options.udpPort = QString::number(port);
+        // Port 0 is no destination: every datagram to it would be refused.
+        const auto endpoint = SplitEndpoint(target.toStdString());
+        if (!endpoint || endpoint->port == 0)
+            return Refuse(QStringLiteral("--udp %1: give the destination as HOST:PORT with a port from 1 "
+                                         "to 65535, like 127.0.0.1:%2")
+                              .arg(target)
+                              .arg(kDefaultUdpPort));
+        options.udpHost = QString::fromStdString(endpoint->host);
+        options.udpPort = QString::number(endpoint->port);
     }
     // A track-bar position: a whole number within the bar's range.
     const auto position = [&](const QCommandLineOption& option, int highest) -> std::optional<int> {
@@ -265,7 +281,7 @@ std::optional<QString> ApplyStartOptions(TForm1& form, const StartOptions& optio
                 StartButton(form, *start)->click();
             // Precise: a coarse timer may end a long run minutes late.
             if (runFor)
-                QTimer::singleShot(*runFor, Qt::PreciseTimer, form.End, &QPushButton::click);
+                QTimer::singleShot(*runFor, Qt::PreciseTimer, &form, [&form] { EndWhenSent(form); });
         });
     }
     return std::nullopt;

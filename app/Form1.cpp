@@ -4,6 +4,7 @@
 #include "app/FontFit.h"
 #include "app/FormLayout.h"
 #include "net/NMUDP.h"
+#include "net/UdpEndpoint.h"
 #include "os/VersionInfo.h"
 #include "protocol/Addresses.h"
 #include "protocol/LineRates.h"
@@ -130,7 +131,7 @@ void TForm1::CreateControls()
                                   {{40, 288, 97, 17}, "Remove all \".\" from protocol"});
     SendUDPCB = new TCheckBox(this, "Send via UDP", {{208, 224, 169, 17}, "Check this to send data via UDP"});
     IPE = new TEdit(this, "127.0.0.1", {{208, 264, 113, 21}, "Please enter here the host addess"});
-    PortE = new TEdit(this, "51810", {{328, 264, 49, 21}, "Please enter here the port"});
+    PortE = new TEdit(this, QString::number(kDefaultUdpPort), {{328, 264, 49, 21}, "Please enter here the port"});
     LyraBrightnessTB = new TTrackBar(this, 0, 9, 5, {{40, 368, 217, 33}, "Adjust Brightness on Lyra"});
     TimeDateB = new TButton(this, "Set Time and Date on Lyra",
                             {{208, 296, 169, 25},
@@ -244,14 +245,23 @@ void TForm1::PortChange()
 
 void TForm1::BaudChange()
 {
+    const auto storeRate = [this] {
+        try {
+            channel_->SetBaud(protocol::LineRateAt(Baud->currentIndex()).bitsPerSecond);
+        } catch (const std::exception&) {
+            desktop_.ShowMessage({"Error", "Error changing Baudrate", MessageBoxText::Icon::Error});
+        }
+    };
+    // With "none" chosen the rate waits for the next port the user picks: reopening the
+    // channel's last device would send test lines to a port nobody chose (COM1 at first).
+    if (Port->currentIndex() <= 0) {
+        storeRate();
+        return;
+    }
     const bool wasRunning = Timer1->isActive();
     Timer1->stop();
     channel_->ClosePort();
-    try {
-        channel_->SetBaud(protocol::LineRateAt(Baud->currentIndex()).bitsPerSecond);
-    } catch (const std::exception&) {
-        desktop_.ShowMessage({"Error", "Error changing Baudrate", MessageBoxText::Icon::Error});
-    }
+    storeRate();
     try {
         channel_->OpenPort();
     } catch (const std::exception&) {

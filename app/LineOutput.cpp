@@ -2,15 +2,10 @@
 #include "app/Form1.h"
 
 #include "net/NMUDP.h"
+#include "net/UdpEndpoint.h"
 #include "protocol/DisplayLine.h"
 
 #include <utility>
-
-namespace {
-
-constexpr int kDefaultUdpPort = 51810;
-
-} // namespace
 
 void TForm1::Schreiben()
 {

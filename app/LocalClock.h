@@ -9,4 +9,9 @@
 
 #include <QDateTime>
 
+#include <ctime>
+
 QDateTime LocalNow();
+// The same for a given instant. A zone that counts leap seconds (right/...) names one as second
+// 60, which no clock face has: it shows as a second 59.
+QDateTime LocalTime(const timespec& instant);

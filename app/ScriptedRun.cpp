@@ -1,6 +1,8 @@
 #include "app/ScriptedRun.h"
 
 #include "app/Form1.h"
+#include "net/NMUDP.h"
+#include "os/SystemText.h"
 
 #include <QDesktopServices>
 #include <QTimer>
@@ -34,6 +36,11 @@ void ScriptedRun::Watch(TForm1& form, bool serialLine)
             QTimer::singleShot(0, this, &ScriptedRun::ReportChannelErrors);
         });
     }
+    // A datagram the system refused leaves the window as it was, but the line did not go out.
+    form.NMUDP1->OnSendRefused = [this](QObject*, int error) {
+        failed_ = true;
+        Report(QString::fromStdString(SystemText(error)));
+    };
     // "Data:" shows each line as it leaves, carriage return included; any other text there is
     // the datagram's failure.
     connect(form.Daten, &TLabel::CaptionChanged, this, [this](const QString& caption) {

@@ -2,8 +2,8 @@
 // A run that a script started (marqtest --for): nobody sits at the window, so a message box is
 // printed instead of waiting for a click, and the exit status says whether every line and
 // command went out. The window is watched from outside, through what it shows: message boxes,
-// the serial channel's errors (which the window keeps to itself as silent aborts) and the
-// datagram errors in its "Data:" label.
+// the serial channel's errors (which the window keeps to itself as silent aborts), the
+// datagram errors in its "Data:" label and the datagrams the system refused.
 
 #include "app/Desktop.h"
 

@@ -1,7 +1,5 @@
 #include "BoardOptions.h"
 
-#include "UdpListener.h"
-
 #include "os/ComNames.h"
 #include "protocol/Addresses.h"
 #include "protocol/LineRates.h"
@@ -15,14 +13,16 @@ namespace board {
 
 BoardCommandLine ParseBoardOptions(const QStringList& arguments)
 {
+    const BoardOptions defaults;
+    const QString listen = QString::fromStdString(defaults.udpHost + ":" + std::to_string(defaults.udpPort));
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        "A virtual display board: shows the lines and Lyra commands that marqtest sends, by a "
-        "serial line and by UDP. Without options it creates a virtual serial port, registers it "
-        "under the lowest free COM number and listens on UDP 127.0.0.1:51810.");
+        QStringLiteral("A virtual display board: shows the lines and Lyra commands that marqtest sends, by a "
+                       "serial line and by UDP. Without options it creates a virtual serial port, registers it "
+                       "under the lowest free COM number and listens on UDP %1.").arg(listen));
     const QCommandLineOption help({"h", "help"}, "Show this help.");
     const QCommandLineOption version("version", "Show the program's name and version and exit.");
-    const QCommandLineOption udp("udp", "Listen for datagrams on HOST:PORT (default 127.0.0.1:51810).", "HOST:PORT");
+    const QCommandLineOption udp("udp", QStringLiteral("Listen for datagrams on HOST:PORT (default %1).").arg(listen), "HOST:PORT");
     const QCommandLineOption noUdp("no-udp", "Do not listen for datagrams.");
     const QCommandLineOption com("com", "Register the virtual line as COMn (default: the lowest free number).", "n");
     const QCommandLineOption device("device", "Listen on a real serial device instead of a virtual line.", "PATH");
@@ -53,9 +53,14 @@ BoardCommandLine ParseBoardOptions(const QStringList& arguments)
         return VersionRequest{};
 
     BoardOptions options;
-    if (parser.isSet(udp) && !SplitEndpoint(parser.value(udp).toStdString(), options.udpHost, options.udpPort))
-        return OptionError{"--udp wants HOST:PORT with a port from 0 to 65535, not \"" +
-                           parser.value(udp).toStdString() + "\""};
+    if (parser.isSet(udp)) {
+        const auto endpoint = SplitEndpoint(parser.value(udp).toStdString());
+        if (!endpoint)
+            return OptionError{"--udp wants HOST:PORT with a port from 0 to 65535, not \"" +
+                               parser.value(udp).toStdString() + "\""};
+        options.udpHost = endpoint->host;
+        options.udpPort = endpoint->port;
+    }
     options.udp = !parser.isSet(noUdp);
 
     const std::string lastCom = std::to_string(ComNames::kLastNumber);

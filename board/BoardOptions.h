@@ -1,6 +1,7 @@
 #pragma once
 // The command line of marqboard.
 
+#include "net/UdpEndpoint.h"
 #include "protocol/LineRates.h"
 
 #include <QStringList>
@@ -12,7 +13,7 @@ namespace board {
 
 struct BoardOptions {
     std::string udpHost = "127.0.0.1";
-    int udpPort = 51810;
+    int udpPort = kDefaultUdpPort;
     bool udp = true;
     std::optional<int> com;    // number to register the virtual line under
     std::string device;        // a real line instead: a path, or "COMn" for the tester's names

@@ -1,13 +1,16 @@
 #include "DatagramDecoder.h"
 
 #include "protocol/DisplayLine.h"
+#include "serial/ReceiveDecoders.h"
 
 namespace board {
 
 void DatagramDecoder::Decode(std::string_view datagram)
 {
-    strings_.Collect(datagram, [this](const std::string& text) { input_.StringReceived(Route::Udp, text); });
-    lines_.Collect(datagram, [this](std::string_view line) {
+    StringCollector strings;
+    MarqLineCollector lines;
+    strings.Collect(datagram, [this](const std::string& text) { input_.StringReceived(Route::Udp, text); });
+    lines.Collect(datagram, [this](std::string_view line) {
         input_.MarqReceived(Route::Udp, protocol::DecodeDisplayLine(line), line);
     });
 }

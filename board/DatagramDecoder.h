@@ -1,10 +1,11 @@
 #pragma once
 // Reads datagrams with the serial channel's own string and display-line collectors, in the
 // channel's order (strings first, then lines), so that a line or command means the same by UDP
-// as on the serial line. The collectors keep their state from one datagram to the next.
+// as on the serial line. Each datagram is read on its own: the window sends every line and
+// command as one whole datagram, so whatever a datagram leaves unfinished is dropped and cannot
+// shift or swallow the next line.
 
 #include "BoardInput.h"
-#include "serial/ReceiveDecoders.h"
 
 #include <string_view>
 
@@ -18,8 +19,6 @@ public:
 
 private:
     BoardInput& input_;
-    StringCollector strings_;
-    MarqLineCollector lines_;
 };
 
 } // namespace board

@@ -1,6 +1,7 @@
 #include "PortRegistration.h"
 
 #include "lang/Exceptions.h"
+#include "os/BoardLink.h"
 #include "os/ComNames.h"
 
 #include <cerrno>
@@ -11,13 +12,6 @@ namespace fs = std::filesystem;
 
 namespace board {
 namespace {
-
-// A link left behind by a board that was killed points nowhere.
-bool IsStaleLink(const fs::path& link)
-{
-    std::error_code error;
-    return fs::is_symlink(fs::symlink_status(link, error)) && !fs::exists(link, error);
-}
 
 std::string ComName(int number)
 {
@@ -40,7 +34,7 @@ PortRegistration::PortRegistration(const fs::path& directory, const std::string&
     if (number) {
         if (*number < 1 || *number > ComNames::kLastNumber)
             throw Exception(ComName(*number) + " is outside COM1 to " + ComName(ComNames::kLastNumber));
-        if (!TryLink(*number, true)) {
+        if (!TryLink(*number)) {
             const fs::path taken = directory_ / ComName(*number);
             throw Exception(ComName(*number) + " is taken: " + taken.string() + " already exists");
         }
@@ -48,26 +42,40 @@ PortRegistration::PortRegistration(const fs::path& directory, const std::string&
     }
     const ComNames machine(ComNames::Roots{});
     for (int n = 1; n <= ComNames::kLastNumber; ++n) {
-        if (!machine.MachinePortPresent(n) && TryLink(n, true))
+        if (!machine.MachinePortPresent(n) && TryLink(n))
             return;
     }
     throw Exception("No free COM number in " + directory_.string());
 }
 
-bool PortRegistration::TryLink(int number, bool reclaimStale)
+bool PortRegistration::TryLink(int number)
 {
-    const fs::path link = directory_ / ComName(number);
-    if (reclaimStale && IsStaleLink(link))
-        ::unlink(link.c_str());
-    // symlink() fails when the name exists, so two boards starting together never share one.
-    if (::symlink(device_.c_str(), link.c_str()) != 0) {
-        const int error = errno;
-        if (error == EEXIST)
+    const std::string link = (directory_ / ComName(number)).string();
+    UniqueFd marker = BoardLink::LockMarker(link);
+    if (!marker.valid())
+        return false; // a running board has this number
+    // With the marker locked no other board comes in between: a link left by a board that is
+    // gone is replaced, anything else at that name is the user's.
+    std::error_code error;
+    if (fs::exists(fs::symlink_status(link, error))) {
+        if (BoardLink::OwnerOf(link) == BoardLink::Owner::User) {
+            BoardLink::RemoveMarker(link);
             return false;
-        throw std::system_error(error, std::generic_category(), "Cannot create " + link.string());
+        }
+        ::unlink(link.c_str());
+    }
+    BoardLink::WriteTarget(marker.get(), device_);
+    // symlink() fails when the name exists: the user may have made it just now.
+    if (::symlink(device_.c_str(), link.c_str()) != 0) {
+        const int reason = errno;
+        BoardLink::RemoveMarker(link);
+        if (reason == EEXIST)
+            return false;
+        throw std::system_error(reason, std::generic_category(), "Cannot create " + link);
     }
     link_ = link;
     number_ = number;
+    marker_ = std::move(marker);
     return true;
 }
 
@@ -77,6 +85,7 @@ PortRegistration::~PortRegistration()
     std::error_code error;
     if (fs::read_symlink(link_, error) == device_)
         ::unlink(link_.c_str());
+    BoardLink::RemoveMarker(link_.string());
 }
 
 } // namespace board

@@ -1,6 +1,10 @@
 #pragma once
 // Makes a virtual line known to the test window as "COMn": a symbolic link in the user's ports
-// directory that points at the line's device node. The link goes when this object does.
+// directory that points at the line's device node, with the board's locked marker beside it
+// (os/BoardLink). The link goes when this object does; a board that is killed leaves a link that
+// leads nowhere and that the next board may take over. Links the user made are never touched.
+
+#include "os/UniqueFd.h"
 
 #include <filesystem>
 #include <optional>
@@ -10,9 +14,9 @@ namespace board {
 
 class PortRegistration {
 public:
-    // Registers `device` as COM`number`, or under the lowest number that neither another link
-    // nor a serial device present on the machine uses. Throws Exception when that fails, or
-    // std::system_error when the link cannot be made.
+    // Registers `device` as COM`number`, or under the lowest number that neither a running
+    // board, nor the user's own link, nor a serial device present on the machine uses. Throws
+    // Exception when that fails, std::system_error when the directory refuses the board's files.
     PortRegistration(const std::filesystem::path& directory, const std::string& device,
                      std::optional<int> number);
     ~PortRegistration();
@@ -24,11 +28,12 @@ public:
     const std::filesystem::path& Link() const { return link_; }
 
 private:
-    bool TryLink(int number, bool reclaimStale);
+    bool TryLink(int number);
 
     std::filesystem::path directory_;
     std::string device_;
     std::filesystem::path link_;
+    UniqueFd marker_; // locked while the link is ours
     int number_ = 0;
 };
 

@@ -5,7 +5,6 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
-#include <charconv>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <system_error>
@@ -27,22 +26,6 @@ in_addr Resolve(const std::string& host)
 }
 
 } // namespace
-
-bool SplitEndpoint(const std::string& text, std::string& host, int& port)
-{
-    const auto colon = text.rfind(':');
-    if (colon == std::string::npos || colon == 0)
-        return false;
-    const char* first = text.data() + colon + 1;
-    const char* last = text.data() + text.size();
-    int value = -1;
-    const auto [end, error] = std::from_chars(first, last, value);
-    if (error != std::errc() || end != last || first == last || value < 0 || value > 65535)
-        return false;
-    host = text.substr(0, colon);
-    port = value;
-    return true;
-}
 
 UdpListener::UdpListener(const std::string& host, int port, QObject* parent) : QObject(parent)
 {

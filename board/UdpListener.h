@@ -33,7 +33,4 @@ private:
     std::unique_ptr<QSocketNotifier> notifier_;
 };
 
-// Splits "HOST:PORT"; false when the text has no colon or the port is not 0 to 65535.
-bool SplitEndpoint(const std::string& text, std::string& host, int& port);
-
 } // namespace board

@@ -115,10 +115,14 @@ void TNMUDP::SendDatagram(const char* buffer, int length)
         return;
     remote.sin_family = AF_INET;
     remote.sin_port = htons(port);
-    // Fire and forget: a datagram the system refuses or cannot queue right now is not reported,
-    // and a full send queue never blocks the caller.
-    static_cast<void>(::sendto(socket_.get(), bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
-                               reinterpret_cast<const sockaddr*>(&remote), sizeof remote));
+    // Fire and forget for the caller: a datagram the system refuses or cannot queue right now
+    // raises nothing, and a full send queue never blocks. Only a listener hears of it.
+    if (::sendto(socket_.get(), bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
+                 reinterpret_cast<const sockaddr*>(&remote), sizeof remote) < 0) {
+        Raise(OnSendRefused, this, errno);
+        if (!alive)
+            return;
+    }
     Raise(OnDataSend, this);
 }
 
@@ -134,7 +138,11 @@ in_addr TNMUDP::ResolveRemoteHost(const std::string& host)
 
     const QPointer<TNMUDP> alive(this);
     for (bool firstTry = true;; firstTry = false) {
-        if (const auto found = lookup_.Resolve(host))
+        ++lookupsWaiting_;
+        const auto found = lookup_.Resolve(host);
+        if (alive)
+            --lookupsWaiting_;
+        if (found)
             return *found;
         // The events run during the lookup may have destroyed this component.
         if (!alive || !firstTry || !OnInvalidHost)

@@ -26,6 +26,7 @@ using TOnReceive = Closure<QObject* /*Sender*/, int32_t /*NumberBytes*/, const s
 using TOnStatus = Closure<QObject* /*Sender*/, const std::string& /*status*/>;
 using THandlerEvent = Closure<bool& /*handled*/>;
 using TBuffInvalid = Closure<bool& /*handled*/, const char*& /*Buff*/, int32_t& /*length*/>;
+using TOnSendRefused = Closure<QObject* /*Sender*/, int /*error*/>;
 
 class TNMUDP : public QObject {
     Q_OBJECT
@@ -56,6 +57,10 @@ public:
     // ("Invalid buffer") or UDPSockError; nothing is sent then.
     void SendDatagram(const char* buffer, int length);
 
+    // True while a send waits for its host lookup: the caller's events run meanwhile, and that
+    // send has not gone out yet.
+    bool LookingUp() const { return lookupsWaiting_ > 0; }
+
     // Replaces the name service used for host names that are not dotted addresses.
     void SetResolver(HostLookup::Resolver resolver) { lookup_ = HostLookup(std::move(resolver)); }
 
@@ -64,6 +69,9 @@ public:
     TOnStatus OnStatus;
     THandlerEvent OnInvalidHost;
     TBuffInvalid OnBufferInvalid;
+    // The system refused a datagram (its errno value). The send itself still raises nothing:
+    // whoever must know that every datagram left listens here.
+    TOnSendRefused OnSendRefused;
 
 private:
     UniqueFd NewSocket();
@@ -79,6 +87,7 @@ private:
     int32_t reportLevel_ = 1;
     std::string lastStatus_;
     HostLookup lookup_;
+    int lookupsWaiting_ = 0;
     UniqueFd socket_;
     // Declared after the socket so that it stops watching before the descriptor closes.
     std::unique_ptr<QSocketNotifier> readNotifier_;

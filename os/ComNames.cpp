@@ -1,5 +1,7 @@
 #include "os/ComNames.h"
 
+#include "os/BoardLink.h"
+
 #include <array>
 #include <charconv>
 #include <cstdlib>
@@ -104,10 +106,12 @@ std::string ComNames::Resolve(std::string_view name) const
     if (number == 0)
         return {};
     // A link that exists decides, even when its target is gone: the user meant that device.
+    // A virtual board's link whose board is gone leads nowhere: its pseudo-terminal may belong
+    // to another program by now.
     if (const std::string link = LinkPath(number); !link.empty()) {
         std::error_code error;
         if (fs::is_symlink(link, error) || fs::exists(link, error))
-            return link;
+            return BoardLink::OwnerOf(link) == BoardLink::Owner::GoneBoard ? std::string() : link;
     }
     return TablePath(number);
 }

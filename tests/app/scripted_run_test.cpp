@@ -80,14 +80,16 @@ struct Outcome {
     QString errors;
 };
 
-// The real program, offscreen, with the ports directory of this test.
-Outcome RunProgram(const QStringList& arguments)
+// The real program, offscreen, with the ports directory of this test; `wrapper` runs it.
+Outcome RunProgram(const QStringList& arguments, QStringList wrapper = {})
 {
     QProcess program;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("QT_QPA_PLATFORM", "offscreen");
     program.setProcessEnvironment(environment);
-    program.start(MARQTEST_EXECUTABLE, arguments);
+    wrapper << MARQTEST_EXECUTABLE;
+    const QString first = wrapper.takeFirst();
+    program.start(first, wrapper + arguments);
     if (!program.waitForFinished(60000)) {
         program.kill();
         program.waitForFinished(5000);
@@ -141,6 +143,35 @@ TEST_F(ScriptedRunTest, TheProgramsExitStatusSaysWhatHappened)
 
     const Outcome unlisted = RunProgram(QStringList{"--port", "COM9"} + scripted);
     EXPECT_EQ(unlisted.code, 2) << "a port that is not listed is a bad option";
+}
+
+TEST_F(ScriptedRunTest, ADatagramFailsTheRunOnlyWhenItDidNotLeave)
+{
+    // A host name is looked up at every tick, the last one as the run ends.
+    UdpReceiver receiver;
+    const QString named = QStringLiteral("localhost:%1").arg(receiver.Port());
+    const Outcome looked = RunProgram({"--udp", named, "--start", "actual-time", "--for", "1"});
+    EXPECT_EQ(looked.code, 0) << looked.errors.toStdString();
+    EXPECT_FALSE(receiver.Empty());
+
+    const Outcome portZero = RunProgram({"--udp", "localhost:0", "--start", "blank", "--for", "0"});
+    EXPECT_EQ(portZero.code, 2) << "nothing can be sent to port 0";
+
+    // A network of its own whose loopback is down refuses every datagram; "Data:" stays quiet.
+    if (QProcess::execute("unshare", {"-rn", "true"}) != 0)
+        return; // no user namespaces here
+    const Outcome refused = RunProgram({"--udp", "127.0.0.1:9", "--start", "blank", "--for", "0"},
+                                       {"unshare", "-rn"});
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_EQ(refused.errors, "marqtest: Network is unreachable\n");
+}
+
+TEST_F(ScriptedRunTest, ABaudRateWithNoPortChosenOpensNone)
+{
+    VirtualComPort com1(ports, 1);
+    const Outcome run = RunProgram({"--baud", "9600", "--start", "all-digits", "--for", "0"});
+    EXPECT_EQ(run.code, 0) << run.errors.toStdString();
+    EXPECT_EQ(com1.ReadAvailable(), "") << "COM1 was never chosen";
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -70,6 +71,13 @@ TEST(LocalClock, AgreesWithQtOnTheInstantAndTheLocalOffset)
         const QDateTime qts = QDateTime::currentDateTime();
         EXPECT_EQ(ours.offsetFromUtc(), qts.offsetFromUtc());
         EXPECT_LT(std::abs(ours.msecsTo(qts)), 1000);
+    }
+    // The leap second at the end of 2016, in a zone that counts it, shows as a second 59.
+    if (QFile::exists("/usr/share/zoneinfo/right/UTC")) {
+        ::setenv("TZ", "right/UTC", 1);
+        ::tzset();
+        const QTime leap = LocalTime({1483228826, 500'000'000}).time();
+        EXPECT_EQ(leap, QTime(23, 59, 59, 500)) << leap.toString().toStdString();
     }
     if (saved)
         ::setenv("TZ", saved->c_str(), 1);

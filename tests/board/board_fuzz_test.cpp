@@ -114,7 +114,7 @@ TEST(BoardFuzz, SurvivesRandomBytesAndStillReadsValidLines)
         udp.Send(RandomBytes(random, round % 8 == 0 ? 65507 : size(random)));
         const std::string planted = PlantedLine(500 + round);
         plantedUdp.insert(planted);
-        udp.Send("\n" + planted);
+        udp.Send(planted);
         ASSERT_TRUE(board.WaitFor([&](const QJsonObject& event) {
             consume(event);
             return plantedUdp.count(planted) == 0;

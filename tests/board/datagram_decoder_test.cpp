@@ -40,12 +40,14 @@ TEST_F(DatagramDecoderTest, LineAndCommandInOneDatagram)
     EXPECT_EQ(state_.Shown().Range(9, 20), "88:88:88.888");
 }
 
-TEST_F(DatagramDecoderTest, LineSplitOverTwoDatagrams)
+TEST_F(DatagramDecoderTest, AStrayDatagramNeitherShiftsNorSwallowsTheNextLine)
 {
-    decoder_.Decode(kLine.substr(0, 13));
-    EXPECT_TRUE(log_.empty());
-    decoder_.Decode(kLine.substr(13));
-    EXPECT_EQ(log_, std::vector<std::string>{"line " + kLine});
+    // Half a line, one byte, a command without its carriage return.
+    for (const std::string& stray : {kLine.substr(0, 13), std::string("X"), std::string("K    5")}) {
+        decoder_.Decode(stray);
+        decoder_.Decode(kLine);
+    }
+    EXPECT_EQ(log_, std::vector<std::string>(3, "line " + kLine));
 }
 
 TEST_F(DatagramDecoderTest, HugeRandomDatagramsDoNotStopLaterLines)
@@ -59,8 +61,7 @@ TEST_F(DatagramDecoderTest, HugeRandomDatagramsDoNotStopLaterLines)
         decoder_.Decode(noise);
     }
     log_.clear();
-    // A line feed clears whatever noise the collectors still hold.
-    decoder_.Decode("\n" + kLine);
+    decoder_.Decode(kLine);
     decoder_.Decode(protocol::TimeoutCommand(3));
     EXPECT_EQ(log_, (std::vector<std::string>{"line " + kLine, "command timeout"}));
     EXPECT_EQ(state_.TimeoutPosition(), 3);

@@ -58,13 +58,17 @@ TEST_F(PortRegistrationTest, TakesTheLowestFreeNumberAndRemovesItsLinkOnExit)
     EXPECT_EQ(third.Number(), n) << "a freed number is taken again";
 }
 
-TEST_F(PortRegistrationTest, CreatesTheDirectoryAndReclaimsLinksLeftByAKilledBoard)
+TEST_F(PortRegistrationTest, CreatesTheDirectoryAndPassesOverTheUsersDanglingLink)
 {
     fs::create_directories(Dir());
-    const int n = FirstFree();
-    fs::create_symlink(Dir() / "gone", Dir() / ("COM" + std::to_string(n)));
-    PortRegistration registration(Dir(), Device(), std::nullopt);
-    EXPECT_EQ(registration.Number(), n);
+    const fs::path unplugged = Dir() / ("COM" + std::to_string(FirstFree()));
+    fs::create_symlink(Dir() / "gone", unplugged);
+    const int expected = FirstFree();
+    {
+        PortRegistration registration(Dir(), Device(), std::nullopt);
+        EXPECT_EQ(registration.Number(), expected) << "the user's link to an adapter that is out";
+    }
+    EXPECT_EQ(fs::read_symlink(unplugged), Dir() / "gone");
 
     QTemporaryDir fresh;
     const fs::path nested = fs::path(fresh.path().toStdString()) / "a" / "b";

@@ -58,14 +58,3 @@ TEST(UdpListener, BusyPortAndBadHostFailWithAReason)
     }
     EXPECT_THROW(UdpListener("no.such.host.invalid", 0), Exception);
 }
-
-TEST(UdpEndpoint, SplitsHostAndPort)
-{
-    std::string host;
-    int port = -1;
-    EXPECT_TRUE(board::SplitEndpoint("localhost:51810", host, port));
-    EXPECT_EQ(host, "localhost");
-    EXPECT_EQ(port, 51810);
-    for (const char* bad : {"", ":1", "host", "host:", "host:-1", "host:65536", "host:1x"})
-        EXPECT_FALSE(board::SplitEndpoint(bad, host, port)) << bad;
-}

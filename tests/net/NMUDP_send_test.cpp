@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -100,6 +101,16 @@ TEST_F(SendTest, OnlyTheLowSixteenBitsOfThePortCount)
     const auto datagram = at4464.Receive();
     ASSERT_TRUE(datagram.has_value());
     EXPECT_EQ(datagram->bytes, kLine);
+}
+
+TEST_F(SendTest, ADatagramTheSystemRefusesRaisesNothingButItsListenerHears)
+{
+    std::vector<int> refused;
+    udp.OnSendRefused = [&](QObject*, int error) { refused.push_back(error); };
+    udp.SendDatagram(kLine.data(), static_cast<int>(kLine.size()));
+    udp.SetRemotePort(0);
+    EXPECT_NO_THROW(udp.SendDatagram(kLine.data(), static_cast<int>(kLine.size())));
+    EXPECT_EQ(refused, std::vector<int>{EINVAL});
 }
 
 TEST_F(SendTest, EmptyOrBrokenBuffersAreRefusedAsInvalid)

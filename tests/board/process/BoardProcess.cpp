@@ -4,9 +4,10 @@
 #include <QJsonDocument>
 #include <csignal>
 
-BoardProcess::BoardProcess() : environment_(QProcessEnvironment::systemEnvironment())
+BoardProcess::BoardProcess(const QString& home)
+    : home_(home.isEmpty() ? config_.path() : home), environment_(QProcessEnvironment::systemEnvironment())
 {
-    environment_.insert("XDG_CONFIG_HOME", config_.path());
+    environment_.insert("XDG_CONFIG_HOME", home_);
     environment_.insert("QT_QPA_PLATFORM", "offscreen");
     process_.setProcessEnvironment(environment_);
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -40,7 +41,12 @@ bool BoardProcess::Start(const QStringList& extraArguments)
 
 QString BoardProcess::Link() const
 {
-    return config_.path() + "/marqtest/ports/" + com_;
+    return PortsDirectory() + "/" + com_;
+}
+
+QString BoardProcess::PortsDirectory() const
+{
+    return home_ + "/marqtest/ports";
 }
 
 void BoardProcess::Pump(int milliseconds)

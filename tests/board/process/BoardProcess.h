@@ -11,7 +11,8 @@
 
 class BoardProcess {
 public:
-    BoardProcess();
+    // `home`: the configuration folder of another board, to share its ports directory.
+    explicit BoardProcess(const QString& home = {});
     ~BoardProcess();
 
     // Starts the board and waits for it to say where it listens. False (with the reason in
@@ -21,6 +22,8 @@ public:
     const QString& Com() const { return com_; }
     int UdpPort() const { return udpPort_; }
     QString Link() const; // the ports-directory link the tester opens
+    const QString& Home() const { return home_; }
+    QString PortsDirectory() const;
     QProcessEnvironment Environment() const { return environment_; }
     std::string Failure() const { return failure_; }
 
@@ -42,6 +45,7 @@ private:
     std::deque<QJsonObject> pending_;
 
     QTemporaryDir config_;
+    QString home_;
     QProcessEnvironment environment_;
     QProcess process_;
     QString com_;
