@@ -48,20 +48,19 @@ int PortNumber(const std::string& name)
     return std::stoi(name.substr(3));
 }
 
-// Writes numbered lines of `tag` until three writes in a row time out: the kernel's queue and
-// the UART are full. Returns how many went in.
+// Writes numbered lines of `tag` until a write times out: the kernel's queue and the UART are
+// full. Returns how many went in.
 int Fill(TNexComThread& channel, const std::string& tag)
 {
     int written = 0;
-    for (int failures = 0, n = 0; failures < 3 && n < 400; ++n) {
+    for (int n = 0; n < 300; ++n) {
         char line[32];
         std::snprintf(line, sizeof line, "%s %04d ..............\r", tag.c_str(), n);
         try {
             channel.SendText(std::string(line, 23));
             ++written;
-            failures = 0;
         } catch (const std::exception&) {
-            ++failures;
+            break;
         }
     }
     return written;
