@@ -58,7 +58,7 @@ GuestMachine::GuestMachine(const Paths& paths)
     if (!prepare.waitForFinished(10 * 60 * 1000))
         throw Unavailable("the guest's kernel and initramfs were not ready within 10 minutes");
     if (prepare.exitCode() == 77)
-        throw Unavailable(prepare.readAllStandardError().trimmed().toStdString());
+        throw Unavailable(prepare.readAllStandardError().trimmed().replace("vmline: ", "").toStdString());
     if (prepare.exitStatus() != QProcess::NormalExit || prepare.exitCode() != 0)
         throw std::runtime_error("vmline: preparing the guest failed: " +
                                  prepare.readAllStandardError().trimmed().toStdString());
