@@ -36,6 +36,14 @@ constexpr std::chrono::milliseconds kCloseAllowance{100};
 constexpr std::chrono::milliseconds kLongestClose{1000};
 // The most a UART holds beyond the kernel's queue (a 16750's FIFO).
 constexpr long long kLargestFifo = 64;
+// What a USB adapter may take from the kernel's queue at once, into its own buffer and the
+// transfers in flight, beyond what the line carries meanwhile.
+constexpr long long kAdapterBuffer = 512;
+// How long a queue that emptied too fast is given to turn out to be an unplug.
+constexpr std::chrono::milliseconds kHangUpWait{250};
+// The longest a draining write sleeps between looks at the queue: often enough to tell a
+// queue thrown away from one that went out on the line.
+constexpr std::chrono::milliseconds kLookEvery{100};
 
 int MillisecondsUntil(std::chrono::steady_clock::time_point until)
 {
@@ -202,10 +210,13 @@ void PortWriter::HandedOver()
     const std::optional<int> queued = Queued();
     const Clock::time_point now = Clock::now();
     End(complete && baseline_ && queued && *queued > *baseline_ ? Phase::Draining : Phase::Idle);
-    if (phase_ == Phase::Draining)
+    if (phase_ == Phase::Draining) {
         drainedBy_ = now + wire_.Of(*queued - *baseline_);
-    else if (complete && queued)
+        lookedQueue_ = *queued;
+        lookedAt_ = now;
+    } else if (complete && queued) {
         lastQueued_ = queued;
+    }
     if (onHandedOver)
         onHandedOver(now + wire_.Of(queued.value_or(0)), wire_.Of(1));
 }
@@ -230,6 +241,7 @@ PortWriter::Outcome PortWriter::Wait()
         // what is still queued takes.
         const Clock::time_point now = Clock::now();
         auto until = now < drainedBy_ ? drainedBy_ : now + (wire_.Known() ? wire_.Of(above) : 1ms);
+        until = std::min(until, now + kLookEvery);
         if (onLineBy_)
             until = std::min(until, *onLineBy_);
         SleepUntil(until);
@@ -243,17 +255,40 @@ PortWriter::Outcome PortWriter::Wait()
 long long PortWriter::Look()
 {
     const std::optional<int> queued = Queued();
+    const Clock::time_point now = Clock::now();
+    if (queued && !Carried(lookedQueue_, *queued, now - lookedAt_))
+        return 0;
     if (!queued || *queued <= *baseline_) {
         lastQueued_ = queued;
         End(Phase::Idle);
         return 0;
     }
-    if (onLineBy_ && Clock::now() >= *onLineBy_) {
+    lookedQueue_ = *queued;
+    lookedAt_ = now;
+    if (onLineBy_ && now >= *onLineBy_) {
         GiveUp();
         End(Phase::Idle);
         return 0;
     }
     return *queued - *baseline_;
+}
+
+bool PortWriter::Carried(long long before, long long now, std::chrono::nanoseconds elapsed)
+{
+    if (!wire_.Known() || wire_.Of(before - now - kAdapterBuffer) <= elapsed)
+        return true;
+    pollfd line{device_->Fd(), 0, 0};
+    const Clock::time_point by = Clock::now() + kHangUpWait;
+    for (;;) {
+        const int ready = device_->System().Poll(&line, 1, MillisecondsUntil(by));
+        if (ready == -EINTR)
+            continue;
+        if (ready > 0 && (line.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+            Fail(EIO, "poll");
+            return false;
+        }
+        return true;
+    }
 }
 
 void PortWriter::Finish()

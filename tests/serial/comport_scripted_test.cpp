@@ -434,6 +434,27 @@ TEST_F(ScriptedPort, ADeviceThatVanishesUnderAnyErrorIsReportedAsErrorFive)
         pty.Receive(100, 1);
     }
 
+    // An adapter pulled out throws its queue away before its line hangs up: a queue that empties
+    // faster than the line carries is a success only when no hang-up follows.
+    codes.clear();
+    port.SetBaudRate(br9600);
+    port.Open();
+    system->SetOutputQueue(0);
+    port.WriteString("a");
+    system->SetOutputQueue(3000); // 3 s on the line
+    port.WriteString("b");
+    system->SetOutputQueue(0);
+    port.WriteString("c");
+    EXPECT_EQ(codes, std::vector<int>{});
+    system->SetOutputQueue(3000);
+    port.WriteString("d");
+    system->SetOutputQueue(0);
+    system->HangUp(true);
+    EXPECT_THROW(port.WriteString("e"), EComError);
+    RunEventLoop(30ms);
+    EXPECT_EQ(codes, std::vector<int>{5}) << "reported once";
+    EXPECT_FALSE(port.GetActive());
+    system->HangUp(false);
 }
 
 TEST_F(ScriptedPort, ThreadPriorityCanChangeWhileTheThreadRuns)

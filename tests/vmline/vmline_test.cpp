@@ -395,12 +395,12 @@ TEST_F(Vmline, AnAdapterPulledOutIsReportedOnceAndComesBack)
     }
     {
         SCOPED_TRACE("while a write drains");
-        // 3000 bytes fit in the driver: the writer has handed them all over and waits for them
-        // to drain, as the far end takes 100 bytes a second.
+        // 3000 bytes fit in the driver, and the far end takes 100 bytes a second. QEMU's adapter
+        // holds up the guest while it passes bytes on, so the probe says "written" only once
+        // the driver has passed on all of them: the pull comes before, once 100 have arrived.
         adapter.SetPace(100);
         adapter.Clear();
         const int job = guest->Start(Probe(std::string("drain ") + kAdapter + " 3000"));
-        ASSERT_TRUE(OutputShows(job, "written"));
         ASSERT_TRUE(adapter.WaitForBytes(100, 30s));
         ASSERT_FALSE(guest->Wait(job, 0ms).has_value()) << "the write ended before the unplug:\n" << guest->Output(job);
         const Clock::time_point pulled = Clock::now();
