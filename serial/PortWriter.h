@@ -7,11 +7,18 @@
 //
 // Waiting never spins: while bytes wait for room in the kernel, poll says when there is some;
 // while they drain, the wait sleeps as long as the bytes still queued need on the line at the
-// device's real rate and frame, then looks again. No write waits without bound, not even
-// without time-outs: a line that flow control holds for good would freeze its caller.
+// device's real rate and frame, a tenth of a second at most, then looks again. No write waits
+// without bound, not even without time-outs: a line that flow control holds for good would
+// freeze its caller.
+//
+// A write that misses its deadline never leaves a cut line nor a backlog: while none of its bytes
+// has left, it is thrown away whole; once some have, its rest finishes, and writes that come
+// meanwhile are not made at all. Either way the next write reports "Timeout".
 //
 // A device whose queue can no longer be read (EIO, ENXIO, ENODEV) has gone away: the write
-// in progress fails with EIO rather than ending as a success.
+// in progress fails with EIO rather than ending as a success. So does one whose queue empties
+// faster than the line could carry it and that hangs up soon after: a USB adapter pulled out
+// throws its queue away before the kernel hangs its line up.
 
 #include "serial/WireTime.h"
 
@@ -59,10 +66,12 @@ public:
         bool timedOut = false;      // a write ended short since the last Wait
     };
     // Waits until the write in progress has ended; returns what became of the writes since the
-    // last Wait and forgets it.
+    // last Wait and forgets it. While the rest of a write that ended short is still queued, it
+    // says timed out again: the caller's next write is not to be made.
     Outcome Wait();
-    // Before new line settings: waits as Wait does, and for the transmitter to send its last
-    // byte, but keeps what became of the writes for the next Wait.
+    // Before new line settings: waits as Wait does, for the rest of a write that ended short
+    // (bounded as Finish is; what is left then is thrown away) and for the transmitter to send
+    // its last byte, but keeps what became of the writes for the next Wait.
     void Settle();
     // Forgets the write in progress and what there was to report (the queue is the caller's).
     void Forget();
@@ -79,8 +88,18 @@ private:
     void HandedOver();
     void End(Phase next);
     void Fail(int error, const char* operation);
-    // Ends a write that missed its deadline short, and throws away what it left queued.
+    // Ends a write that missed its deadline short: throws it away whole while none of its bytes
+    // has left, else lets its rest finish.
     void GiveUp();
+    // Whether the rest of a write that ended short is still queued.
+    bool RestQueued();
+    // Waits until the queue is down to `floor`, until `by` at the latest and no longer once it
+    // has stopped going down. True once it is down.
+    bool DrainTo(int floor, Clock::time_point by);
+    // The queue fell from `before` to `now` in `elapsed`: more than the line carries in that
+    // time means it was thrown away, so waits a little for the hang-up that follows an unplug.
+    // False (the write has failed) when it comes.
+    bool Carried(long long before, long long now, std::chrono::nanoseconds elapsed);
     // TIOCOUTQ counts the kernel's queue only: waits, until `by` at the latest, for the UART's
     // FIFO and shift register to send their last bytes too, where the driver tells.
     void AwaitTransmitter(Clock::time_point by);
@@ -102,6 +121,12 @@ private:
     std::optional<Clock::time_point> handOverBy_;
     std::optional<Clock::time_point> onLineBy_;
     Clock::time_point drainedBy_{}; // when a draining write's bytes should be on the line
+    // The queue at the last look at a draining write, and when.
+    int lookedQueue_ = 0;
+    Clock::time_point lookedAt_{};
+    // A write that ended short left bytes queued: they are on their way until the queue is down
+    // to this.
+    std::optional<int> restAbove_;
     Outcome outcome_;
 
     std::unique_ptr<QSocketNotifier> room_;

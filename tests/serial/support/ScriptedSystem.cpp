@@ -182,6 +182,10 @@ int ScriptedSystem::Poll(pollfd* fds, nfds_t count, int timeoutMs)
         }
         return ready;
     }
+    if (hangUp_) {
+        fds[0].revents = POLLHUP;
+        return 1;
+    }
     return SerialSystem::Poll(fds, count, timeoutMs);
 }
 

@@ -44,7 +44,7 @@ public:
     // At most this many bytes per write call; 0 takes none (a stuck transmitter).
     void LimitWrites(std::optional<std::size_t> bytes);
     // Every wait of the event thread that ends from now on finds the device hung up, as well as
-    // whatever is really there.
+    // whatever is really there; any other wait finds it hung up at once.
     void HangUp(bool on) { hangUp_ = on; }
     // The line keeps the data bits, parity and stop bits it is given, as a UART does (a
     // pseudo-terminal keeps 8-N).
