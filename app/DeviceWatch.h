@@ -1,6 +1,6 @@
 #pragma once
-// Says when serial devices may have come or gone: an entry added to or removed from /dev or the
-// user's ports directory. A ports directory that does not exist yet is waited for through the
+// Says when serial devices may have come or gone: an entry added to or removed from /dev,
+// /dev/serial/by-id or the user's ports directory. A ports directory that does not exist yet is waited for through the
 // nearest folder above it, so that one made later is watched from then on.
 
 #include <QFileSystemWatcher>

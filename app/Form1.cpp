@@ -186,12 +186,14 @@ void TForm1::ConnectHandlers()
     on(Port, &QComboBox::activated, &TForm1::PortChange);
     on(Port, &TComboBox::DropDown, &TForm1::FillPortList);
     on(devices_, &DeviceWatch::Changed, &TForm1::FillPortList);
+    on(devices_, &DeviceWatch::Changed, &TForm1::ReopenReturnedPort); // with the list up to date
     on(Baud, &QComboBox::activated, &TForm1::BaudChange);
     on(KappaMode, &QCheckBox::toggled, &TForm1::KappaModeClick);
     on(WebsiteL, &TLabel::Click, &TForm1::WebsiteLClick);
     on(BugreportsL, &TLabel::Click, &TForm1::BugreportsLClick);
     on(LyraBrightnessTB, &QSlider::valueChanged, &TForm1::LyraBrightnessTBChange);
     on(TimeoutTB, &QSlider::valueChanged, &TForm1::TimeoutTBChange);
+    WatchForUnplug();
 }
 
 void TForm1::FormCreate()
@@ -218,6 +220,7 @@ void TForm1::FormDestroy()
 void TForm1::PortChange()
 {
     portShownOpen_ = false;
+    session_.Forget();
     if (channel_->ok())
         channel_->ClosePort();
     const int index = Port->currentIndex();
@@ -234,6 +237,7 @@ void TForm1::PortChange()
         if (portShownOpen_) {
             Schnittstelle->SetCaption(QStringLiteral("COM%1 OK!").arg(channel_->Port()));
             Schnittstelle->SetHint(kInterfaceHint);
+            RememberOpenPort();
         }
     } catch (const std::exception&) {
         ShowPortError();
@@ -246,6 +250,7 @@ void TForm1::BaudChange()
 {
     const bool wasRunning = Timer1->isActive();
     Timer1->stop();
+    session_.Forget();
     channel_->ClosePort();
     try {
         channel_->SetBaud(protocol::LineRateAt(Baud->currentIndex()).bitsPerSecond);
@@ -263,6 +268,7 @@ void TForm1::BaudChange()
         return;
     }
     Schnittstelle->SetHint(kInterfaceHint);
+    RememberOpenPort();
     if (wasRunning)
         Timer1->start();
 }
