@@ -63,6 +63,7 @@ TEST_F(ScriptedRunTest, AFailedWriteIsReportedThoughTheWindowStaysQuiet)
     form->Button1->click();
     // The adapter comes back and the window reopens it: lines go out again, yet the run owns
     // up to the unplug.
+    ASSERT_TRUE(WaitUntil([&] { return !form->Channel().ok(); }));
     VirtualComPort back{ports, 5};
     ASSERT_TRUE(WaitUntil([&] { return form->Channel().ok(); })) << form->Channel().LastError();
     form->Button2->click();
