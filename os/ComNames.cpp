@@ -221,7 +221,8 @@ ComNames::Device ComNames::Identify(std::string_view name) const
 std::string ComNames::Find(const Device& device, std::string_view preferred) const
 {
     if (device.byId.empty()) {
-        const bool back = !device.path.empty() && Resolve(preferred) == device.path && Exists(device.path);
+        const bool back =
+            !device.path.empty() && Resolve(preferred) == device.path && Exists(device.path);
         return back ? std::string(preferred) : std::string();
     }
     std::error_code error;

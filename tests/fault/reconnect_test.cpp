@@ -23,10 +23,14 @@ protected:
 
     // Changes the ports directory and runs the event loop until the window has looked at the
     // devices again, and so has decided whether to reopen.
-    bool Relink(int number, const std::string& target) { return Change([&] { ports.Link(number, target); }); }
+    bool Relink(int number, const std::string& target)
+    {
+        return Change([&] { ports.Link(number, target); });
+    }
     bool Unlink(int number)
     {
-        return Change([&] { std::filesystem::remove(ports.Path() + "/COM" + std::to_string(number)); });
+        const std::string link = ports.Path() + "/COM" + std::to_string(number);
+        return Change([&] { std::filesystem::remove(link); });
     }
     bool Pull(PseudoTerminal& device)
     {
@@ -56,7 +60,8 @@ TEST_F(Reconnecting, TheReturningAdapterIsReopenedUnlessTheUserChoseMeanwhile)
     ASSERT_TRUE(Relink(7, back.SlavePath()));
     ASSERT_TRUE(form->Channel().ok()) << form->Channel().LastError();
     EXPECT_EQ(form->Schnittstelle->text(), "COM7 OK!");
-    EXPECT_TRUE(form->Schnittstelle->toolTip().contains("after a reconnect")) << form->Schnittstelle->toolTip().toStdString();
+    const QString hint = form->Schnittstelle->toolTip();
+    EXPECT_TRUE(hint.contains("after a reconnect")) << hint.toStdString();
     EXPECT_EQ(form->Port->currentText(), "COM7");
     EXPECT_EQ(form->Channel().Baud(), 19200);
     std::string lines;

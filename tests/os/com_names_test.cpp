@@ -182,7 +182,7 @@ TEST_F(FakeTree, AnUnpluggedDeviceIsFoundAgainWhereverItComesBack)
     fs::create_symlink(roots_.dev + "/ttyUSB1", byId);
     EXPECT_EQ(names.Find(adapter, "COM33"), "COM34");
     fs::create_symlink(byId, roots_.portsDir + "/COM5");
-    EXPECT_EQ(names.Find(adapter, "COM5"), "COM5") << "the number it had, where that still leads to it";
+    EXPECT_EQ(names.Find(adapter, "COM5"), "COM5") << "the number it had, while that leads there";
 
     // Without a by-id name it is the same path again.
     fs::create_symlink(roots_.dev + "/pts7", roots_.portsDir + "/COM7");
