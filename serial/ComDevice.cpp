@@ -11,7 +11,8 @@
 ComDevice::~ComDevice()
 {
     // The kernel holds a close until the output has drained, up to 30 s on a line stalled by
-    // flow control; nobody should wait for that, so such a close finishes in the background.
+    // flow control. Release has thrown the queue away, but a USB adapter may still count bytes
+    // in flight; nobody should wait for those, so such a close finishes in the background.
     int queued = 0;
     if (system_->Ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued > 0) {
         try {
@@ -45,13 +46,15 @@ int ComDevice::SaveSettings()
 
 void ComDevice::Release()
 {
+    system_->Flush(fd_, TCOFLUSH);
     if (saved_) {
         system_->SetAttributes(fd_, *saved_);
         if (savedCustomRate_ > 0)
             system_->SetCustomSpeed(fd_, savedCustomRate_);
         saved_.reset();
     }
-    system_->Ioctl(fd_, TIOCNXCL, nullptr);
+    if (ownsExclusive_)
+        system_->Ioctl(fd_, TIOCNXCL, nullptr);
     // Unlocked here rather than at the last close, which may finish in the background (above)
     // and must not hold up a new opening meanwhile.
     system_->Flock(fd_, LOCK_UN);

@@ -24,17 +24,26 @@ public:
 
     // Keeps the line settings the device has now, to be put back by Release. 0 or -errno.
     int SaveSettings();
-    // Lets the device go as it was found: its own line settings back, exclusive use and the
-    // lock given up. Nothing here can fail in a way anyone could act on.
+    // The exclusive flag (TIOCEXCL) is ours: we set it, so Release clears it. A flag that was
+    // already set belongs to whoever set it, and stays.
+    void OwnExclusive() { ownsExclusive_ = true; }
+    // Lets the device go as it was found: whatever is still queued for output thrown away (it
+    // would otherwise go out at the settings put back next, and hold up the close), its own
+    // line settings back, our exclusive flag and the lock given up. Nothing here can fail in a
+    // way anyone could act on.
     void Release();
 
     // Calls that a device without such lines answers with ENOTTY or EINVAL: those lines or
     // counters simply do not exist there.
     static bool Unsupported(int result) { return result == -ENOTTY || result == -EINVAL; }
+    // However a device goes away (an unplugged adapter, a hung-up line), its calls fail with
+    // EIO, ENXIO or ENODEV; the port reports every one of them as EIO.
+    static int GoneAsEio(int error) { return error == ENODEV || error == ENXIO ? EIO : error; }
 
 private:
     std::shared_ptr<SerialSystem> system_;
     int fd_;
     std::optional<termios> saved_;
     int savedCustomRate_ = 0;
+    bool ownsExclusive_ = false;
 };

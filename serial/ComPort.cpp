@@ -110,16 +110,25 @@ void TCustomComPort::CreateHandle()
         // Even "try again": there is no device to go on with.
         RaiseFrom(-fd, SystemText(-fd), "open");
     device_ = std::make_shared<ComDevice>(system_, fd);
+    ++session_;
     try {
         // TIOCEXCL keeps other programs out but not root, and is racy; flock covers both.
-        // Old kernels refuse TIOCEXCL on some devices, which is harmless.
-        if (const int result = system_->Ioctl(fd, TIOCEXCL, nullptr);
-            !ComDevice::Unsupported(result))
-            Check(result, "TIOCEXCL");
+        // Old kernels refuse TIOCEXCL on some devices, which is harmless. Root gets past
+        // another program's flag: that flag is not ours to clear at release, so whether it was
+        // set already is asked first (kernels too old to tell count it ours once the lock is).
+        int wasExclusive = 0;
+        const bool told = system_->Ioctl(fd, TIOCGEXCL, &wasExclusive) >= 0;
+        const int exclusive = system_->Ioctl(fd, TIOCEXCL, nullptr);
+        if (!ComDevice::Unsupported(exclusive))
+            Check(exclusive, "TIOCEXCL");
+        if (exclusive >= 0 && told && !wasExclusive)
+            device_->OwnExclusive();
         int locked = system_->Flock(fd, LOCK_EX | LOCK_NB);
         if (locked == -EWOULDBLOCK)
             locked = -EBUSY; // "held open elsewhere", not "try again"
         Check(locked, "flock");
+        if (exclusive >= 0 && !told)
+            device_->OwnExclusive();
         // Put back at close, so that the next program finds the line as it was.
         Check(device_->SaveSettings(), "tcgetattr");
         Check(system_->Flush(fd, TCIOFLUSH), "tcflush");
@@ -138,8 +147,11 @@ void TCustomComPort::CreateHandle()
 void TCustomComPort::FreeHandle()
 {
     DestroyThread();
+    // The last line goes out at the settings it was written with, before they are put back.
+    writer_->Finish();
     writer_->Detach();
     if (device_) {
+        ++session_;
         device_->Release();
         device_.reset();
     }
@@ -209,6 +221,9 @@ void TCustomComPort::SetComDCB()
 {
     if (!GetActive())
         return;
+    // New settings take effect on every byte still queued: the line on its way goes out first,
+    // at the settings it was written with.
+    writer_->Settle();
     const int fd = device_->Fd();
     termios before{};
     Check(system_->GetAttributes(fd, before), "tcgetattr");

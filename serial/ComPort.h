@@ -192,6 +192,8 @@ private:
     template <typename Event> void ChangeHandler(Event& slot, Event handler);
 
     void WaitForWriteCompletion();
+    // Raises a failed write; a device found gone ends the session, as the event thread does.
+    void CheckWrite(int error, const char* operation);
     void CheckLineErrors();
     TLineErrors TakeLineErrors();
 
@@ -204,6 +206,9 @@ private:
     std::unique_ptr<ComThread> thread_;
     QMetaObject::Connection applicationGone_;
     std::uint32_t eventMask_ = 0;
+    // Counts openings and closings, so that work begun for one session (a dispatch, a report)
+    // can tell that a handler has closed or reopened the port meanwhile.
+    std::uint64_t session_ = 0;
     PortWriter* writer_;
     // Where a Close requested on another thread is carried out.
     HandOverPoint* closeHandOver_;

@@ -89,10 +89,13 @@ void TCustomComPort::DestroyThread()
 
 void TCustomComPort::ThreadDoEvent(std::uint32_t events)
 {
-    // A handler may close the port or even destroy it; nothing here touches it afterwards.
+    // A handler may close the port, reopen it or even destroy it: what this session found is
+    // then no news for anyone, and nothing here touches the port afterwards.
     const QPointer<TCustomComPort> alive(this);
+    const std::uint64_t session = session_;
+    auto current = [&] { return alive && session_ == session; };
     auto fire = [&](std::uint32_t bit, const TNotifyEvent& slot) {
-        if (!alive || !(events & bit) || !slot)
+        if (!current() || !(events & bit) || !slot)
             return;
         const TNotifyEvent handler = slot;
         handler(this);
@@ -101,7 +104,7 @@ void TCustomComPort::ThreadDoEvent(std::uint32_t events)
         fire(ComEvent::Break, onBreak_);
         fire(ComEvent::CTS, onCTSChange_);
         fire(ComEvent::DSR, onDSRChange_);
-        if (alive && (events & ComEvent::Err) && onLineError_ && GetActive()) {
+        if (current() && (events & ComEvent::Err) && onLineError_ && GetActive()) {
             const TLineErrors errors = TakeLineErrors();
             const TLineErrorEvent handler = onLineError_;
             handler(this, errors);
@@ -127,6 +130,7 @@ void TCustomComPort::ThreadFailed(int error, const char* operation)
     // The thread has ended: forget it, so that a later mask change starts a new one.
     DestroyThread();
     const QPointer<TCustomComPort> alive(this);
+    const std::uint64_t session = session_;
     try {
         RaiseFrom(error, SystemText(error), operation);
     } catch (const EAbort&) {
@@ -134,7 +138,8 @@ void TCustomComPort::ThreadFailed(int error, const char* operation)
         if (alive)
             ReportException(failure);
     }
-    if (alive && error == EIO)
+    // Unless the error handler has closed or reopened the port: the new session is its own.
+    if (alive && error == EIO && session_ == session)
         FreeHandle();
 }
 

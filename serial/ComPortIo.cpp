@@ -2,10 +2,13 @@
 // check that goes with both, and the modem lines.
 #include "serial/ComPort.h"
 
+#include "os/SystemText.h"
 #include "serial/ComDevice.h"
 #include "serial/ComThread.h"
 #include "serial/PortWriter.h"
 #include "serial/SerialSystem.h"
+
+#include <QPointer>
 
 #include <cerrno>
 #include <sys/ioctl.h>
@@ -17,8 +20,8 @@ void TCustomComPort::WriteString(std::string_view text)
     CheckActive();
     WaitForWriteCompletion();
     if (!text.empty())
-        Check(-writer_->Start(text, timeouts_.WriteMultiplier(), timeouts_.WriteConstant()),
-              "write");
+        CheckWrite(writer_->Start(text, timeouts_.WriteMultiplier(), timeouts_.WriteConstant()),
+                   "write");
 }
 
 void TCustomComPort::WriteChar(char c) { WriteString(std::string_view(&c, 1)); }
@@ -30,7 +33,8 @@ void TCustomComPort::Write(const void* buffer, int count, bool waitOnCompletion)
     if (count <= 0)
         return;
     const std::string_view bytes(static_cast<const char*>(buffer), static_cast<std::size_t>(count));
-    Check(-writer_->Start(bytes, timeouts_.WriteMultiplier(), timeouts_.WriteConstant()), "write");
+    CheckWrite(writer_->Start(bytes, timeouts_.WriteMultiplier(), timeouts_.WriteConstant()),
+               "write");
     if (waitOnCompletion)
         WaitForWriteCompletion();
 }
@@ -38,13 +42,29 @@ void TCustomComPort::Write(const void* buffer, int count, bool waitOnCompletion)
 void TCustomComPort::WaitForWriteCompletion()
 {
     const PortWriter::Outcome outcome = writer_->Wait();
-    if (outcome.error)
-        Check(-outcome.error, outcome.operation);
+    CheckWrite(outcome.error, outcome.operation);
     // A write that ended short loses bytes: say so, however long ago it ended.
     if (outcome.timedOut)
         RaiseError(0, "Timeout");
     CheckActive();
     CheckLineErrors();
+}
+
+void TCustomComPort::CheckWrite(int error, const char* operation)
+{
+    if (error != EIO)
+        return Check(-error, operation);
+    // Reported with the port still open, as the event thread reports it; then closed, unless
+    // the error handler has closed or reopened it already.
+    const std::uint64_t session = session_;
+    const QPointer<TCustomComPort> alive(this);
+    try {
+        RaiseFrom(EIO, SystemText(EIO), operation);
+    } catch (...) {
+        if (alive && session_ == session)
+            FreeHandle();
+        throw;
+    }
 }
 
 void TCustomComPort::PurgeOutput()

@@ -65,7 +65,7 @@ public:
         if (mask & ComEvent::TxEmpty)
             txReported_ = notesSeen_ = shared_->writesNoted;
         watched_ = mask;
-        const int result = watch_.Begin(mask);
+        const int result = watch_.Begin(0, mask);
         if (result < 0)
             watched_ = 0; // the first pass meets the failure again and reports it
         return result;
@@ -107,7 +107,7 @@ bool ComThread::Loop::Pass()
 
     // A watch that has just begun measures from now.
     watched_ &= mask;
-    if (const int result = watch_.Begin(mask & ~watched_); result < 0)
+    if (const int result = watch_.Begin(watched_, mask); result < 0)
         return Fail(-result, watch_.Failed());
     if ((mask & ComEvent::TxEmpty) && !(watched_ & ComEvent::TxEmpty))
         txReported_ = shared.writesNoted;
@@ -138,8 +138,15 @@ bool ComThread::Loop::Pass()
         return false;
     if (const TThreadPriority wanted = shared.priority; wanted != priority_)
         ApplyPriority(priority_ = wanted);
-    if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL))
+    if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+        // Bytes that came just before the hang-up are still queued: they go to the handlers
+        // before the port is closed under them.
+        std::uint32_t found = 0;
+        if ((mask & ComEvent::RxChar) &&
+            watch_.Sample(ComEvent::RxChar, false, shared.bytesRead, found) >= 0 && found)
+            Dispatch(found);
         return Fail(EIO, "poll");
+    }
 
     std::uint32_t found = 0;
     if (const int result = watch_.Sample(mask, txDue, shared.bytesRead, found); result < 0)
@@ -193,9 +200,7 @@ void ComThread::Loop::Dispatch(std::uint32_t events)
 
 bool ComThread::Loop::Fail(int error, const char* operation)
 {
-    // However a device goes away, the port reports it the same way.
-    if (error == ENODEV || error == ENXIO)
-        error = EIO;
+    error = ComDevice::GoneAsEio(error);
     ComThread* owner = owner_;
     HandOver(
         [owner, error, operation] {

@@ -6,6 +6,7 @@
 // that waits for the user-interface thread can always be stopped and joined.
 
 #include <QObject>
+#include <QThread>
 
 #include <condition_variable>
 #include <functional>
@@ -34,9 +35,14 @@ public:
     using QObject::QObject;
 
     // From any thread: queues the call for this object's thread. The ticket ends when the call
-    // has run there or has been dropped unrun.
+    // has run there or has been dropped unrun. On the point's own thread the call runs at once,
+    // since waiting for it there would wait for ever. Whoever posts from another thread must be
+    // stopped before the point is destroyed.
     std::shared_ptr<HandOverTicket> Post(std::function<void()> call);
 
 protected:
     bool event(QEvent* event) override;
+
+private:
+    Qt::HANDLE owner_ = QThread::currentThreadId();
 };

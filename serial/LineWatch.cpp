@@ -28,16 +28,16 @@ int LineWatch::Fail(int result, const char* operation)
     return result;
 }
 
-int LineWatch::Begin(std::uint32_t newlyWatched)
+int LineWatch::Begin(std::uint32_t before, std::uint32_t now)
 {
-    if (WatchesModem(newlyWatched) && modemLines_) {
+    if (WatchesModem(now) && !WatchesModem(before) && modemLines_) {
         const int result = system_.Ioctl(fd_, TIOCMGET, &modem_);
         if (ComDevice::Unsupported(result))
             modemLines_ = false;
         else if (result < 0)
             return Fail(result, "TIOCMGET");
     }
-    if (WatchesCounters(newlyWatched) && counters_) {
+    if (WatchesCounters(now) && !WatchesCounters(before) && counters_) {
         const int result = ReadLineCounts(system_, fd_, counts_);
         if (ComDevice::Unsupported(result))
             counters_ = false;

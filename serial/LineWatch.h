@@ -17,8 +17,10 @@ public:
 
     LineWatch(SerialSystem& system, int fd) : system_(system), fd_(fd) {}
 
-    // Where the newly watched lines stand now; changes are measured from here. 0 or -errno.
-    int Begin(std::uint32_t newlyWatched);
+    // Where the lines newly watched (in `now`, not in `before`) stand now; changes are measured
+    // from here. Lines already watched keep their last look, so that nothing that moved since
+    // is lost. 0 or -errno.
+    int Begin(std::uint32_t before, std::uint32_t now);
     // A write has been handed to the kernel: the output queue should be empty by drainedBy,
     // and each byte still queued after that takes perByte on the line.
     void ExpectDrain(Clock::time_point drainedBy, std::chrono::nanoseconds perByte);

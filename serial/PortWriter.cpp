@@ -1,6 +1,7 @@
 #include "serial/PortWriter.h"
 
 #include "serial/ComDevice.h"
+#include "serial/SerialSystem.h"
 
 #include <QSocketNotifier>
 #include <QTimer>
@@ -28,6 +29,14 @@ void SleepUntil(std::chrono::steady_clock::time_point until)
 // A write copy up to this size is kept for the next write rather than freed.
 constexpr std::size_t kKeptCopy = 4096;
 
+// Without time-outs a write still ends short this long after its bytes' own time on the line.
+constexpr std::chrono::milliseconds kStalledLine{1000};
+// What a close gives the queue on top of its time on the line, and the longest it waits.
+constexpr std::chrono::milliseconds kCloseAllowance{100};
+constexpr std::chrono::milliseconds kLongestClose{1000};
+// The most a UART holds beyond the kernel's queue (a 16750's FIFO).
+constexpr long long kLargestFifo = 64;
+
 int MillisecondsUntil(std::chrono::steady_clock::time_point until)
 {
     const auto left =
@@ -44,7 +53,7 @@ PortWriter::PortWriter(QObject* parent) : QObject(parent), handOverTimer_(new QT
     connect(handOverTimer_, &QTimer::timeout, this, [this] {
         Push();
         if (phase_ == Phase::HandingOver) {
-            outcome_.timedOut = true;
+            GiveUp();
             HandedOver();
         }
     });
@@ -82,34 +91,43 @@ void PortWriter::End(Phase next)
 
 void PortWriter::Fail(int error, const char* operation)
 {
-    outcome_.error = error;
+    outcome_.error = ComDevice::GoneAsEio(error);
     outcome_.operation = operation;
     End(Phase::Idle);
+}
+
+void PortWriter::GiveUp()
+{
+    outcome_.timedOut = true;
+    // Left in the kernel, the rest would hold up every later line, each more than the last.
+    device_->System().Flush(device_->Fd(), TCOFLUSH);
 }
 
 // When a write is late. Handing its bytes to the kernel must end within the allowance,
 // WriteMultiplier × count + WriteConstant ms from its start, as it always had to; the bytes must
 // then be on the line within their own time on the line plus that same allowance, so that a line
-// that is merely slow is no fault but a stalled one is. A write that misses either deadline ends
-// short, and the next write fails with "Timeout". The kernel's queue is not flushed then: some
-// adapters report a queue that never empties, and the next write simply takes whatever is
-// queued as its baseline.
+// that is merely slow is no fault but a stalled one is. Without time-outs the allowance is the
+// time on the line of what is queued with the write, plus a second. A write that misses either
+// deadline ends short: what it left queued is thrown away, and the next write fails with
+// "Timeout". An adapter whose queue never quite empties does no harm: the next write takes
+// whatever is queued as its baseline.
 int PortWriter::Start(std::string_view bytes, int multiplierMs, int constantMs)
 {
     copy_.assign(bytes.begin(), bytes.end());
     handed_ = 0;
     const auto start = Clock::now();
-    const long long allowance =
-        static_cast<long long>(multiplierMs) * static_cast<long long>(bytes.size()) + constantMs;
-    handOverBy_.reset();
-    onLineBy_.reset();
-    if (allowance > 0) {
-        handOverBy_ = start + std::chrono::milliseconds(allowance);
-        onLineBy_ = *handOverBy_ + wire_.Of(static_cast<long long>(bytes.size()));
-    }
     // A queue last seen empty stays empty until we write: only a longer one is read again.
     baseline_ = lastQueued_ == 0 ? lastQueued_ : Queued();
     lastQueued_.reset();
+    if (outcome_.error)
+        return std::exchange(outcome_, {}).error;
+    const auto count = static_cast<long long>(bytes.size());
+    std::chrono::nanoseconds allowance = std::chrono::milliseconds(
+        static_cast<long long>(multiplierMs) * count + constantMs);
+    if (allowance <= allowance.zero())
+        allowance = wire_.Of(baseline_.value_or(0) + count) + kStalledLine;
+    handOverBy_ = start + allowance;
+    onLineBy_ = *handOverBy_ + wire_.Of(count);
     phase_ = Phase::HandingOver;
 
     Push();
@@ -123,8 +141,7 @@ int PortWriter::Start(std::string_view bytes, int multiplierMs, int constantMs)
         connect(room_.get(), &QSocketNotifier::activated, this, [this] { Push(); });
     }
     room_->setEnabled(true);
-    if (handOverBy_)
-        handOverTimer_->start(MillisecondsUntil(*handOverBy_));
+    handOverTimer_->start(MillisecondsUntil(*handOverBy_));
     return 0;
 }
 
@@ -147,7 +164,7 @@ void PortWriter::Push()
     if (handed_ == copy_.size()) {
         HandedOver();
     } else if (handOverBy_ && Clock::now() >= *handOverBy_) {
-        outcome_.timedOut = true;
+        GiveUp();
         HandedOver();
     }
 }
@@ -202,11 +219,68 @@ long long PortWriter::Look()
         return 0;
     }
     if (onLineBy_ && Clock::now() >= *onLineBy_) {
-        outcome_.timedOut = true;
+        GiveUp();
         End(Phase::Idle);
         return 0;
     }
     return *queued - *baseline_;
+}
+
+void PortWriter::Finish()
+{
+    if (!device_)
+        return;
+    const std::size_t rest = phase_ == Phase::HandingOver ? copy_.size() - handed_ : 0;
+    const long long queued = Queued().value_or(0);
+    const Clock::time_point by =
+        Clock::now() + std::min<std::chrono::nanoseconds>(
+                           kLongestClose, wire_.Of(queued + static_cast<long long>(rest)) +
+                                              kCloseAllowance);
+    // No deadline of the write's own: this one rules.
+    handOverBy_.reset();
+    onLineBy_.reset();
+    handOverTimer_->stop();
+    while (phase_ == Phase::HandingOver && Clock::now() < by) {
+        Push();
+        if (phase_ != Phase::HandingOver)
+            break;
+        pollfd room{device_->Fd(), POLLOUT, 0};
+        const int ready = device_->System().Poll(&room, 1, MillisecondsUntil(by));
+        if (ready < 0 && ready != -EINTR)
+            break;
+    }
+    End(Phase::Idle);
+    for (;;) {
+        const std::optional<int> left = Queued();
+        const Clock::time_point now = Clock::now();
+        if (!left || now >= by)
+            break;
+        if (*left <= 0) {
+            AwaitTransmitter(by);
+            break;
+        }
+        SleepUntil(std::min(by, now + std::max<std::chrono::nanoseconds>(wire_.Of(*left), 1ms)));
+    }
+    Forget();
+}
+
+void PortWriter::Settle()
+{
+    outcome_ = Wait();
+    if (device_ && !outcome_.error && !outcome_.timedOut)
+        AwaitTransmitter(Clock::now() + wire_.Of(kLargestFifo) + kCloseAllowance);
+}
+
+void PortWriter::AwaitTransmitter(Clock::time_point by)
+{
+    while (Clock::now() < by) {
+        unsigned int status = 0;
+        if (device_->System().Ioctl(device_->Fd(), TIOCSERGETLSR, &status) < 0 ||
+            (status & TIOCSER_TEMT))
+            return;
+        const auto frame = std::max<std::chrono::nanoseconds>(wire_.Of(1), 1ms);
+        SleepUntil(std::min(by, Clock::now() + frame));
+    }
 }
 
 std::optional<int> PortWriter::Queued()
@@ -215,9 +289,11 @@ std::optional<int> PortWriter::Queued()
         return std::nullopt;
     int queued = 0;
     const int result = device_->System().Ioctl(device_->Fd(), TIOCOUTQ, &queued);
+    if (result >= 0)
+        return queued;
     if (ComDevice::Unsupported(result))
         reportsQueue_ = false;
-    if (result < 0)
-        return std::nullopt;
-    return queued;
+    else
+        Fail(-result, "TIOCOUTQ");
+    return std::nullopt;
 }

@@ -7,7 +7,11 @@
 //
 // Waiting never spins: while bytes wait for room in the kernel, poll says when there is some;
 // while they drain, the wait sleeps as long as the bytes still queued need on the line at the
-// device's real rate and frame, then looks again.
+// device's real rate and frame, then looks again. No write waits without bound, not even
+// without time-outs: a line that flow control holds for good would freeze its caller.
+//
+// A device whose queue can no longer be read (EIO, ENXIO, ENODEV) has gone away: the write
+// in progress fails with EIO rather than ending as a success.
 
 #include "serial/WireTime.h"
 
@@ -56,8 +60,15 @@ public:
     // Waits until the write in progress has ended; returns what became of the writes since the
     // last Wait and forgets it.
     Outcome Wait();
+    // Before new line settings: waits as Wait does, and for the transmitter to send its last
+    // byte, but keeps what became of the writes for the next Wait.
+    void Settle();
     // Forgets the write in progress and what there was to report (the queue is the caller's).
     void Forget();
+    // Before the device is let go: hands over the rest of the write in progress and waits for
+    // the kernel's queue to drain, as long as that takes on the line plus a small allowance but
+    // never more than a second; then forgets the write. Whatever is left is the caller's.
+    void Finish();
 
 private:
     enum class Phase { Idle, HandingOver, Draining };
@@ -66,8 +77,15 @@ private:
     void HandedOver();
     void End(Phase next);
     void Fail(int error, const char* operation);
+    // Ends a write that missed its deadline short, and throws away what it left queued.
+    void GiveUp();
+    // TIOCOUTQ counts the kernel's queue only: waits, until `by` at the latest, for the UART's
+    // FIFO and shift register to send their last bytes too, where the driver tells.
+    void AwaitTransmitter(Clock::time_point by);
     // Bytes queued above the baseline; ends the write when there are none or its time is up.
     long long Look();
+    // The device's output queue; nothing when it cannot tell, or when it has gone (the write
+    // has then failed).
     std::optional<int> Queued();
 
     std::shared_ptr<ComDevice> device_;

@@ -11,11 +11,22 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <optional>
+#include <sched.h>
+#include <sstream>
+#include <sys/resource.h>
 #include <sys/ioctl.h>
 #include <termios.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 
@@ -24,6 +35,8 @@ namespace {
 class ScriptedPort : public ::testing::Test {
 protected:
     void SetUp() override { port.SetDeviceName(pty.SlavePath()); }
+    // A test that fails while it holds the event thread must not leave it parked at the gate.
+    void TearDown() override { system->Release(); }
 
     // Holds the event thread at its next poll and waits until it is there.
     void HoldThread()
@@ -50,7 +63,6 @@ protected:
 TEST_F(ScriptedPort, OnePassDeliversModemChangesThenReceivedBytesThenTransmitEmpty)
 {
     system->SetModemLines(0);
-    system->SetOutputQueue(5); // the write below has not drained yet
     port.SetOnTxEmpty(TNotifyEvent(&recorder, &EventRecorder::Tx));
     port.SetOnRxChar(TNotifyEvent(&recorder, &EventRecorder::Rx));
     port.SetOnCTSChange(TNotifyEvent(&recorder, &EventRecorder::Cts));
@@ -63,6 +75,7 @@ TEST_F(ScriptedPort, OnePassDeliversModemChangesThenReceivedBytesThenTransmitEmp
             system->Release();
     };
     port.Open();
+    system->SetOutputQueue(5); // the write below has not drained yet
     port.WriteString("x");
     HoldThread();
     system->SetModemLines(TIOCM_CTS);
@@ -77,7 +90,6 @@ TEST_F(ScriptedPort, OnePassDeliversModemChangesThenReceivedBytesThenTransmitEmp
 
 TEST_F(ScriptedPort, AnExceptionEndsItsDispatchButNotTheThread)
 {
-    system->SetOutputQueue(5);
     std::vector<std::string> shown;
     port.SetOnException(
         [&](TCustomComPort*, const std::exception& error) { shown.push_back(error.what()); });
@@ -90,6 +102,7 @@ TEST_F(ScriptedPort, AnExceptionEndsItsDispatchButNotTheThread)
         }
     };
     port.Open();
+    system->SetOutputQueue(5);
     port.WriteString("x");
     HoldThread();
     Arrive("abc");
@@ -192,9 +205,9 @@ TEST_F(ScriptedPort, LineErrorsBreaksAndShortModemPulsesComeFromTheKernelsCounte
 
 TEST_F(ScriptedPort, TransmitEmptyWaitsForTheOutputQueueToDrain)
 {
-    system->SetOutputQueue(100);
     port.SetOnTxEmpty(TNotifyEvent(&recorder, &EventRecorder::Tx));
-    port.Open();
+    port.Open(); // which empties the kernel's queue
+    system->SetOutputQueue(100);
     port.WriteString("data");
     RunEventLoop(30ms);
     EXPECT_EQ(recorder.Count("tx"), 0) << "bytes still queued in the kernel";
@@ -253,14 +266,26 @@ TEST_F(ScriptedPort, AStuckTransmitterTimesOutAndSlowOneGetsEverythingOut)
     port.WriteString("stuck");
     EXPECT_THROW(port.WriteString("next"), EComError);
 
-    system->LimitWrites(1); // one byte per call: the rest goes out from the event loop
+    // A kernel queue of 4 bytes: the write returns with the rest still to go, and the event
+    // loop hands it over as room appears.
+    system->LimitWrites(std::nullopt);
     port.Timeouts().SetWriteConstant(0);
     pty.Receive(100, 20);
-    port.WriteString("slowly");
-    EXPECT_EQ(pty.Receive(6), "slowly");
+    system->DrainAt(9600, 4);
+    port.SetBaudRate(br9600);
+    const std::string text(40, 's');
+    port.WriteString(text);
+    std::string arrived = pty.Receive(text.size(), 0);
+    EXPECT_LT(arrived.size(), text.size()) << "the rest waits for room";
+    ASSERT_TRUE(WaitUntil([&] {
+        arrived += pty.Receive(text.size() - arrived.size(), 0);
+        return arrived.size() == text.size();
+    }));
+    EXPECT_EQ(arrived, text);
     const char data[] = "waits";
-    port.Write(data, 5, true);
-    EXPECT_EQ(pty.Receive(5), "waits");
+    port.Write(data, 5, true); // the caller waits, until its bytes are on the line
+    EXPECT_EQ(pty.Receive(5, 0), "waits");
+    EXPECT_EQ(system->QueuedNow(), 0);
 
     system->LimitWrites(0);
     port.Timeouts().SetWriteMultiplier(10);
@@ -373,11 +398,13 @@ TEST_F(ScriptedPort, AFailedWaitIsReportedOnceAndThePortStaysOpenWithoutThread)
 
 TEST_F(ScriptedPort, ADeviceThatVanishesUnderAnyErrorIsReportedAsErrorFive)
 {
+    std::vector<int> codes;
+    port.SetOnError([&](TCustomComPort*, EComError& e, TComAction&) {
+        codes.push_back(e.ErrorCode());
+    });
     for (const int error : {ENODEV, ENXIO, EIO}) {
-        std::vector<int> codes;
-        port.SetOnError([&](TCustomComPort*, EComError& e, TComAction&) {
-            codes.push_back(e.ErrorCode());
-        });
+        // The event thread finds it gone.
+        codes.clear();
         port.SetOnRxChar(TNotifyEvent(&recorder, &EventRecorder::Rx));
         system->FailIoctl(FIONREAD, 0);
         port.Open();
@@ -391,7 +418,20 @@ TEST_F(ScriptedPort, ADeviceThatVanishesUnderAnyErrorIsReportedAsErrorFive)
         port.SetOnRxChar(nullptr);
         port.Open();
         port.ReadString();
-        port.Close();
+
+        // A write that is still draining finds it gone: no success, and the port is closed.
+        codes.clear();
+        system->SetOutputQueue(0);
+        port.WriteString("a"); // an empty queue is the starting point
+        system->SetOutputQueue(1);
+        port.WriteString("b");
+        system->FailIoctl(TIOCOUTQ, error);
+        EXPECT_THROW(port.WriteString("c"), EComError) << error;
+        EXPECT_EQ(codes, std::vector<int>{5}) << error;
+        EXPECT_FALSE(port.GetActive()) << error;
+        system->FailIoctl(TIOCOUTQ, 0);
+        system->SetOutputQueue(std::nullopt);
+        pty.Receive(100, 1);
     }
 }
 
@@ -399,32 +439,228 @@ TEST_F(ScriptedPort, ThreadPriorityCanChangeWhileTheThreadRuns)
 {
     port.SetOnRxChar(TNotifyEvent(&recorder, &EventRecorder::Rx));
     port.Open();
-    // tpIdle is left out of the waiting: on a busy machine an idle-class thread may not run at
-    // all within any bound, which is what that class means.
-    for (const TThreadPriority priority : {tpLowest, tpNormal, tpHighest, tpTimeCritical}) {
-        port.SetThreadPriority(priority);
-        EXPECT_EQ(port.ThreadPriority(), priority);
-        const int expected = recorder.Count("rx") + 1;
-        pty.Send("p");
-        ASSERT_TRUE(WaitUntil([&] { return recorder.Count("rx") == expected; }));
-        port.ReadString();
+    ASSERT_TRUE(WaitUntil([&] { return system->EventThreadId() != 0; }));
+    // The thread's scheduling policy and nice value, as the kernel has them.
+    const std::string stat = "/proc/self/task/" + std::to_string(system->EventThreadId()) + "/stat";
+    auto scheduling = [&] {
+        std::ifstream file(stat);
+        std::string line;
+        std::getline(file, line);
+        std::istringstream fields(line.substr(line.rfind(')') + 2));
+        std::vector<std::string> field{std::istream_iterator<std::string>(fields), {}};
+        return std::pair(std::stoi(field.at(38)), std::stoi(field.at(16))); // fields 41 and 19
+    };
+    if (geteuid() == 0) {
+        EXPECT_EQ(scheduling().first, SCHED_FIFO) << "time-critical is real-time where allowed";
     }
-    port.SetThreadPriority(tpIdle);
-    EXPECT_EQ(port.ThreadPriority(), tpIdle);
+    // Each step lowers the priority, which needs no privileges.
+    const int base = getpriority(PRIO_PROCESS, 0);
+    struct Step {
+        TThreadPriority priority;
+        int policy;
+        int nice;
+    };
+    for (const Step step : {Step{tpNormal, SCHED_OTHER, 0}, Step{tpLower, SCHED_OTHER, 5},
+                            Step{tpLowest, SCHED_OTHER, 10}, Step{tpIdle, SCHED_IDLE, 19}}) {
+        port.SetThreadPriority(step.priority);
+        EXPECT_EQ(port.ThreadPriority(), step.priority);
+        const auto wanted = std::pair(step.policy, std::max(step.nice, base));
+        EXPECT_TRUE(WaitUntil([&] { return scheduling() == wanted; })) << step.priority;
+    }
 }
 
-TEST_F(ScriptedPort, ClosingNeverWaitsForAStalledOutputQueue)
+TEST_F(ScriptedPort, NewSettingsAndClosingLetTheLastLineLeaveFirstAndNeverWaitLong)
 {
+    auto last = [&](const std::string& name) {
+        std::optional<ScriptedSystem::Call> found;
+        for (const ScriptedSystem::Call& call : system->Calls())
+            if (call.name == name)
+                found = call;
+        return found;
+    };
+    // The last line is still on its way at 2400 baud when Kappa mode is chosen, and again when
+    // the port closes: the new frame, and the line settings found at open, come only after it
+    // has left, the UART's FIFO included, so it does not end in another frame or at another
+    // rate.
+    system->DrainAt(2400, 4096, 10, 16);
+    port.SetBaudRate(br2400);
     port.Open();
+    const std::string line = std::string(22, '7') + "\r";
+    port.WriteString(line);
+    port.SetStopBits(sb2);
+    auto changed = last("tcsetattr");
+    ASSERT_TRUE(changed && system->LeftTheLine(23));
+    EXPECT_GE(changed->at, *system->LeftTheLine(23));
+    port.WriteString(line);
     port.Close();
-    EXPECT_EQ(system->ClosesOnOwnerThread(), 1) << "an empty queue closes at once";
+    changed = last("tcsetattr");
+    ASSERT_TRUE(changed && system->LeftTheLine(46));
+    EXPECT_GE(changed->at, *system->LeftTheLine(46));
 
-    system->SetOutputQueue(4000); // a line held up by flow control
+    // A line that flow control holds up: the close waits a bounded time, throws the rest away,
+    // and only then restores the settings and closes, here and now (the kernel would hold a
+    // close with output queued for up to 30 s, and the next opening with it).
     port.Open();
+    system->SetOutputQueue(4000);
+    const auto start = std::chrono::steady_clock::now();
     port.Close();
-    EXPECT_FALSE(port.GetActive());
-    ASSERT_TRUE(WaitUntil([&] { return system->Closes() == 2; }));
-    EXPECT_EQ(system->ClosesOnOwnerThread(), 1) << "the held-up close ran in the background";
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);
+    std::vector<std::string> order;
+    for (const ScriptedSystem::Call& call : system->Calls())
+        if (call.at >= start)
+            order.push_back(call.name);
+    EXPECT_EQ(order, (std::vector<std::string>{"flush output", "tcsetattr", "close"}));
+    EXPECT_EQ(system->ClosesOnOwnerThread(), 2);
+}
+
+TEST_F(ScriptedPort, WithoutTimeOutsAStalledLineStillEndsTheWriteAndACloseGetsThrough)
+{
+    // Time-outs 0/0, and a line that CTS or XOFF holds with one byte in the kernel's queue.
+    port.SetBaudRate(br9600);
+    port.SetOnRxChar(TNotifyEvent(&recorder, &EventRecorder::Rx));
     port.Open();
+    system->SetOutputQueue(0);
+    port.WriteString("a");
+    system->SetOutputQueue(1);
+    port.WriteString("b");
+    // Should the write never end, the line gets going again after 10 s and the test fails on
+    // the time it took instead of hanging.
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool over = false;
+    std::thread unstall([&] {
+        std::unique_lock lock(mutex);
+        if (!ended.wait_for(lock, 10s, [&] { return over; }))
+            system->SetOutputQueue(0);
+    });
+    std::atomic<bool> closed = false;
+    std::thread closer([&] {
+        port.Close(); // handed to this thread, which is busy in the write below
+        closed = true;
+    });
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        port.WriteString("c");
+        ADD_FAILURE() << "the stalled write was taken for a success";
+    } catch (const EComError& error) {
+        EXPECT_EQ(error.Message(), "Timeout");
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+    {
+        std::lock_guard lock(mutex);
+        over = true;
+    }
+    ended.notify_all();
+    unstall.join();
+    EXPECT_TRUE(WaitUntil([&] { return closed.load(); }));
+    closer.join();
+    EXPECT_FALSE(port.GetActive());
+}
+
+TEST_F(ScriptedPort, BytesThatCameWithAHangUpReachTheHandlerBeforeThePortCloses)
+{
+    std::string received;
+    recorder.during = [&](const std::string&) { received += port.ReadString(); };
+    port.SetOnRxChar(TNotifyEvent(&recorder, &EventRecorder::Rx));
+    std::vector<int> codes;
+    port.SetOnError([&](TCustomComPort*, EComError& error, TComAction& action) {
+        codes.push_back(error.ErrorCode());
+        action = caAbort;
+    });
+    port.Open();
+    system->HangUp(true);
+    pty.Send("last line\r"); // ends the thread's wait, together with the hang-up
+    ASSERT_TRUE(WaitUntil([&] { return !port.GetActive(); }));
+    EXPECT_EQ(received, "last line\r");
+    EXPECT_EQ(codes, std::vector<int>{5});
+}
+
+TEST_F(ScriptedPort, WatchingMoreLinesLosesNothingCountedSinceTheLastLook)
+{
+    serial_icounter_struct counts{};
+    system->SetCounters(counts);
+    system->SetModemLines(0);
+    TLineErrors seen;
+    port.SetOnLineError([&](QObject*, TLineErrors errors) { seen |= errors; });
+    port.Open();
+    HoldThread();
+    // A framing error comes right after the thread's next look, and then a CTS handler is
+    // added: the thread must not take the counters afresh and so lose the error.
+    counts.frame = 1;
+    system->SetCountersAfterNextRead(counts);
+    port.SetOnCTSChange(TNotifyEvent(&recorder, &EventRecorder::Cts));
+    system->Release();
+    EXPECT_TRUE(WaitUntil([&] { return seen[leFrame]; }));
+    EXPECT_EQ(recorder.Count("cts"), 0);
+}
+
+TEST_F(ScriptedPort, AHandlerThatReopensThePortEndsTheOldSessionsDispatchAndReport)
+{
+    // The receive handler closes and reopens: the transmit-empty event found in the same pass
+    // belongs to the old session and is not delivered to the new one.
+    port.SetOnTxEmpty(TNotifyEvent(&recorder, &EventRecorder::Tx));
+    port.SetOnRxChar(TNotifyEvent(&recorder, &EventRecorder::Rx));
+    recorder.during = [&](const std::string& event) {
+        if (event == "rx" && recorder.Count("rx") == 1) {
+            port.ReadString();
+            port.Close();
+            port.Open();
+        }
+    };
+    port.Open();
+    system->SetOutputQueue(5);
+    port.WriteString("x");
+    HoldThread();
+    Arrive("abc");
+    system->SetOutputQueue(0);
+    system->Release();
+    ASSERT_TRUE(WaitUntil([&] { return recorder.Count("rx") == 1; }));
+    RunEventLoop(30ms);
+    EXPECT_EQ(recorder.Count("tx"), 0);
     EXPECT_TRUE(port.GetActive());
+
+    // An error handler that reopens the port after a failed wait keeps the new session open.
+    int reopened = 0;
+    port.SetOnError([&](TCustomComPort*, EComError&, TComAction& action) {
+        system->FailPoll(0);
+        port.Close();
+        port.Open();
+        ++reopened;
+        action = caAbort;
+    });
+    system->FailPoll(EIO);
+    pty.Send("y"); // wakes the thread into the failing poll
+    ASSERT_TRUE(WaitUntil([&] { return reopened == 1; }));
+    RunEventLoop(30ms);
+    EXPECT_TRUE(port.GetActive());
+    EXPECT_TRUE(port.HasEventThread());
+}
+
+TEST_F(ScriptedPort, AWriteEndsShortOnlyAfterItsTimeOnTheLineAndLeavesNoBacklog)
+{
+    // 7-E-2 at 2400 baud: 11 bits a byte, so 240 bytes need 1.1 s on the line, and a write
+    // that merely waits for a slow line must get that time on top of its allowance. This line
+    // barely moves: the write ends short then, and not a moment sooner.
+    system->KeepFrames();
+    system->DrainAt(24, 4096, 11);
+    port.SetBaudRate(br2400);
+    port.SetDataBits(db7);
+    port.SetParity(paEven);
+    port.SetStopBits(sb2);
+    port.Timeouts().SetWriteConstant(20);
+    port.Open();
+    const auto start = std::chrono::steady_clock::now();
+    port.WriteString(std::string(240, 'k'));
+    try {
+        port.WriteString("next");
+        ADD_FAILURE() << "no time-out";
+    } catch (const EComError& error) {
+        EXPECT_EQ(error.Message(), "Timeout");
+    }
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, 1120ms);
+    EXPECT_LT(took, 3s);
+    // What the timed-out write had not got onto the line is thrown away, as the next lines
+    // would otherwise queue up behind it, each later than the one before.
+    EXPECT_EQ(system->QueuedNow(), 0);
 }

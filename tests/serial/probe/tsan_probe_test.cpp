@@ -1,14 +1,22 @@
-// A planted race, built only with -DMARQ_TSAN_PROBE=ON: the event thread and a receive handler
-// both bump one plain counter, and nothing orders the thread's next bump after the handler's (the
-// dispatch is not waited for). ThreadSanitizer must report it with the serial suppressions in
-// force; if it does not, those suppressions hide races in every handler.
+// Planted races, built only with -DMARQ_TSAN_PROBE=ON, one program run per case (the first
+// report ends the program). ThreadSanitizer must report each with the serial suppressions in
+// force; if it does not, those suppressions hide what the case stands for.
+// - A handler race: the event thread and a receive handler both bump one plain counter, and
+//   nothing orders the thread's next bump after the handler's (the dispatch is not waited
+//   for). Missed, every handler's races would be.
+// - The stop order: an event thread must be joined before its hand-over point goes. Here the
+//   point goes first, under a thread that still posts to it.
 #include "serial/ComPort.h"
+#include "serial/HandOver.h"
 #include "serial/SerialSystem.h"
 
 #include "os/PseudoTerminal.h"
 #include "support/Waiting.h"
 
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
 
 namespace {
 
@@ -42,4 +50,26 @@ TEST(TsanProbe, ARaceBetweenTheEventThreadAndAHandlerIsReported)
         pty.Send("x");
         ASSERT_TRUE(WaitUntil([&] { return calls >= i; }));
     }
+}
+
+TEST(TsanProbe, AHandOverPointDestroyedUnderAPostingThreadIsReported)
+{
+    auto* point = new HandOverPoint;
+    std::atomic<int> posts = 0;
+    std::atomic<bool> stop = false;
+    std::thread poster([&] {
+        while (!stop) {
+            point->Post([] {});
+            ++posts;
+        }
+    });
+    while (posts == 0) {
+    }
+    delete point; // the regression: the point goes before its poster has been stopped
+    const int then = posts;
+    while (posts < then + 5) {
+    }
+    stop = true;
+    poster.join();
+    RunEventLoop(std::chrono::milliseconds(20));
 }

@@ -3,13 +3,23 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 #include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace {
+constexpr tcflag_t kFrame = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB;
+} // namespace
 
 int ScriptedSystem::Close(int fd)
 {
     Count();
     if (std::this_thread::get_id() == owner_)
         ++ownerCloses_;
+    {
+        std::lock_guard lock(mutex_);
+        Note("close");
+    }
     const int result = SerialSystem::Close(fd);
     ++closes_;
     return result;
@@ -40,6 +50,19 @@ int ScriptedSystem::Ioctl(int fd, unsigned long request, void* argument)
         if (!counters_)
             return -ENOTTY;
         std::memcpy(argument, &*counters_, sizeof *counters_);
+        if (nextCounters_)
+            counters_ = std::exchange(nextCounters_, std::nullopt);
+        return 0;
+    case TIOCEXCL:
+    case TIOCNXCL:
+        if (!exclusive_)
+            break;
+        exclusive_ = request == TIOCEXCL;
+        return 0;
+    case TIOCGEXCL:
+        if (!exclusive_)
+            break;
+        *static_cast<int*>(argument) = *exclusive_;
         return 0;
     case TIOCOUTQ:
         if (outputQueue_) {
@@ -47,10 +70,15 @@ int ScriptedSystem::Ioctl(int fd, unsigned long request, void* argument)
             return 0;
         }
         if (drainRate_) {
-            *static_cast<int*>(argument) = QueuedAt(Clock::now());
+            *static_cast<int*>(argument) = std::max(0, QueuedAt(Clock::now()) - fifo_);
             return 0;
         }
         break;
+    case TIOCSERGETLSR:
+        if (!drainRate_)
+            break;
+        *static_cast<unsigned int*>(argument) = QueuedAt(Clock::now()) == 0 ? TIOCSER_TEMT : 0;
+        return 0;
     default:
         break;
     }
@@ -96,11 +124,12 @@ int ScriptedSystem::QueuedAt(Clock::time_point now) const
     return static_cast<int>(left / frameTime_);
 }
 
-void ScriptedSystem::DrainAt(int bitsPerSecond, int capacity, int bitsPerFrame)
+void ScriptedSystem::DrainAt(int bitsPerSecond, int capacity, int bitsPerFrame, int fifo)
 {
     std::lock_guard lock(mutex_);
     drainRate_ = bitsPerSecond;
     drainCapacity_ = capacity;
+    fifo_ = fifo;
     if (bitsPerSecond > 0)
         frameTime_ = std::chrono::nanoseconds(1'000'000'000LL * bitsPerFrame / bitsPerSecond);
 }
@@ -133,6 +162,7 @@ int ScriptedSystem::Poll(pollfd* fds, nfds_t count, int timeoutMs)
     Count();
     // Only the event thread polls two descriptors; the port's own waits for room poll one.
     if (count == 2) {
+        eventThread_ = static_cast<int>(gettid());
         ++threadWaits_;
         std::unique_lock lock(mutex_);
         if (hold_) {
@@ -143,8 +173,47 @@ int ScriptedSystem::Poll(pollfd* fds, nfds_t count, int timeoutMs)
         }
         if (pollError_)
             return -pollError_;
+        lock.unlock();
+        int ready = SerialSystem::Poll(fds, count, timeoutMs);
+        // Whatever the wait ends with, the hang-up comes with it.
+        if (ready >= 0 && hangUp_) {
+            ready += fds[0].revents ? 0 : 1;
+            fds[0].revents |= POLLHUP;
+        }
+        return ready;
     }
     return SerialSystem::Poll(fds, count, timeoutMs);
+}
+
+int ScriptedSystem::Flush(int fd, int queue)
+{
+    Count();
+    {
+        std::lock_guard lock(mutex_);
+        if (queue == TCOFLUSH || queue == TCIOFLUSH) {
+            Note("flush output");
+            if (outputQueue_)
+                outputQueue_ = 0;
+            // Bytes that have not left the line by now never will, but those in the UART.
+            const Clock::time_point end = Clock::now() + frameTime_ * fifo_;
+            for (Taken& t : taken_) {
+                const auto kept = end <= t.start || frameTime_.count() == 0
+                                      ? 0
+                                      : (end - t.start) / frameTime_;
+                t.count = std::min(t.count, static_cast<std::uint64_t>(kept));
+            }
+            lineFreeAt_ = std::min(lineFreeAt_, end);
+        }
+    }
+    return SerialSystem::Flush(fd, queue);
+}
+
+void ScriptedSystem::Note(const char* name) { callLog_.push_back({name, Clock::now()}); }
+
+std::vector<ScriptedSystem::Call> ScriptedSystem::Calls() const
+{
+    std::lock_guard lock(mutex_);
+    return callLog_;
 }
 
 void ScriptedSystem::Count()
@@ -158,13 +227,23 @@ int ScriptedSystem::GetAttributes(int fd, termios& attributes)
 {
     Count();
     ++attributeCalls_;
-    return SerialSystem::GetAttributes(fd, attributes);
+    const int result = SerialSystem::GetAttributes(fd, attributes);
+    std::lock_guard lock(mutex_);
+    if (result == 0 && keepFrames_ && frame_)
+        attributes.c_cflag = (attributes.c_cflag & ~kFrame) | frame_;
+    return result;
 }
 
 int ScriptedSystem::SetAttributes(int fd, const termios& attributes)
 {
     Count();
     ++attributeCalls_;
+    {
+        std::lock_guard lock(mutex_);
+        Note("tcsetattr");
+        if (keepFrames_)
+            frame_ = attributes.c_cflag & kFrame;
+    }
     return SerialSystem::SetAttributes(fd, attributes);
 }
 
@@ -185,6 +264,24 @@ void ScriptedSystem::SetCounters(std::optional<serial_icounter_struct> counters)
 {
     std::lock_guard lock(mutex_);
     counters_ = counters;
+}
+
+void ScriptedSystem::SetCountersAfterNextRead(serial_icounter_struct counters)
+{
+    std::lock_guard lock(mutex_);
+    nextCounters_ = counters;
+}
+
+void ScriptedSystem::ScriptExclusive(bool set)
+{
+    std::lock_guard lock(mutex_);
+    exclusive_ = set;
+}
+
+bool ScriptedSystem::Exclusive() const
+{
+    std::lock_guard lock(mutex_);
+    return exclusive_.value_or(false);
 }
 
 void ScriptedSystem::SetOutputQueue(std::optional<int> bytes)

@@ -1,7 +1,8 @@
 #pragma once
 // The real system calls, with what a pseudo-terminal cannot do scripted on top: modem lines,
 // line-error counters, a transmitter that drains slowly or not at all (or at a real line's
-// pace), failures of single calls, and a gate that holds the event thread before its next poll
+// pace), a UART that keeps the character frame it is given, another program's exclusive flag, a
+// hang-up, failures of single calls, and a gate that holds the event thread before its next poll
 // so that a test can set up several findings for one pass.
 
 #include "serial/SerialSystem.h"
@@ -14,6 +15,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -23,6 +25,7 @@ public:
     int Ioctl(int fd, unsigned long request, void* argument) override;
     ssize_t Write(int fd, const void* buffer, std::size_t count) override;
     int Poll(pollfd* fds, nfds_t count, int timeoutMs) override;
+    int Flush(int fd, int queue) override;
     int GetAttributes(int fd, termios& attributes) override;
     int SetAttributes(int fd, const termios& attributes) override;
     int WakeDescriptor() override;
@@ -30,6 +33,8 @@ public:
     // Modem lines as TIOCM_* bits; unset means "the device has none".
     void SetModemLines(std::optional<int> lines);
     void SetCounters(std::optional<serial_icounter_struct> counters);
+    // The counters move to these right after the next reading of them.
+    void SetCountersAfterNextRead(serial_icounter_struct counters);
     void SetOutputQueue(std::optional<int> bytes);
     // The next calls of this request fail with this errno (0 lifts it).
     void FailIoctl(unsigned long request, int error);
@@ -38,12 +43,23 @@ public:
     void FailWakeDescriptor(bool fail) { failWake_ = fail; }
     // At most this many bytes per write call; 0 takes none (a stuck transmitter).
     void LimitWrites(std::optional<std::size_t> bytes);
+    // Every wait of the event thread that ends from now on finds the device hung up, as well as
+    // whatever is really there.
+    void HangUp(bool on) { hangUp_ = on; }
+    // The line keeps the data bits, parity and stop bits it is given, as a UART does (a
+    // pseudo-terminal keeps 8-N).
+    void KeepFrames() { keepFrames_ = true; }
+    // The device's exclusive flag (TIOCEXCL, TIOCNXCL, TIOCGEXCL) is scripted, starting as
+    // given: another program may have set it.
+    void ScriptExclusive(bool set);
+    bool Exclusive() const;
 
     // A line that carries bitsPerSecond, each byte a frame of bitsPerFrame bits, behind a kernel
     // queue of `capacity` bytes that refuses bytes while full. TIOCOUTQ reports what is still
-    // queued (unless SetOutputQueue or FailIoctl say otherwise); the bytes reach the far end at
-    // once. 0 bits per second turns it off.
-    void DrainAt(int bitsPerSecond, int capacity = 4096, int bitsPerFrame = 10);
+    // queued (unless SetOutputQueue or FailIoctl say otherwise) but the last `fifo` bytes, which
+    // are in the UART; TIOCSERGETLSR says when those have left too. The bytes reach the far end
+    // at once. 0 bits per second turns it off.
+    void DrainAt(int bitsPerSecond, int capacity = 4096, int bitsPerFrame = 10, int fifo = 0);
     // Bytes in the queue now.
     int QueuedNow() const;
     // The most the queue held when a write call came.
@@ -58,6 +74,16 @@ public:
     bool Held() const { return waiting_ > 0; }
     // How many waits the event thread has begun.
     int ThreadWaits() const { return threadWaits_; }
+
+    // The calls that let a device go, in order, each with its moment: "flush output",
+    // "tcsetattr", "close".
+    struct Call {
+        std::string name;
+        std::chrono::steady_clock::time_point at;
+    };
+    std::vector<Call> Calls() const;
+    // The kernel's id of the event thread, once it has polled.
+    int EventThreadId() const { return eventThread_; }
 
     int AttributeCalls() const { return attributeCalls_; }
     int CallCount() const { return calls_; }
@@ -76,6 +102,7 @@ private:
         Clock::time_point start;
     };
     int QueuedAt(Clock::time_point now) const; // under mutex_
+    void Note(const char* name);                // under mutex_
 
     mutable std::mutex mutex_;
     std::condition_variable gate_;
@@ -84,18 +111,26 @@ private:
     std::atomic<int> threadWaits_{0};
     std::optional<int> modemLines_;
     std::optional<serial_icounter_struct> counters_;
+    std::optional<serial_icounter_struct> nextCounters_;
     std::optional<int> outputQueue_;
     std::map<unsigned long, int> failures_;
     int pollError_ = 0;
     std::optional<std::size_t> writeLimit_;
     int drainRate_ = 0;
     int drainCapacity_ = 0;
+    int fifo_ = 0;
     std::chrono::nanoseconds frameTime_{0};
     std::vector<Taken> taken_;
     std::uint64_t takenBytes_ = 0;
     Clock::time_point lineFreeAt_{};
     int mostQueuedAtWrite_ = 0;
     std::atomic<bool> failWake_{false};
+    std::atomic<bool> hangUp_{false};
+    bool keepFrames_ = false;
+    tcflag_t frame_ = 0;
+    std::optional<bool> exclusive_;
+    std::vector<Call> callLog_;
+    std::atomic<int> eventThread_{0};
     std::atomic<int> attributeCalls_{0};
     std::atomic<int> calls_{0};
     std::atomic<int> ownerCalls_{0};
