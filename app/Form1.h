@@ -129,8 +129,6 @@ private:
     void WatchForUnplug();
     // The port is open now under the name the window shows: remember its device.
     void RememberOpenPort();
-    // The open port went away under the window: let it go and wait for the device to return.
-    void PortWentAway();
     // Devices came or went: a port lost under the window is opened again if it is back.
     void ReopenReturnedPort();
 

@@ -16,7 +16,6 @@ public:
     void Lost();
     // The user chose a port, "none" or a rate: nothing is to be reopened for them.
     void Forget();
-    bool IsLost() const { return lost_; }
 
     // Asked when devices have come or gone: the name to reopen the lost device under, once each
     // time it comes back; nothing while it is away, nor again after a reopen was tried for this

@@ -4,47 +4,25 @@
 #include "app/Form1.h"
 
 #include <QTime>
-#include <QTimer>
 
 #include <cerrno>
 
-namespace {
-
-// What the driver reports once the device behind an open port has been unplugged.
-bool DeviceGone(int error)
-{
-    return error == EIO || error == ENXIO || error == ENODEV;
-}
-
-} // namespace
-
 void TForm1::WatchForUnplug()
 {
-    // The channel keeps its errors to itself; one that says the device has gone concerns the
-    // window as well.
+    // The channel keeps its errors to itself; the one that says the device behind the open port
+    // has gone (the driver reports it as EIO, then closes the port) concerns the window as well.
     channel_->SetOnError([this, channelError = channel_->OnError()](
                              TCustomComPort* port, EComError& error, TComAction& action) {
         const bool open = port->GetActive();
         channelError(port, error, action);
-        if (open && DeviceGone(error.ErrorCode()))
-            PortWentAway();
+        if (open && error.ErrorCode() == EIO)
+            session_.Lost();
     });
 }
 
 void TForm1::RememberOpenPort()
 {
     session_.Opened(ComNames::FromEnvironment(), "COM" + std::to_string(channel_->Port()));
-}
-
-void TForm1::PortWentAway()
-{
-    session_.Lost();
-    // A failed write leaves the descriptor open. Let the device go once the failing call has
-    // returned: the kernel gives a returning adapter its old node only when nobody holds it.
-    QTimer::singleShot(0, this, [this] {
-        if (channel_->ok() && session_.IsLost())
-            channel_->ClosePort();
-    });
 }
 
 void TForm1::ReopenReturnedPort()
