@@ -65,6 +65,8 @@ public:
     bool GetActive() const;
     void SetActive(bool value);
     void Open();
+    // Lets the last line leave (for its time on the line plus 0.1 s, at most 1 s), throws
+    // away what is still queued, puts back the line settings found at open and closes.
     void Close();
 
     const std::string& DeviceName() const { return deviceName_; }

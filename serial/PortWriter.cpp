@@ -250,6 +250,11 @@ void PortWriter::Finish()
             break;
     }
     End(Phase::Idle);
+    // A queue that stops going down is held up (flow control, or an adapter that never reports
+    // empty): waiting on for the rest of the second would help nobody.
+    const auto patience = std::max<std::chrono::nanoseconds>(wire_.Of(kLargestFifo), 50ms);
+    std::optional<int> lowest;
+    Clock::time_point movedAt = Clock::now();
     for (;;) {
         const std::optional<int> left = Queued();
         const Clock::time_point now = Clock::now();
@@ -259,7 +264,14 @@ void PortWriter::Finish()
             AwaitTransmitter(by);
             break;
         }
-        SleepUntil(std::min(by, now + std::max<std::chrono::nanoseconds>(wire_.Of(*left), 1ms)));
+        if (!lowest || *left < *lowest) {
+            lowest = left;
+            movedAt = now;
+        } else if (now - movedAt >= patience) {
+            break;
+        }
+        const auto look = std::clamp<std::chrono::nanoseconds>(wire_.Of(*left), 1ms, patience);
+        SleepUntil(std::min(by, now + look));
     }
     Forget();
 }

@@ -48,8 +48,9 @@ public:
         onHandedOver;
 
     // Starts a write of a copy of the bytes; the previous one must have ended (Wait). The
-    // allowance is multiplierMs per byte plus constantMs; 0 means no time-out. Returns 0, or
-    // the errno of a write the kernel refused (that write has ended).
+    // allowance is multiplierMs per byte plus constantMs; 0 means the bytes' time on the line
+    // plus a second. Returns 0, or the errno of a write the kernel refused or of a device that
+    // has gone (that write has ended).
     int Start(std::string_view bytes, int multiplierMs, int constantMs);
 
     struct Outcome {
@@ -67,7 +68,8 @@ public:
     void Forget();
     // Before the device is let go: hands over the rest of the write in progress and waits for
     // the kernel's queue to drain, as long as that takes on the line plus a small allowance but
-    // never more than a second; then forgets the write. Whatever is left is the caller's.
+    // never more than a second, and not at all once the queue has stopped going down; then
+    // forgets the write. Whatever is left is the caller's.
     void Finish();
 
 private:
