@@ -1,0 +1,61 @@
+#pragma once
+// The host's end of one of the guest's serial lines: a connection to the unix socket that QEMU
+// backs the guest's UART or USB adapter with. A thread of its own reads at a chosen pace, as a
+// far end that takes bytes only so fast (or not at all) would, and keeps every byte with the
+// moment it arrived.
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "os/UniqueFd.h"
+
+// Connects to a unix socket, waiting (bounded) for it to appear; throws when it does not.
+UniqueFd ConnectUnix(const std::string& path, std::chrono::milliseconds limit);
+
+class LineEnd {
+public:
+    using Clock = std::chrono::system_clock;
+    struct Line {
+        std::string text; // carriage return excluded
+        Clock::time_point end;
+    };
+
+    // Connects to the socket, waiting for it to appear for at most `limit`; throws when it
+    // does not.
+    LineEnd(const std::string& socketPath, std::chrono::milliseconds limit);
+    ~LineEnd();
+    LineEnd(const LineEnd&) = delete;
+    LineEnd& operator=(const LineEnd&) = delete;
+
+    // Bytes per second the far end takes; 0 takes nothing, kAsFast everything at once.
+    static constexpr double kAsFast = -1;
+    void SetPace(double bytesPerSecond);
+    void Send(const std::string& bytes);
+
+    // Everything received so far, and the lines ended by a carriage return among it.
+    std::string Received() const;
+    std::size_t ReceivedCount() const;
+    std::vector<Line> Lines() const;
+    void Clear();
+    // Bytes QEMU has written into the socket that the far end has not taken yet.
+    std::size_t Waiting() const;
+    // Waits (bounded) until at least `count` bytes were received.
+    bool WaitForBytes(std::size_t count, std::chrono::milliseconds limit) const;
+
+private:
+    void Read();
+
+    UniqueFd socket_;
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    double pace_ = kAsFast;
+    bool stopping_ = false;
+    std::string received_;
+    std::vector<Clock::time_point> arrivals_;
+    std::thread reader_;
+};

@@ -1,0 +1,427 @@
+// The programs against a real kernel's serial drivers: a virtual machine with a 16550 UART
+// (the 8250 driver) and an FTDI USB adapter (ftdi_sio), booted once for every case here. The
+// host plays the far end of each line through QEMU's sockets: it reads fast, slowly or not at
+// all, sends lines, reads the UART's registers and pulls the adapter out.
+//
+// When the guest's kernel cannot be had, every case is skipped with the reason.
+
+#include "GuestMachine.h"
+
+#include "protocol/DisplayLine.h"
+#include "protocol/LineFields.h"
+#include "support/Waiting.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <ctime>
+#include <iostream>
+#include <regex>
+#include <sstream>
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::system_clock;
+
+namespace {
+
+// The guest's names: COM1 would be its console, COM33 the table's second name for the adapter.
+constexpr const char* kUart = "COM2";    // /dev/ttyS1
+constexpr const char* kAdapter = "COM3"; // /dev/ttyUSB0
+
+std::unique_ptr<GuestMachine> guest;
+std::string unavailable;
+
+void Figure(const std::string& name, const std::string& value)
+{
+    std::cout << "[ vmline   ] " << name << ": " << value << std::endl;
+}
+
+std::string Seconds(double value)
+{
+    std::ostringstream text;
+    text.precision(3);
+    text << std::fixed << value << " s";
+    return text.str();
+}
+
+double SecondsBetween(Clock::time_point from, Clock::time_point to)
+{
+    return std::chrono::duration<double>(to - from).count();
+}
+
+std::string Hex(int value)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02x", value);
+    return text;
+}
+
+// The frame bits of the line-control register: word length, stop bits and parity. The 8250
+// driver sets the even-parity bit whenever odd parity is not asked for, parity on or off.
+int FrameBits(int lineControl)
+{
+    return lineControl & 0x08 ? lineControl & 0x3f : lineControl & 0x07;
+}
+
+std::string Marqtest(const std::string& arguments)
+{
+    return std::string(VMLINE_MARQTEST) + " " + arguments;
+}
+
+std::string Probe(const std::string& arguments)
+{
+    return std::string(VMLINE_PROBE) + " " + arguments;
+}
+
+// "name value" lines of the probe's output, as numbers.
+std::map<std::string, double> Measured(const std::string& output)
+{
+    std::map<std::string, double> values;
+    std::istringstream lines(output);
+    std::string name;
+    double value = 0;
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream fields(line);
+        if (fields >> name >> value)
+            values[name] = value;
+    }
+    return values;
+}
+
+// Waits (bounded) until the job's output holds `text`.
+bool OutputShows(int job, const std::string& text, std::chrono::milliseconds limit = 60s)
+{
+    return WaitWithoutEvents([&] { return guest->Output(job).find(text) != std::string::npos; }, limit);
+}
+
+class Rig : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        try {
+            guest = std::make_unique<GuestMachine>(GuestMachine::Paths{
+                VMLINE_PREPARE, VMLINE_CACHE, VMLINE_GUEST_INIT});
+        } catch (const GuestMachine::Unavailable& reason) {
+            unavailable = reason.what();
+            std::cout << "vmline: SKIPPED: " << unavailable << std::endl;
+            return;
+        }
+        Figure("boot", Seconds(guest->BootSeconds()));
+        guest->LinkPort(1, "/nonexistent/COM1");
+        guest->LinkPort(2, "/dev/ttyS1");
+        guest->LinkPort(3, "/dev/ttyUSB0");
+        guest->LinkPort(33, "/nonexistent/COM33");
+    }
+    void TearDown() override { guest.reset(); }
+};
+
+class Vmline : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!guest)
+            GTEST_SKIP() << "no virtual machine: " << unavailable;
+        started_ = std::chrono::steady_clock::now();
+        guest->Uart().SetPace(LineEnd::kAsFast);
+        guest->Adapter().SetPace(LineEnd::kAsFast);
+    }
+    void TearDown() override
+    {
+        if (guest) {
+            Figure(::testing::UnitTest::GetInstance()->current_test_info()->name(),
+                   Seconds(std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count()));
+        }
+    }
+
+    std::chrono::steady_clock::time_point started_;
+};
+
+// ---- settings as the hardware sees them ----
+
+TEST_F(Vmline, TheUartRunsAtTheRateAndFrameTheWindowChose)
+{
+    struct Case {
+        int rate;
+        bool kappa;
+        int lineControl;
+    };
+    // 8-N-1 is 0x03, Kappa mode's 7-N-2 0x06 in the line-control register; QEMU derives the rate
+    // from the divisor latch.
+    for (const Case c : {Case{2400, false, 0x03}, Case{4800, false, 0x03}, Case{9600, false, 0x03},
+                         Case{19200, false, 0x03}, Case{2400, true, 0x06}, Case{19200, true, 0x06}}) {
+        SCOPED_TRACE(std::to_string(c.rate) + (c.kappa ? " Kappa" : ""));
+        LineEnd& uart = guest->Uart();
+        uart.Clear();
+        const int job = guest->Start(Marqtest(std::string("--port ") + kUart + " --baud " +
+                                              std::to_string(c.rate) + (c.kappa ? " --kappa" : "") +
+                                              " --start actual-time --for 1"));
+        ASSERT_TRUE(uart.WaitForBytes(2 * 23, 60s)) << guest->Output(job);
+        const int lineControl = guest->LineControl();
+        const std::string settings = guest->LastUartSettings();
+        EXPECT_EQ(guest->Wait(job, 60s), 0) << guest->Output(job);
+        EXPECT_EQ(FrameBits(lineControl), c.lineControl);
+        EXPECT_EQ(settings, "baudrate=" + std::to_string(c.rate) +
+                                (c.kappa ? " parity='N' data=7 stop=2" : " parity='N' data=8 stop=1"));
+        Figure(std::to_string(c.rate) + (c.kappa ? " Kappa" : ""), "LCR " + Hex(lineControl) + ", " + settings);
+    }
+
+    // Parity: the window never asks for it, the channel offers it.
+    LineEnd& uart = guest->Uart();
+    uart.Clear();
+    const int job = guest->Start(Probe(std::string("hold ") + kUart + " 2400 7 E 2 2"));
+    ASSERT_TRUE(OutputShows(job, "opened"));
+    ASSERT_TRUE(uart.WaitForBytes(2, 30s));
+    const int lineControl = guest->LineControl();
+    const std::string settings = guest->LastUartSettings();
+    EXPECT_EQ(guest->Wait(job, 30s), 0) << guest->Output(job);
+    EXPECT_EQ(FrameBits(lineControl), 0x1e) << "7-E-2";
+    EXPECT_EQ(settings, "baudrate=2400 parity='E' data=7 stop=2");
+    Figure("2400 7-E-2 (channel)", "LCR " + Hex(lineControl) + ", " + settings);
+}
+
+// ---- Actual Time on a line slower than the window ----
+
+// The guest's clock minus the host's, from one reading of the guest's clock.
+double GuestClockOffset()
+{
+    const int job = guest->Start("date +%s.%N");
+    EXPECT_EQ(guest->Wait(job, 30s), 0);
+    const double guestTime = std::stod(guest->Output(job));
+    const double hostTime = std::chrono::duration<double>(guest->EndOf(job)->time_since_epoch()).count();
+    return guestTime - hostTime;
+}
+
+// Seconds since local midnight of a host moment, and of the clock a line carries (-1 when it
+// carries none).
+double SecondOfDay(Clock::time_point moment)
+{
+    const std::time_t seconds = Clock::to_time_t(moment);
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    const double fraction = std::chrono::duration<double>(moment - Clock::from_time_t(seconds)).count();
+    return local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec + fraction;
+}
+
+double CarriedSecondOfDay(const std::string& line)
+{
+    std::smatch clock;
+    if (!std::regex_search(line, clock, std::regex("([ 0-9][0-9]):([0-9]{2}):([0-9]{2})\\.([0-9])")))
+        return -1;
+    return std::stoi(clock[1]) * 3600 + std::stoi(clock[2]) * 60 + std::stoi(clock[3]) + std::stoi(clock[4]) / 10.0;
+}
+
+TEST_F(Vmline, ActualTimeKeepsUpWithAFarEndSlowerThanTheLine)
+{
+    // 100 bytes a second: a 23-byte line takes 0.23 s to be taken, the window sends one every
+    // 0.1 s. Lines the window cannot send in time are dropped, never queued up.
+    constexpr double kPace = 100;
+    constexpr double kLineTime = 23 / kPace;
+    constexpr int kRunSeconds = 12;
+    const double offset = GuestClockOffset();
+    LineEnd& uart = guest->Uart();
+    uart.Clear();
+    uart.SetPace(kPace);
+    const int job = guest->Start(Marqtest(std::string("--port ") + kUart +
+                                          " --baud 2400 --start actual-time --for " + std::to_string(kRunSeconds)));
+    ASSERT_TRUE(guest->Wait(job, 120s).has_value()) << guest->Output(job);
+    uart.SetPace(LineEnd::kAsFast);
+
+    // The lag of a line: when its carriage return arrived, less the (tenths-rounded) clock it
+    // carries, in the host's time.
+    std::vector<std::pair<double, double>> lags; // seconds since the first line, lag
+    std::optional<Clock::time_point> first;
+    for (const LineEnd::Line& line : uart.Lines()) {
+        const double carried = CarriedSecondOfDay(line.text);
+        if (line.text.size() != 22 || carried < 0)
+            continue;
+        if (!first)
+            first = line.end;
+        double lag = SecondOfDay(line.end) - (carried - offset);
+        lag -= 86400 * std::round(lag / 86400);
+        lags.push_back({SecondsBetween(*first, line.end), lag});
+    }
+    ASSERT_FALSE(lags.empty()) << guest->Output(job);
+    EXPECT_GE(lags.back().first, 10.0) << "lines for at least 10 s";
+    // Two line times, the tenth the clock is rounded to, and a margin for the reading of the
+    // guest's clock.
+    constexpr double kBound = 2 * kLineTime + 0.1 + 0.2;
+    double worst = 0;
+    int late = 0;
+    for (const auto& [when, lag] : lags) {
+        worst = std::max(worst, lag);
+        late += lag > kBound;
+    }
+    EXPECT_EQ(late, 0) << "lines more than " << kBound << " s behind their clock, the worst " << worst << " s";
+    Figure("slow line lag", "first " + Seconds(lags.front().second) + ", last " + Seconds(lags.back().second) +
+                                ", worst " + Seconds(worst) + " over " + Seconds(lags.back().first) + ", " +
+                                std::to_string(lags.size()) + " lines, guest clock offset " + Seconds(offset));
+}
+
+// ---- a stalled line ----
+
+TEST_F(Vmline, AStalledLineHoldsUpNeitherCloseNorReopenNorAChange)
+{
+    // One second plus the wire time of one line at 2400 baud.
+    constexpr double kBound = 1.0 + 23 * 10 / 2400.0;
+    LineEnd& uart = guest->Uart();
+    uart.SetPace(0);
+    uart.Clear();
+    const int job = guest->Start("exec " + Probe(std::string("stall ") + kUart + " " + kAdapter));
+    // Each step within its bound, with the time to fill the queue again before it.
+    for (const char* step : {"close", "reopen", "port", "port-back", "baud"}) {
+        if (!OutputShows(job, std::string("\n") + step + " ", 20s)) {
+            ADD_FAILURE() << step << " did not return within 20 s";
+            uart.SetPace(LineEnd::kAsFast);
+            guest->Wait(job, 120s);
+            for (const auto& [name, value] : Measured(guest->Output(job)))
+                Figure(std::string("stalled ") + name + " (the line released)", Seconds(value));
+            return;
+        }
+    }
+
+    // The probe has changed to 9600 baud with lines of the old session still unsent. Whatever
+    // the UART already passed on is taken with the guest stopped; after that, nothing of the old
+    // session may reach the line at the new rate.
+    guest->Monitor("stop");
+    uart.SetPace(LineEnd::kAsFast);
+    while (uart.WaitForBytes(uart.ReceivedCount() + 1, 300ms)) {
+    }
+    const std::size_t passedBefore = uart.ReceivedCount();
+    guest->Monitor("cont");
+    uart.WaitForBytes(passedBefore + 1, 1500ms);
+    const std::string late = uart.Received().substr(passedBefore);
+    const std::string settings = guest->LastUartSettings();
+    EXPECT_EQ(late.find("old"), std::string::npos) << late.size() << " bytes of the old session after the change";
+    EXPECT_EQ(settings.rfind("baudrate=9600 ", 0), 0u) << settings;
+
+    ASSERT_EQ(guest->Wait(job, 120s), 0) << guest->Output(job);
+    const std::map<std::string, double> times = Measured(guest->Output(job));
+    for (const char* step : {"close", "reopen", "port", "port-back", "baud", "last-close"}) {
+        ASSERT_TRUE(times.count(step)) << step << "\n" << guest->Output(job);
+        EXPECT_LE(times.at(step), kBound) << step;
+        Figure(std::string("stalled ") + step, Seconds(times.at(step)));
+    }
+    Figure("stalled: queued lines", std::to_string(static_cast<int>(times.at("queued"))) +
+                                        ", old-session bytes after the change: " + std::to_string(late.size()));
+
+    // A scripted run ends within two seconds of its deadline; its first line marks the start.
+    uart.SetPace(0);
+    uart.Clear();
+    const int run = guest->Start(Marqtest(std::string("--port ") + kUart + " --baud 2400 --start actual-time --for 3"));
+    ASSERT_TRUE(WaitWithoutEvents([&] { return uart.Waiting() > 0; }, 60s)) << guest->Output(run);
+    const Clock::time_point firstLine = Clock::now();
+    ASSERT_TRUE(guest->Wait(run, 60s).has_value()) << guest->Output(run);
+    const double late_exit = SecondsBetween(firstLine, *guest->EndOf(run)) - 3;
+    EXPECT_LE(late_exit, 2.0);
+    Figure("stalled scripted run ends after its deadline", Seconds(late_exit));
+    uart.SetPace(LineEnd::kAsFast);
+}
+
+// ---- the adapter pulled out ----
+
+void Unplug()
+{
+    guest->Monitor("device_del ftdi");
+}
+
+void Replug()
+{
+    guest->Monitor("device_add usb-serial,id=ftdi,chardev=adapter");
+    const std::map<std::string, double> listed =
+        Measured(guest->Run(Probe(std::string("wait-port ") + kAdapter + " 20"), 60s));
+    Figure("replug listed after", Seconds(listed.at("listed")));
+}
+
+TEST_F(Vmline, AnAdapterPulledOutIsReportedOnceAndComesBack)
+{
+    LineEnd& adapter = guest->Adapter();
+    {
+        SCOPED_TRACE("during Actual Time");
+        adapter.Clear();
+        const int job = guest->Start(Marqtest(std::string("--port ") + kAdapter +
+                                              " --baud 2400 --start actual-time --for 8"));
+        ASSERT_TRUE(adapter.WaitForBytes(3 * 23, 60s)) << guest->Output(job);
+        const Clock::time_point pulled = Clock::now();
+        Unplug();
+        ASSERT_TRUE(WaitWithoutEvents([&] { return !guest->Output(job).empty(); }, 20s));
+        const Clock::time_point reported = Clock::now();
+        EXPECT_EQ(guest->Wait(job, 30s), 1);
+        const std::string output = guest->Output(job);
+        EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1) << "one report:\n" << output;
+        Figure("unplug during Actual Time reported after", Seconds(SecondsBetween(pulled, reported)) + ": " + output);
+        Replug();
+        EXPECT_EQ(guest->Wait(guest->Start(Marqtest(std::string("--port ") + kAdapter +
+                                                    " --start actual-time --for 1")),
+                              60s),
+                  0)
+            << "opening the replugged adapter";
+    }
+    {
+        SCOPED_TRACE("during a file transfer");
+        guest->Run("head -c 200000 /dev/urandom > transfer.bin", 30s);
+        adapter.SetPace(4000);
+        adapter.Clear();
+        const int job = guest->Start(Probe(std::string("transfer ") + kAdapter + " transfer.bin"));
+        ASSERT_TRUE(adapter.WaitForBytes(2000, 60s)) << guest->Output(job);
+        const Clock::time_point pulled = Clock::now();
+        Unplug();
+        EXPECT_EQ(guest->Wait(job, 30s), 1) << guest->Output(job);
+        EXPECT_NE(guest->Output(job).find("error "), std::string::npos) << guest->Output(job);
+        Figure("unplug during a transfer: the transfer ended after",
+               Seconds(SecondsBetween(pulled, *guest->EndOf(job))) + ": " + guest->Output(job));
+        adapter.SetPace(LineEnd::kAsFast);
+        Replug();
+    }
+    {
+        SCOPED_TRACE("while a write drains");
+        // QEMU's socket takes about 44 KB at once; the last 2 KB wait in the driver, and the
+        // writer waits for them to drain, as the far end takes 500 bytes a second.
+        adapter.SetPace(500);
+        adapter.Clear();
+        const int job = guest->Start(Probe(std::string("drain ") + kAdapter + " 46000"));
+        ASSERT_TRUE(OutputShows(job, "written"));
+        ASSERT_TRUE(adapter.WaitForBytes(500, 60s)) << guest->Output(job);
+        const Clock::time_point pulled = Clock::now();
+        Unplug();
+        EXPECT_EQ(guest->Wait(job, 30s), 1) << "a write cut short by an unplug is no success:\n"
+                                            << guest->Output(job);
+        Figure("unplug while draining: the write ended after",
+               Seconds(SecondsBetween(pulled, *guest->EndOf(job))) + ": " + guest->Output(job));
+        adapter.SetPace(LineEnd::kAsFast);
+        Replug();
+    }
+}
+
+// ---- the board on a real line ----
+
+TEST_F(Vmline, TheBoardShowsWhatArrivesOnTheUartAt2400Baud)
+{
+    const int job = guest->Start(std::string("exec ") + VMLINE_MARQBOARD + " --port " + kUart +
+                                 " --baud 2400 --no-udp --print");
+    ASSERT_TRUE(OutputShows(job, "listening")) << guest->Output(job);
+    for (int second = 1; second <= 3; ++second) {
+        const std::string line = protocol::WithClock(std::string(protocol::kRunningTimeBase),
+                                                     {12, 34, 50 + second, 0}, true);
+        guest->Uart().Send(line);
+    }
+    EXPECT_TRUE(OutputShows(job, "12:34:53.0", 20s)) << guest->Output(job);
+    const std::string output = guest->Output(job);
+    for (const char* clock : {"12:34:51.0", "12:34:52.0", "12:34:53.0"})
+        EXPECT_NE(output.find(clock), std::string::npos) << clock << "\n" << output;
+    guest->Signal(job, "TERM");
+    EXPECT_EQ(guest->Wait(job, 30s), 0) << guest->Output(job);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    ::testing::AddGlobalTestEnvironment(new Rig);
+    return RUN_ALL_TESTS();
+}
