@@ -70,6 +70,10 @@ GuestMachine::GuestMachine(const Paths& paths)
     // little slower, the same drivers. VMLINE_KVM=1 asks for KVM where it works.
     const bool kvm = qEnvironmentVariable("VMLINE_KVM") == QLatin1String("1");
     const auto socket = [&run](const char* name) { return QString::fromStdString(run + "/" + name + ".sock"); };
+    // The lines' sockets are passed open; the adapter enumerates in the guest only while its
+    // socket is connected.
+    uart_ = std::make_unique<LineEnd>();
+    adapter_ = std::make_unique<LineEnd>();
     const QStringList arguments = {
         "-machine", kvm ? "q35,accel=kvm:tcg" : "q35,accel=tcg",
         "-cpu", kvm ? "host" : "qemu64", "-m", "768", "-smp", "1",
@@ -80,8 +84,8 @@ GuestMachine::GuestMachine(const Paths& paths)
                                           "vmline_init=" + paths.guestInit),
         "-virtfs", "local,path=/,mount_tag=host,security_model=none,readonly=on,multidevs=remap",
         "-virtfs", QString::fromStdString("local,path=" + share_ + ",mount_tag=share,security_model=none"),
-        "-chardev", "socket,id=uart,server=on,wait=off,path=" + socket("uart"),
-        "-chardev", "socket,id=adapter,server=on,wait=off,path=" + socket("adapter"),
+        "-chardev", QString("socket,id=uart,fd=%1").arg(uart_->QemuEnd()),
+        "-chardev", QString("socket,id=adapter,fd=%1").arg(adapter_->QemuEnd()),
         "-chardev", "socket,id=monitor,server=on,wait=off,path=" + socket("monitor"),
         "-mon", "chardev=monitor,mode=readline",
         // The console last: QEMU waits for it before the guest runs, and by then every other
@@ -99,9 +103,8 @@ GuestMachine::GuestMachine(const Paths& paths)
     if (!qemu_.waitForStarted(10000))
         throw Unavailable("qemu-system-x86_64 did not start: " + qemu_.errorString().toStdString());
 
-    // The adapter enumerates in the guest only while someone is connected to its socket.
-    uart_ = std::make_unique<LineEnd>(socket("uart").toStdString(), std::chrono::seconds(30));
-    adapter_ = std::make_unique<LineEnd>(socket("adapter").toStdString(), std::chrono::seconds(30));
+    uart_->QemuHasIt();
+    adapter_->QemuHasIt();
     monitor_ = ConnectUnix(socket("monitor").toStdString(), std::chrono::seconds(30));
     console_ = ConnectUnix(socket("console").toStdString(), std::chrono::seconds(30));
     Monitor({}); // the greeting, up to the first prompt, once the machine runs

@@ -2,6 +2,7 @@
 
 #include "os/SystemText.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -31,9 +32,31 @@ UniqueFd ConnectUnix(const std::string& path, std::chrono::milliseconds limit)
     }
 }
 
-LineEnd::LineEnd(const std::string& socketPath, std::chrono::milliseconds limit)
-    : socket_(ConnectUnix(socketPath, limit)), reader_([this] { Read(); })
+namespace {
+
+// A socket pair: the host's end closed on exec, QEMU's end inherited and with the smallest send
+// buffer the kernel allows (a few single-byte writes).
+std::pair<UniqueFd, UniqueFd> SocketPair()
 {
+    int ends[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, ends) != 0)
+        throw std::runtime_error("socketpair: " + SystemText(errno));
+    UniqueFd host(ends[0]);
+    UniqueFd qemu(ends[1]);
+    ::fcntl(host.get(), F_SETFD, FD_CLOEXEC);
+    const int smallest = 1;
+    ::setsockopt(qemu.get(), SOL_SOCKET, SO_SNDBUF, &smallest, sizeof smallest);
+    return {std::move(host), std::move(qemu)};
+}
+
+} // namespace
+
+LineEnd::LineEnd()
+{
+    auto [host, qemu] = SocketPair();
+    socket_ = std::move(host);
+    qemuEnd_ = std::move(qemu);
+    reader_ = std::thread([this] { Read(); });
 }
 
 LineEnd::~LineEnd()

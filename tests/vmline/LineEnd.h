@@ -1,8 +1,9 @@
 #pragma once
-// The host's end of one of the guest's serial lines: a connection to the unix socket that QEMU
-// backs the guest's UART or USB adapter with. A thread of its own reads at a chosen pace, as a
-// far end that takes bytes only so fast (or not at all) would, and keeps every byte with the
-// moment it arrived.
+// The host's end of one of the guest's serial lines: one end of a socket pair whose other end
+// QEMU backs the guest's UART or USB adapter with. QEMU's end holds only a few bytes, so that
+// what the guest sends and the far end has not taken stays in the guest's driver, as on a real
+// line. A thread of its own reads at a chosen pace, as a far end that takes bytes only so fast
+// (or not at all) would, and keeps every byte with the moment it arrived.
 
 #include <chrono>
 #include <condition_variable>
@@ -25,9 +26,7 @@ public:
         Clock::time_point end;
     };
 
-    // Connects to the socket, waiting for it to appear for at most `limit`; throws when it
-    // does not.
-    LineEnd(const std::string& socketPath, std::chrono::milliseconds limit);
+    LineEnd();
     ~LineEnd();
     LineEnd(const LineEnd&) = delete;
     LineEnd& operator=(const LineEnd&) = delete;
@@ -47,10 +46,15 @@ public:
     // Waits (bounded) until at least `count` bytes were received.
     bool WaitForBytes(std::size_t count, std::chrono::milliseconds limit) const;
 
+    // QEMU's end, until it has it.
+    int QemuEnd() const { return qemuEnd_.get(); }
+    void QemuHasIt() { qemuEnd_.reset(); }
+
 private:
     void Read();
 
     UniqueFd socket_;
+    UniqueFd qemuEnd_;
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     double pace_ = kAsFast;

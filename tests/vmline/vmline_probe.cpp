@@ -3,8 +3,8 @@
 // "name value" pair a line, so that the host can read it while the command still runs.
 //
 //   hold PORT BAUD BITS PARITY STOP SECONDS   open with these settings and send for a while
-//   stall PORT OTHER                          close, reopen, change port and rate with a full
-//                                             output queue (the far end reads nothing)
+//   stall PORT OTHER                          close, reopen, change port and rate with lines
+//                                             queued (the far end reads nothing)
 //   transfer PORT FILE                        send a file, report how it ended
 //   drain PORT BYTES                          write and wait until the bytes are on the line
 //   wait-port PORT SECONDS                    wait until PORT is in the list of ports
@@ -48,22 +48,18 @@ int PortNumber(const std::string& name)
     return std::stoi(name.substr(3));
 }
 
-// Writes numbered lines of `tag` until a write times out: the kernel's queue and the UART are
-// full. Returns how many went in.
+// Hands 40 numbered lines of `tag` to the channel in one write, which returns at once: on a
+// stalled line they stay queued in the kernel.
 int Fill(TNexComThread& channel, const std::string& tag)
 {
-    int written = 0;
-    for (int n = 0; n < 300; ++n) {
+    std::string lines;
+    for (int n = 0; n < 40; ++n) {
         char line[32];
         std::snprintf(line, sizeof line, "%s %04d ..............\r", tag.c_str(), n);
-        try {
-            channel.SendText(std::string(line, 23));
-            ++written;
-        } catch (const std::exception&) {
-            break;
-        }
+        lines.append(line, 23);
     }
-    return written;
+    channel.SendText(lines);
+    return 40;
 }
 
 int Hold(const std::string& port, int baud, int bits, char parity, int stop, int seconds)
