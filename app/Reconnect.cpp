@@ -32,7 +32,7 @@ void TForm1::ReopenReturnedPort()
     const std::optional<std::string> name = session_.Returned(ComNames::FromEnvironment());
     if (!name)
         return;
-    // Back under another number (its by-id name found it): the list shows where it is now.
+    // The list shows where it is now: another number, when its by-id name found it there.
     const int number = ComNames::Number(*name);
     channel_->SetPort(number);
     if (const int item = Port->findText(QString::fromStdString(*name)); item > 0)
