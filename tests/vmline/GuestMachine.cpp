@@ -3,9 +3,6 @@
 #include "os/SystemText.h"
 #include "support/Waiting.h"
 
-#include <QDir>
-#include <QFile>
-
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -58,7 +55,7 @@ GuestMachine::GuestMachine(const Paths& paths)
     if (!prepare.waitForFinished(10 * 60 * 1000))
         throw Unavailable("the guest's kernel and initramfs were not ready within 10 minutes");
     if (prepare.exitCode() == 77)
-        throw Unavailable(prepare.readAllStandardError().trimmed().toStdString());
+        throw Unavailable(prepare.readAllStandardError().trimmed().replace("vmline: ", "").toStdString());
     if (prepare.exitStatus() != QProcess::NormalExit || prepare.exitCode() != 0)
         throw std::runtime_error("vmline: preparing the guest failed: " +
                                  prepare.readAllStandardError().trimmed().toStdString());
@@ -88,7 +85,7 @@ GuestMachine::GuestMachine(const Paths& paths)
         "-chardev", QString("socket,id=adapter,fd=%1").arg(adapter_->QemuEnd()),
         "-chardev", "socket,id=monitor,server=on,wait=off,path=" + socket("monitor"),
         "-mon", "chardev=monitor,mode=readline",
-        // The console last: QEMU waits for it before the guest runs, and by then every other
+        // The console last: QEMU waits for it before the guest runs, and by then the monitor's
         // socket is there.
         "-chardev", "socket,id=console,server=on,wait=on,path=" + socket("console"),
         "-serial", "chardev:console", "-serial", "chardev:uart",
@@ -111,8 +108,15 @@ GuestMachine::GuestMachine(const Paths& paths)
     consoleReader_ = std::thread([this] { ReadConsole(); });
 
     std::unique_lock lock(mutex_);
-    if (!changed_.wait_for(lock, kBootLimit, [this] { return ready_ || gone_; }) || gone_)
-        throw std::runtime_error("vmline: the guest did not come up; its console said:\n" + consoleText_);
+    if (!changed_.wait_for(lock, kBootLimit, [this] { return ready_ || gone_; }) || gone_) {
+        const std::string said = consoleText_;
+        lock.unlock();
+        qemu_.kill();
+        qemu_.waitForFinished(5000);
+        ::shutdown(console_.get(), SHUT_RDWR);
+        consoleReader_.join();
+        throw std::runtime_error("vmline: the guest did not come up; its console said:\n" + said);
+    }
     bootSeconds_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 }
 

@@ -1,9 +1,10 @@
 #pragma once
 // The rig's virtual machine: a real Linux kernel under QEMU with a second 16550 UART (the
-// guest's /dev/ttyS1) and an FTDI USB adapter (/dev/ttyUSB0), each backed by a unix socket on
-// the host, and the host's own root read-only as the guest's. The guest runs this machine's
+// guest's /dev/ttyS1) and an FTDI USB adapter (/dev/ttyUSB0), each backed by a socket whose
+// other end the host holds, and the host's own root read-only as the guest's. The guest runs this machine's
 // built programs on commands handed in through a shared folder, where their output lands. The
-// QEMU monitor unplugs the adapter and reads the UART's registers.
+// QEMU monitor unplugs the adapter and reads the UART's line-control register; QEMU's trace
+// tells the rate and frame it derived from the UART's registers.
 //
 // Nothing here opens a device of the host: the guest's serial devices are QEMU's.
 
@@ -49,7 +50,7 @@ public:
     // Waits for a job to end and returns its exit status; none after `limit`. Jobs are
     // started and waited for from one thread.
     std::optional<int> Wait(int job, std::chrono::milliseconds limit);
-    // When the guest announced the job's end.
+    // When Wait first saw the job's end.
     std::optional<std::chrono::system_clock::time_point> EndOf(int job) const;
     // The job's standard output and error so far.
     std::string Output(int job) const;

@@ -8,7 +8,6 @@
 //   transfer PORT FILE                        send a file, report how it ended
 //   drain PORT BYTES                          write and wait until the bytes are on the line
 //   wait-port PORT SECONDS                    wait until PORT is in the list of ports
-//   list-loss PORT SECONDS                    wait until PORT is gone from the list
 
 #include "serial/NexCom.h"
 
@@ -189,16 +188,17 @@ bool Listed(const std::string& port)
     return ports.contains(QString::fromStdString(port));
 }
 
-int WaitForList(const std::string& port, int seconds, bool present)
+// The list the window offers, looked at every 20 ms.
+int WaitForPort(const std::string& port, int seconds)
 {
     QElapsedTimer clock;
     clock.start();
-    while (Listed(port) != present) {
+    while (!Listed(port)) {
         if (clock.elapsed() > seconds * 1000)
             return 1;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    SayTime(present ? "listed" : "unlisted", clock);
+    SayTime("listed", clock);
     return 0;
 }
 
@@ -221,9 +221,7 @@ int main(int argc, char** argv)
         if (command == "drain" && a.size() == 4)
             return Drain(arg(2), std::stoi(arg(3)));
         if (command == "wait-port" && a.size() == 4)
-            return WaitForList(arg(2), std::stoi(arg(3)), true);
-        if (command == "list-loss" && a.size() == 4)
-            return WaitForList(arg(2), std::stoi(arg(3)), false);
+            return WaitForPort(arg(2), std::stoi(arg(3)));
     } catch (const std::exception& error) {
         Say("failed", error.what());
         return 1;

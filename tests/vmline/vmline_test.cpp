@@ -402,12 +402,15 @@ TEST_F(Vmline, AnAdapterPulledOutIsReportedOnceAndComesBack)
         adapter.Clear();
         const int job = guest->Start(Marqtest(std::string("--port ") + kAdapter +
                                               " --baud 2400 --start actual-time --for 8"));
+        ASSERT_TRUE(adapter.WaitForBytes(1, 60s)) << guest->Output(job);
+        const Clock::time_point started = Clock::now();
         ASSERT_TRUE(adapter.WaitForBytes(3 * 23, 60s)) << guest->Output(job);
         const Clock::time_point pulled = Clock::now();
         Unplug();
         ASSERT_TRUE(WaitWithoutEvents([&] { return !guest->Output(job).empty(); }, 20s));
         const Clock::time_point reported = Clock::now();
         EXPECT_EQ(guest->Wait(job, 30s), 1);
+        EXPECT_LE(SecondsBetween(started, *guest->EndOf(job)), 8 + 2) << "ended within 2 s of its deadline";
         const std::string output = guest->Output(job);
         EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1) << "one report:\n" << output;
         Figure("unplug during Actual Time reported after", Seconds(SecondsBetween(pulled, reported)) + ": " + output);
