@@ -188,8 +188,8 @@ TEST_F(Vmline, TheUartRunsAtTheRateAndFrameTheWindowChose)
 
 // ---- the adapter pulled out and plugged back in ----
 //
-// Run while the guest is calm: right after the stalled line, the guest was seen to take seconds
-// longer over the adapter's unplug and return.
+// Run early, while the guest is calm: with the host busy as well, right after the stalled line
+// the guest once took seconds longer over the adapter's unplug and return.
 
 void Unplug()
 {
