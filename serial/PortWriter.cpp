@@ -52,10 +52,10 @@ PortWriter::PortWriter(QObject* parent) : QObject(parent), handOverTimer_(new QT
     handOverTimer_->setTimerType(Qt::PreciseTimer);
     connect(handOverTimer_, &QTimer::timeout, this, [this] {
         Push();
-        if (phase_ == Phase::HandingOver) {
+        if (phase_ == Phase::HandingOver)
             GiveUp();
+        if (phase_ == Phase::HandingOver)
             HandedOver();
-        }
     });
 }
 
@@ -74,6 +74,7 @@ void PortWriter::Forget()
     End(Phase::Idle);
     outcome_ = {};
     lastQueued_.reset();
+    restAbove_.reset();
 }
 
 void PortWriter::End(Phase next)
@@ -99,8 +100,32 @@ void PortWriter::Fail(int error, const char* operation)
 void PortWriter::GiveUp()
 {
     outcome_.timedOut = true;
-    // Left in the kernel, the rest would hold up every later line, each more than the last.
-    device_->System().Flush(device_->Fd(), TCOFLUSH);
+    if (handed_ == 0)
+        return;
+    const std::optional<int> queued = Queued();
+    if (outcome_.error)
+        return;
+    // Still all queued, behind nothing older: thrown away, the line is dropped whole. Once part
+    // of it has left, throwing away the rest would leave the far end a piece of a line instead.
+    // A device that cannot tell has it thrown away: nothing may build up behind it.
+    if (!queued ||
+        (baseline_.value_or(0) == 0 && *queued >= static_cast<long long>(handed_))) {
+        device_->System().Flush(device_->Fd(), TCOFLUSH);
+        return;
+    }
+    restAbove_ = baseline_.value_or(0);
+}
+
+bool PortWriter::RestQueued()
+{
+    if (!restAbove_ || !device_)
+        return false;
+    const std::optional<int> queued = Queued();
+    if (queued && *queued > *restAbove_)
+        return true;
+    restAbove_.reset();
+    lastQueued_ = queued;
+    return false;
 }
 
 // When a write is late. Handing its bytes to the kernel must end within the allowance,
@@ -108,9 +133,10 @@ void PortWriter::GiveUp()
 // then be on the line within their own time on the line plus that same allowance, so that a line
 // that is merely slow is no fault but a stalled one is. Without time-outs the allowance is the
 // time on the line of what is queued with the write, plus a second. A write that misses either
-// deadline ends short: what it left queued is thrown away, and the next write fails with
-// "Timeout". An adapter whose queue never quite empties does no harm: the next write takes
-// whatever is queued as its baseline.
+// deadline ends short (see GiveUp), and the next write fails with "Timeout"; so does every write
+// that comes while the rest of one that ended short is still queued: it is not made at all, so
+// that no line waits behind another and none reaches the far end late. An adapter whose queue
+// never quite empties does no harm: the next write takes whatever is queued as its baseline.
 int PortWriter::Start(std::string_view bytes, int multiplierMs, int constantMs)
 {
     copy_.assign(bytes.begin(), bytes.end());
@@ -165,7 +191,8 @@ void PortWriter::Push()
         HandedOver();
     } else if (handOverBy_ && Clock::now() >= *handOverBy_) {
         GiveUp();
-        HandedOver();
+        if (phase_ == Phase::HandingOver)
+            HandedOver();
     }
 }
 
@@ -207,6 +234,9 @@ PortWriter::Outcome PortWriter::Wait()
             until = std::min(until, *onLineBy_);
         SleepUntil(until);
     }
+    // The rest of a write that ended short still holds the line: this write is not made.
+    if (RestQueued())
+        outcome_.timedOut = true;
     return std::exchange(outcome_, {});
 }
 
@@ -250,36 +280,58 @@ void PortWriter::Finish()
             break;
     }
     End(Phase::Idle);
+    if (DrainTo(0, by))
+        AwaitTransmitter(by);
+    Forget();
+}
+
+bool PortWriter::DrainTo(int floor, Clock::time_point by)
+{
     // A queue that stops going down is held up (flow control, or an adapter that never reports
-    // empty): waiting on for the rest of the second would help nobody.
+    // empty): waiting on for the rest of the time would help nobody.
     const auto patience = std::max<std::chrono::nanoseconds>(wire_.Of(kLargestFifo), 50ms);
     std::optional<int> lowest;
     Clock::time_point movedAt = Clock::now();
     for (;;) {
         const std::optional<int> left = Queued();
         const Clock::time_point now = Clock::now();
-        if (!left || now >= by)
-            break;
-        if (*left <= 0) {
-            AwaitTransmitter(by);
-            break;
-        }
+        if (!left)
+            return false;
+        if (*left <= floor)
+            return true;
+        if (now >= by)
+            return false;
         if (!lowest || *left < *lowest) {
             lowest = left;
             movedAt = now;
         } else if (now - movedAt >= patience) {
-            break;
+            return false;
         }
-        const auto look = std::clamp<std::chrono::nanoseconds>(wire_.Of(*left), 1ms, patience);
+        const auto look =
+            std::clamp<std::chrono::nanoseconds>(wire_.Of(*left - floor), 1ms, patience);
         SleepUntil(std::min(by, now + look));
     }
-    Forget();
 }
 
 void PortWriter::Settle()
 {
     outcome_ = Wait();
-    if (device_ && !outcome_.error && !outcome_.timedOut)
+    if (!device_ || outcome_.error)
+        return;
+    bool settled = !outcome_.timedOut;
+    if (restAbove_) {
+        // The rest of a write that ended short goes out at the settings it was written with, or
+        // not at all: in the new frame it would be garbage.
+        const long long queued = Queued().value_or(0);
+        settled = DrainTo(*restAbove_,
+                          Clock::now() + std::min<std::chrono::nanoseconds>(
+                                             kLongestClose, wire_.Of(queued) + kCloseAllowance));
+        if (!settled)
+            device_->System().Flush(device_->Fd(), TCOFLUSH);
+        restAbove_.reset();
+        lastQueued_.reset();
+    }
+    if (settled)
         AwaitTransmitter(Clock::now() + wire_.Of(kLargestFifo) + kCloseAllowance);
 }
 

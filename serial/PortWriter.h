@@ -10,6 +10,10 @@
 // device's real rate and frame, then looks again. No write waits without bound, not even
 // without time-outs: a line that flow control holds for good would freeze its caller.
 //
+// A write that misses its deadline never leaves a cut line nor a backlog: while none of its bytes
+// has left, it is thrown away whole; once some have, its rest finishes, and writes that come
+// meanwhile are not made at all. Either way the next write reports "Timeout".
+//
 // A device whose queue can no longer be read (EIO, ENXIO, ENODEV) has gone away: the write
 // in progress fails with EIO rather than ending as a success.
 
@@ -59,10 +63,12 @@ public:
         bool timedOut = false;      // a write ended short since the last Wait
     };
     // Waits until the write in progress has ended; returns what became of the writes since the
-    // last Wait and forgets it.
+    // last Wait and forgets it. While the rest of a write that ended short is still queued, it
+    // says timed out again: the caller's next write is not to be made.
     Outcome Wait();
-    // Before new line settings: waits as Wait does, and for the transmitter to send its last
-    // byte, but keeps what became of the writes for the next Wait.
+    // Before new line settings: waits as Wait does, for the rest of a write that ended short
+    // (bounded as Finish is; what is left then is thrown away) and for the transmitter to send
+    // its last byte, but keeps what became of the writes for the next Wait.
     void Settle();
     // Forgets the write in progress and what there was to report (the queue is the caller's).
     void Forget();
@@ -79,8 +85,14 @@ private:
     void HandedOver();
     void End(Phase next);
     void Fail(int error, const char* operation);
-    // Ends a write that missed its deadline short, and throws away what it left queued.
+    // Ends a write that missed its deadline short: throws it away whole while none of its bytes
+    // has left, else lets its rest finish.
     void GiveUp();
+    // Whether the rest of a write that ended short is still queued.
+    bool RestQueued();
+    // Waits until the queue is down to `floor`, until `by` at the latest and no longer once it
+    // has stopped going down. True once it is down.
+    bool DrainTo(int floor, Clock::time_point by);
     // TIOCOUTQ counts the kernel's queue only: waits, until `by` at the latest, for the UART's
     // FIFO and shift register to send their last bytes too, where the driver tells.
     void AwaitTransmitter(Clock::time_point by);
@@ -102,6 +114,9 @@ private:
     std::optional<Clock::time_point> handOverBy_;
     std::optional<Clock::time_point> onLineBy_;
     Clock::time_point drainedBy_{}; // when a draining write's bytes should be on the line
+    // A write that ended short left bytes queued: they are on their way until the queue is down
+    // to this.
+    std::optional<int> restAbove_;
     Outcome outcome_;
 
     std::unique_ptr<QSocketNotifier> room_;
