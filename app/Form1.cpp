@@ -185,7 +185,8 @@ void TForm1::ConnectHandlers()
     on(Timer1, &TTimer::timeout, &TForm1::Timer1Timer);
     on(Port, &QComboBox::activated, &TForm1::PortChange);
     on(Port, &TComboBox::DropDown, &TForm1::FillPortList);
-    on(devices_, &DeviceWatch::Changed, &TForm1::DevicesChanged);
+    on(devices_, &DeviceWatch::Changed, &TForm1::FillPortList);
+    on(devices_, &DeviceWatch::Changed, &TForm1::ReopenReturnedPort); // with the list up to date
     on(Baud, &QComboBox::activated, &TForm1::BaudChange);
     on(KappaMode, &QCheckBox::toggled, &TForm1::KappaModeClick);
     on(WebsiteL, &TLabel::Click, &TForm1::WebsiteLClick);

@@ -129,11 +129,8 @@ private:
     void WatchForUnplug();
     // The port is open now under the name the window shows: remember its device.
     void RememberOpenPort();
-    // Devices came or went: a port lost under the window is opened again if it is back, and
-    // the list follows.
-    void DevicesChanged();
-    // Opens the lost port again if its device is back; the name it was tried under, if so.
-    std::optional<std::string> ReopenReturnedPort();
+    // Devices came or went: a port lost under the window is opened again if it is back.
+    void ReopenReturnedPort();
 
     Desktop& desktop_;
     std::function<QDateTime()> clock_ = LocalNow;

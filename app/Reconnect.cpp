@@ -25,27 +25,18 @@ void TForm1::RememberOpenPort()
     session_.Opened(ComNames::FromEnvironment(), "COM" + std::to_string(channel_->Port()));
 }
 
-void TForm1::DevicesChanged()
-{
-    // The returning adapter first: bringing the list up to date looks at every COM number,
-    // which takes a while on a slow machine.
-    const std::optional<std::string> reopened = ReopenReturnedPort();
-    FillPortList();
-    // The list shows where it is now: another number, when its by-id name found it there.
-    if (reopened) {
-        if (const int item = Port->findText(QString::fromStdString(*reopened)); item > 0)
-            Port->setCurrentIndex(item);
-    }
-}
-
-std::optional<std::string> TForm1::ReopenReturnedPort()
+void TForm1::ReopenReturnedPort()
 {
     if (channel_->ok())
-        return std::nullopt;
+        return;
     const std::optional<std::string> name = session_.Returned(ComNames::FromEnvironment());
     if (!name)
-        return std::nullopt;
-    channel_->SetPort(ComNames::Number(*name));
+        return;
+    // The list shows where it is now: another number, when its by-id name found it there.
+    const int number = ComNames::Number(*name);
+    channel_->SetPort(number);
+    if (const int item = Port->findText(QString::fromStdString(*name)); item > 0)
+        Port->setCurrentIndex(item);
     try {
         channel_->OpenPort();
     } catch (const std::exception&) {
@@ -54,11 +45,10 @@ std::optional<std::string> TForm1::ReopenReturnedPort()
     portShownOpen_ = channel_->ok();
     if (!portShownOpen_) {
         ShowPortError();
-        return name;
+        return;
     }
     RememberOpenPort();
     Schnittstelle->SetCaption(QStringLiteral("COM%1 OK!").arg(channel_->Port()));
     Schnittstelle->SetHint(kInterfaceHint + QStringLiteral("\nReopened at %1 after a reconnect")
                                                 .arg(QTime::currentTime().toString("HH:mm:ss")));
-    return name;
 }
