@@ -35,7 +35,8 @@ void DeviceWatch::WatchFolders()
 {
     const ComNames::Roots roots = ComNames::FromEnvironment().Folders();
     QStringList wanted;
-    for (const std::string& folder : {roots.dev, roots.portsDir}) {
+    // The by-id names come a moment after the node, once udev has looked at the adapter.
+    for (const std::string& folder : {roots.dev, roots.portsDir, roots.byId}) {
         if (!folder.empty())
             wanted << ExistingFolder(folder);
     }

@@ -1,7 +1,7 @@
 #pragma once
-// Says when serial devices may have come or gone: an entry added to or removed from /dev or the
-// user's ports directory. A ports directory that does not exist yet is waited for through the
-// nearest folder above it, so that one made later is watched from then on.
+// Says when serial devices may have come or gone: an entry added to or removed from /dev,
+// /dev/serial/by-id or the user's ports directory. A folder that does not exist yet is waited
+// for through the nearest folder above it, so that one made later is watched from then on.
 
 #include <QFileSystemWatcher>
 #include <QObject>

@@ -187,12 +187,14 @@ void TForm1::ConnectHandlers()
     on(Port, &QComboBox::activated, &TForm1::PortChange);
     on(Port, &TComboBox::DropDown, &TForm1::FillPortList);
     on(devices_, &DeviceWatch::Changed, &TForm1::FillPortList);
+    on(devices_, &DeviceWatch::Changed, &TForm1::ReopenReturnedPort); // with the list up to date
     on(Baud, &QComboBox::activated, &TForm1::BaudChange);
     on(KappaMode, &QCheckBox::toggled, &TForm1::KappaModeClick);
     on(WebsiteL, &TLabel::Click, &TForm1::WebsiteLClick);
     on(BugreportsL, &TLabel::Click, &TForm1::BugreportsLClick);
     on(LyraBrightnessTB, &QSlider::valueChanged, &TForm1::LyraBrightnessTBChange);
     on(TimeoutTB, &QSlider::valueChanged, &TForm1::TimeoutTBChange);
+    WatchForUnplug();
 }
 
 void TForm1::FormCreate()
@@ -219,6 +221,7 @@ void TForm1::FormDestroy()
 void TForm1::PortChange()
 {
     portShownOpen_ = false;
+    session_.Forget();
     if (channel_->ok())
         channel_->ClosePort();
     const int index = Port->currentIndex();
@@ -235,6 +238,7 @@ void TForm1::PortChange()
         if (portShownOpen_) {
             Schnittstelle->SetCaption(QStringLiteral("COM%1 OK!").arg(channel_->Port()));
             Schnittstelle->SetHint(kInterfaceHint);
+            RememberOpenPort();
         }
     } catch (const std::exception&) {
         ShowPortError();
@@ -260,6 +264,7 @@ void TForm1::BaudChange()
     }
     const bool wasRunning = Timer1->isActive();
     Timer1->stop();
+    session_.Forget();
     channel_->ClosePort();
     storeRate();
     try {
@@ -273,6 +278,7 @@ void TForm1::BaudChange()
         return;
     }
     Schnittstelle->SetHint(kInterfaceHint);
+    RememberOpenPort();
     if (wasRunning)
         Timer1->start();
 }

@@ -7,6 +7,7 @@
 #include "app/Desktop.h"
 #include "app/LocalClock.h"
 #include "app/MaskEdit.h"
+#include "app/PortSession.h"
 #include "app/Timer.h"
 #include "serial/NexCom.h"
 
@@ -124,11 +125,18 @@ private:
     // A port that closed under the window (an adapter pulled out) must not go on showing
     // "OK!": the first line that finds it gone shows the reason instead, once.
     void ShowLostPort();
+    // Learns from the channel's errors when the open port's device has gone.
+    void WatchForUnplug();
+    // The port is open now under the name the window shows: remember its device.
+    void RememberOpenPort();
+    // Devices came or went: a port lost under the window is opened again if it is back.
+    void ReopenReturnedPort();
 
     Desktop& desktop_;
     std::function<QDateTime()> clock_ = LocalNow;
     std::unique_ptr<TNexComThread> channel_;
     bool portShownOpen_ = false;
+    PortSession session_;
     DeviceWatch* devices_ = nullptr;
 
     static inline const QString kInterfaceHint = QStringLiteral("Status of interface");

@@ -165,7 +165,7 @@ std::vector<std::string> ComNames::Present() const
     return names;
 }
 
-std::string ComNames::UsbName(const std::string& node) const
+std::string ComNames::ById(const std::string& node) const
 {
     std::error_code error;
     const fs::path target = fs::canonical(node, error);
@@ -176,6 +176,17 @@ std::string ComNames::UsbName(const std::string& node) const
         if (fs::canonical(entry.path(), ignored) == target)
             return entry.path().filename().string();
     }
+    return {};
+}
+
+std::string ComNames::UsbName(const std::string& node) const
+{
+    if (std::string byId = ById(node); !byId.empty())
+        return byId;
+    std::error_code error;
+    const fs::path target = fs::canonical(node, error);
+    if (error)
+        return {};
     // No by-id link: ask the USB device itself, a few levels above the tty's device.
     fs::path device = fs::path(roots_.sysTty) / target.filename() / "device";
     for (int level = 0; level < 4; ++level, device /= "..") {
@@ -203,4 +214,34 @@ std::string ComNames::Describe(std::string_view name) const
     if (const std::string usb = UsbName(path); !usb.empty())
         text += " (" + usb + ")";
     return text;
+}
+
+ComNames::Device ComNames::Identify(std::string_view name) const
+{
+    const std::string path = Resolve(name);
+    return {path.empty() ? std::string() : ById(path), path};
+}
+
+std::string ComNames::Find(const Device& device, std::string_view preferred) const
+{
+    if (device.byId.empty()) {
+        const bool back =
+            !device.path.empty() && Resolve(preferred) == device.path && Exists(device.path);
+        return back ? std::string(preferred) : std::string();
+    }
+    std::error_code error;
+    const fs::path target = fs::canonical(fs::path(roots_.byId) / device.byId, error);
+    if (error)
+        return {};
+    const auto leadsThere = [&](std::string_view name) {
+        std::error_code ignored;
+        return fs::canonical(Resolve(name), ignored) == target;
+    };
+    if (leadsThere(preferred))
+        return std::string(preferred);
+    for (const std::string& name : Present()) {
+        if (leadsThere(name))
+            return name;
+    }
+    return {};
 }

@@ -46,12 +46,24 @@ public:
     // The Linux path behind a name and, for USB adapters, what the adapter calls itself.
     std::string Describe(std::string_view name) const;
 
+    // A device as it can be recognised after it was unplugged: an adapter's by-id name, which it
+    // keeps when it comes back under another ttyUSB number, else the path the name resolved to.
+    struct Device {
+        std::string byId;
+        std::string path;
+    };
+    // The device `name` leads to now.
+    Device Identify(std::string_view name) const;
+    // "COMn" leading to `device` now (`preferred` when that one does), or empty while it is away.
+    std::string Find(const Device& device, std::string_view preferred) const;
+
 private:
     std::string TablePath(int number) const;
     std::string LinkPath(int number) const;
     bool IsPresent(int number) const;
     bool HasHardware(const std::string& node) const;
     std::string UsbName(const std::string& node) const;
+    std::string ById(const std::string& node) const;
 
     Roots roots_;
 };

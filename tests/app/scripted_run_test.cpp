@@ -61,6 +61,13 @@ TEST_F(ScriptedRunTest, AFailedWriteIsReportedThoughTheWindowStaysQuiet)
     // The channel answers the failed write with its silent abort; nothing shows in the window.
     form->Button2->click();
     form->Button1->click();
+    // The adapter comes back and the window reopens it: lines go out again, yet the run owns
+    // up to the unplug.
+    ASSERT_TRUE(WaitUntil([&] { return !form->Channel().ok(); }));
+    VirtualComPort back{ports, 5};
+    ASSERT_TRUE(WaitUntil([&] { return form->Channel().ok(); })) << form->Channel().LastError();
+    form->Button2->click();
+    EXPECT_EQ(back.Read(protocol::kBlank.size()), protocol::kBlank);
     EXPECT_EQ(run.Finish(*form), 1);
     ASSERT_EQ(printed.size(), 1) << printed.join('|').toStdString();
     EXPECT_EQ(printed[0].toStdString(), form->Channel().LastError());

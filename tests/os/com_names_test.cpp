@@ -166,3 +166,32 @@ TEST_F(FakeTree, DescriptionNamesThePathAndTheUsbAdapter)
     EXPECT_NE(names.Describe("COM4").find("not present"), std::string::npos);
     EXPECT_NE(names.Describe("LPT1").find("no such device"), std::string::npos);
 }
+
+TEST_F(FakeTree, AnUnpluggedDeviceIsFoundAgainWhereverItComesBack)
+{
+    // An adapter with a by-id name comes back under another ttyUSB number.
+    Node("ttyUSB0");
+    const std::string byId = roots_.byId + "/usb-FTDI_FT232R_A50-if00-port0";
+    fs::create_symlink(roots_.dev + "/ttyUSB0", byId);
+    const ComNames names(roots_);
+    const ComNames::Device adapter = names.Identify("COM33");
+    fs::remove(byId);
+    fs::remove(roots_.dev + "/ttyUSB0");
+    EXPECT_EQ(names.Find(adapter, "COM33"), "") << "away";
+    Node("ttyUSB1");
+    fs::create_symlink(roots_.dev + "/ttyUSB1", byId);
+    EXPECT_EQ(names.Find(adapter, "COM33"), "COM34");
+    fs::create_symlink(byId, roots_.portsDir + "/COM5");
+    EXPECT_EQ(names.Find(adapter, "COM5"), "COM5") << "the number it had, while that leads there";
+
+    // Without a by-id name it is the same path again.
+    fs::create_symlink(roots_.dev + "/pts7", roots_.portsDir + "/COM7");
+    Node("pts7");
+    const ComNames::Device linked = names.Identify("COM7");
+    fs::remove(roots_.dev + "/pts7");
+    EXPECT_EQ(names.Find(linked, "COM7"), "");
+    Node("pts7");
+    EXPECT_EQ(names.Find(linked, "COM7"), "COM7");
+    fs::remove(roots_.portsDir + "/COM7");
+    EXPECT_EQ(names.Find(linked, "COM7"), "") << "the link is gone";
+}

@@ -1,0 +1,109 @@
+// The adapter is pulled and comes back: the window opens it again by itself and the running test
+// goes on, unless the user chose meanwhile; a reopen that fails waits for the next return.
+// Pulling is closing the pseudo-terminal's far end, plugging back is linking the COM number to
+// a new one.
+#include "LiveWindow.h"
+
+#include "app/DeviceWatch.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <sys/file.h>
+
+namespace {
+
+class Reconnecting : public LiveWindow {
+protected:
+    Reconnecting()
+    {
+        QObject::connect(form->findChild<DeviceWatch*>(), &DeviceWatch::Changed, form.get(),
+                         [this] { ++looks; });
+    }
+
+    // Changes the ports directory and runs the event loop until the window has looked at the
+    // devices again, and so has decided whether to reopen.
+    bool Relink(int number, const std::string& target)
+    {
+        return Change([&] { ports.Link(number, target); });
+    }
+    bool Unlink(int number)
+    {
+        const std::string link = ports.Path() + "/COM" + std::to_string(number);
+        return Change([&] { std::filesystem::remove(link); });
+    }
+    bool Pull(PseudoTerminal& device)
+    {
+        device.CloseMaster();
+        return WaitUntil([&] { return !form->Channel().ok(); });
+    }
+
+    int looks = 0;
+
+private:
+    bool Change(const std::function<void()>& change)
+    {
+        const int before = looks;
+        change();
+        return WaitUntil([&] { return looks > before; });
+    }
+};
+
+TEST_F(Reconnecting, TheReturningAdapterIsReopenedUnlessTheUserChoseMeanwhile)
+{
+    OpenOn(7, com7);
+    form->ActualTime->click();
+    ASSERT_TRUE(WaitUntil([&] { return !TakeWaiting(com7.Master()).empty(); }));
+    ASSERT_TRUE(Pull(com7));
+
+    PseudoTerminal back;
+    ASSERT_TRUE(Relink(7, back.SlavePath()));
+    ASSERT_TRUE(form->Channel().ok()) << form->Channel().LastError();
+    EXPECT_EQ(form->Schnittstelle->text(), "COM7 OK!");
+    const QString hint = form->Schnittstelle->toolTip();
+    EXPECT_TRUE(hint.contains("after a reconnect")) << hint.toStdString();
+    EXPECT_EQ(form->Port->currentText(), "COM7");
+    EXPECT_EQ(form->Channel().Baud(), 19200);
+    std::string lines;
+    EXPECT_TRUE(WaitUntil([&] { return (lines += TakeWaiting(back.Master())).size() >= 46; }))
+        << "Actual Time goes on";
+    EXPECT_TRUE(desktop.messages.empty());
+
+    // Pulled again, and meanwhile the user picks another port, which is not there either.
+    ASSERT_TRUE(Pull(back));
+    ASSERT_TRUE(Relink(9, ports.Path() + "/missing"));
+    Choose(form->Port, "COM9");
+    EXPECT_EQ(desktop.messages.size(), 1u) << "a failed pick as ever";
+    PseudoTerminal third;
+    ASSERT_TRUE(Relink(7, third.SlavePath()));
+    EXPECT_FALSE(form->Channel().ok()) << "the user's choice stands";
+    EXPECT_EQ(form->Schnittstelle->text().toStdString(), std::strerror(ENOENT));
+}
+
+TEST_F(Reconnecting, AReopenThatFailsWaitsForTheNextReturn)
+{
+    OpenOn(7, com7);
+    ASSERT_TRUE(Pull(com7));
+
+    // Back, but another program holds it.
+    PseudoTerminal back;
+    ASSERT_EQ(::flock(back.Slave(), LOCK_EX | LOCK_NB), 0);
+    ASSERT_TRUE(Relink(7, back.SlavePath()));
+    EXPECT_FALSE(form->Channel().ok());
+    EXPECT_EQ(form->Schnittstelle->text().toStdString(), std::strerror(EBUSY));
+
+    // Free now, and other devices come and go, but COM7 has not come back: no second try.
+    ASSERT_EQ(::flock(back.Slave(), LOCK_UN), 0);
+    PseudoTerminal other;
+    ASSERT_TRUE(Relink(8, other.SlavePath()));
+    EXPECT_FALSE(form->Channel().ok());
+
+    // Pulled and plugged in again: opened.
+    ASSERT_TRUE(Unlink(7));
+    ASSERT_TRUE(Relink(7, back.SlavePath()));
+    EXPECT_TRUE(form->Channel().ok()) << form->Channel().LastError();
+    EXPECT_EQ(form->Schnittstelle->text(), "COM7 OK!");
+    EXPECT_TRUE(desktop.messages.empty()) << "nobody clicked: no message box";
+}
+
+} // namespace
