@@ -267,6 +267,15 @@ void TForm1::BaudChange()
     session_.Forget();
     channel_->ClosePort();
     storeRate();
+    if (!ReopenChannel())
+        return;
+    Schnittstelle->SetHint(kInterfaceHint);
+    if (wasRunning)
+        Timer1->start();
+}
+
+bool TForm1::ReopenChannel()
+{
     try {
         channel_->OpenPort();
     } catch (const std::exception&) {
@@ -275,12 +284,10 @@ void TForm1::BaudChange()
     portShownOpen_ = channel_->ok();
     if (!portShownOpen_) {
         ShowPortError();
-        return;
+        return false;
     }
-    Schnittstelle->SetHint(kInterfaceHint);
     RememberOpenPort();
-    if (wasRunning)
-        Timer1->start();
+    return true;
 }
 
 void TForm1::ShowPortError()

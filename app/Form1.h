@@ -116,6 +116,9 @@ private:
     void FormDestroy();
     // Brings the Interface list up to date with the devices present, keeping the choice.
     void FillPortList();
+    // Opens the channel again on its port and remembers its device; false with the reason shown
+    // in Schnittstelle when that fails.
+    bool ReopenChannel();
     // Shows in Schnittstelle why the port is not open.
     void ShowPortError();
     // Hands `text` to NMUDP1 for the host and port of the edits; false with the message shown in

@@ -37,17 +37,8 @@ void TForm1::ReopenReturnedPort()
     channel_->SetPort(number);
     if (const int item = Port->findText(QString::fromStdString(*name)); item > 0)
         Port->setCurrentIndex(item);
-    try {
-        channel_->OpenPort();
-    } catch (const std::exception&) {
-        // the reason is in LastError, shown below
-    }
-    portShownOpen_ = channel_->ok();
-    if (!portShownOpen_) {
-        ShowPortError();
+    if (!ReopenChannel())
         return;
-    }
-    RememberOpenPort();
     Schnittstelle->SetCaption(QStringLiteral("COM%1 OK!").arg(channel_->Port()));
     Schnittstelle->SetHint(kInterfaceHint + QStringLiteral("\nReopened at %1 after a reconnect")
                                                 .arg(QTime::currentTime().toString("HH:mm:ss")));
