@@ -47,6 +47,14 @@ int PortNumber(const std::string& name)
     return std::stoi(name.substr(3));
 }
 
+// Opens `port` ("COMn") at `baud`, as the window does.
+void Open(TNexComThread& channel, const std::string& port, int baud)
+{
+    channel.SetPort(PortNumber(port));
+    channel.SetBaud(baud);
+    channel.OpenPort();
+}
+
 // Hands 40 numbered lines of `tag` to the channel in one write, which returns at once: on a
 // stalled line they stay queued in the kernel.
 int Fill(TNexComThread& channel, const std::string& tag)
@@ -64,9 +72,7 @@ int Fill(TNexComThread& channel, const std::string& tag)
 int Hold(const std::string& port, int baud, int bits, char parity, int stop, int seconds)
 {
     TNexComThread channel;
-    channel.SetPort(PortNumber(port));
-    channel.SetBaud(baud);
-    channel.OpenPort();
+    Open(channel, port, baud);
     channel.SetDataBits(TNexComThread::DataBitsFromCount(bits));
     channel.SetParity(parity == 'E' ? paEven : parity == 'O' ? paOdd : paNone);
     channel.SetStopBits(stop == 2 ? sb2 : sb1);
@@ -82,9 +88,7 @@ int Hold(const std::string& port, int baud, int bits, char parity, int stop, int
 int Stall(const std::string& port, const std::string& other)
 {
     TNexComThread channel;
-    channel.SetPort(PortNumber(port));
-    channel.SetBaud(2400);
-    channel.OpenPort();
+    Open(channel, port, 2400);
     QElapsedTimer clock;
 
     Say("queued", std::to_string(Fill(channel, "old")));
@@ -121,12 +125,23 @@ int Stall(const std::string& port, const std::string& other)
     return 0;
 }
 
+// Says how long the work took and how it ended: the channel's error (1), or what it did (0).
+int Ended(TNexComThread& channel, const QElapsedTimer& clock, const std::string& what,
+          const std::string& value)
+{
+    SayTime("ended", clock);
+    if (!channel.LastError().empty()) {
+        Say("error", channel.LastError());
+        return 1;
+    }
+    Say(what, value);
+    return 0;
+}
+
 int Transfer(const std::string& port, const std::string& file)
 {
     TNexComThread channel;
-    channel.SetPort(PortNumber(port));
-    channel.SetBaud(19200);
-    channel.OpenPort();
+    Open(channel, port, 19200);
     QEventLoop loop;
     int completions = 0;
     channel.SetOnSendFileComplete([&](QObject*, std::int32_t percent, std::int32_t) {
@@ -146,13 +161,7 @@ int Transfer(const std::string& port, const std::string& file)
         loop.exec();
     } catch (const std::exception&) {
     }
-    SayTime("ended", clock);
-    if (!channel.LastError().empty()) {
-        Say("error", channel.LastError());
-        return 1;
-    }
-    Say("sent", std::to_string(completions));
-    return 0;
+    return Ended(channel, clock, "sent", std::to_string(completions));
 }
 
 int Drain(const std::string& port, int bytes)
@@ -171,13 +180,7 @@ int Drain(const std::string& port, int bytes)
         channel.Write(nullptr, 0, true);
     } catch (const std::exception&) {
     }
-    SayTime("ended", clock);
-    if (!channel.LastError().empty()) {
-        Say("error", channel.LastError());
-        return 1;
-    }
-    Say("drained", std::to_string(bytes));
-    return 0;
+    return Ended(channel, clock, "drained", std::to_string(bytes));
 }
 
 bool Listed(const std::string& port)
