@@ -3,7 +3,7 @@
 // whatever arrives at its own local port.
 
 #include "net/HostLookup.h"
-#include "os/UniqueFd.h"
+#include "os/posix/UniqueFd.h"
 #include "lang/Closure.h"
 #include "lang/Exceptions.h"
 

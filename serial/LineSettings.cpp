@@ -1,6 +1,6 @@
 #include "serial/LineSettings.h"
 
-#include "os/TermiosRecord.h"
+#include "os/posix/TermiosRecord.h"
 
 #include <array>
 #include <cerrno>
