@@ -1,8 +1,8 @@
-#include "serial/ComThread.h"
+#include "serial/posix/ComThread.h"
 
-#include "serial/ComDevice.h"
+#include "serial/posix/ComDevice.h"
 #include "serial/HandOver.h"
-#include "serial/LineWatch.h"
+#include "serial/posix/LineWatch.h"
 
 #include <QCoreApplication>
 
@@ -192,7 +192,7 @@ void ComThread::Loop::Dispatch(std::uint32_t events)
     ComThread* owner = owner_;
     HandOver(
         [owner, events] {
-            const auto report = owner->reports_.events; // the report may stop this thread
+            const auto report = owner->reports_.found; // the report may stop this thread
             report(events);
         },
         shared_->synchronize);
