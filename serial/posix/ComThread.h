@@ -16,7 +16,7 @@
 #include <thread>
 
 class ComDevice;
-class HandOverPoint;
+class EventHandOver;
 
 class ComThread {
 public:
@@ -53,7 +53,7 @@ private:
     ComThread(std::shared_ptr<Shared> shared, Reports reports);
 
     std::shared_ptr<Shared> shared_;
-    std::unique_ptr<HandOverPoint> point_;
+    std::unique_ptr<EventHandOver> handOver_;
     Reports reports_;
     std::thread thread_;
 };
