@@ -105,9 +105,9 @@ bool ComEventThread::Wait(bool& refused)
         const std::array<HANDLE, 2> handles = {wait.hEvent, wake_.get()};
         const DWORD woken = ::WaitForMultipleObjects(2, handles.data(), FALSE, INFINITE);
         if (woken != WAIT_OBJECT_0) {
-            // Taking the mask again ends the pending wait; the record is ours again once the
-            // wait has completed.
-            ::SetCommMask(line_->device, maskSet_);
+            // The pending wait is cancelled (a new mask would end it on Windows, not under wine);
+            // the record is ours again once the wait has completed.
+            ::CancelIoEx(line_->device, &wait);
             DWORD unused = 0;
             ::GetOverlappedResult(line_->device, &wait, &unused, TRUE);
             ApplyPriority();
