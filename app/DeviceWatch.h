@@ -1,9 +1,7 @@
 #pragma once
-// Says when serial devices may have come or gone: an entry added to or removed from /dev,
-// /dev/serial/by-id or the user's ports directory. A folder that does not exist yet is waited
-// for through the nearest folder above it, so that one made later is watched from then on.
+// Says when serial devices may have come or gone. What it listens to is the system's
+// (app/posix/DeviceWatch.cpp, app/win32/DeviceWatch.cpp).
 
-#include <QFileSystemWatcher>
 #include <QObject>
 #include <QTimer>
 
@@ -13,12 +11,15 @@ public:
     explicit DeviceWatch(QObject* parent);
 
 signals:
-    // Once per burst of changes: plugging an adapter in makes several entries at once.
+    // Once per burst of changes: plugging an adapter in makes several at once.
     void Changed();
 
 private:
-    void WatchFolders();
+    // What the system reports: a child of this object that calls Noticed for each change.
+    class Source;
+    void Listen();
+    // One change the system reported: Changed follows once the burst has settled.
+    void Noticed();
 
-    QFileSystemWatcher watcher_;
     QTimer settle_;
 };

@@ -3,6 +3,7 @@
 #include "app/DeviceWatch.h"
 #include "app/FontFit.h"
 #include "app/FormLayout.h"
+#include "app/PortCure.h"
 #include "net/NMUDP.h"
 #include "net/UdpEndpoint.h"
 #include "os/VersionInfo.h"
@@ -14,18 +15,12 @@
 #include <QPainter>
 #include <QScreen>
 
-#include <cerrno>
 #include <utility>
 
 namespace {
 
 const QString kRemoveColonCaption = QStringLiteral("Remove \":\"");
 const QString kRemovePointCaption = QStringLiteral("Remove \".\"");
-// Without the dialout group every serial device refuses the user: the one cure goes with the
-// refusal.
-const QString kDialoutCure = QStringLiteral("\nYour user may not use serial ports. Run\n"
-                                            "sudo usermod -aG dialout $USER\n"
-                                            "then log out and in again.");
 
 QStringList RateItems()
 {
@@ -293,8 +288,7 @@ bool TForm1::ReopenChannel()
 void TForm1::ShowPortError()
 {
     Schnittstelle->SetCaption(QString::fromStdString(channel_->LastError()));
-    Schnittstelle->SetHint(channel_->LastErrorCode() == EACCES ? kInterfaceHint + kDialoutCure
-                                                               : kInterfaceHint);
+    Schnittstelle->SetHint(kInterfaceHint + PortCure(channel_->LastErrorCode()));
 }
 
 void TForm1::KappaModeClick()

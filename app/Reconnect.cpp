@@ -3,19 +3,20 @@
 // tick. The user's own choice of a port or a rate meanwhile cancels that.
 #include "app/Form1.h"
 
-#include <QTime>
+#include "serial/ComLine.h"
 
-#include <cerrno>
+#include <QTime>
 
 void TForm1::WatchForUnplug()
 {
     // The channel keeps its errors to itself; the one that says the device behind the open port
-    // has gone (the driver reports it as EIO, then closes the port) concerns the window as well.
+    // has gone (the driver reports it as ComLine::kGone, then closes the port) concerns the window
+    // as well.
     channel_->SetOnError([this, channelError = channel_->OnError()](
                              TCustomComPort* port, EComError& error, TComAction& action) {
         const bool open = port->GetActive();
         channelError(port, error, action);
-        if (open && error.ErrorCode() == EIO)
+        if (open && error.ErrorCode() == ComLine::kGone)
             session_.Lost();
     });
 }

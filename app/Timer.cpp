@@ -3,26 +3,12 @@
 #include <QPointer>
 #include <QSocketNotifier>
 
-#include <sys/timerfd.h>
-
-#include <cstdint>
-
-namespace {
-
-timespec Milliseconds(int ms)
-{
-    return {ms / 1000, static_cast<long>(ms % 1000) * 1'000'000L};
-}
-
-} // namespace
-
-TTimer::TTimer(QObject* parent)
-    : QObject(parent), clock_(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC))
+TTimer::TTimer(QObject* parent) : QObject(parent)
 {
     fallback_.setTimerType(Qt::PreciseTimer);
     connect(&fallback_, &QTimer::timeout, this, &TTimer::timeout);
-    if (clock_.valid()) {
-        notifier_ = std::make_unique<QSocketNotifier>(clock_.get(), QSocketNotifier::Read);
+    if (clock_.Valid()) {
+        notifier_ = std::make_unique<QSocketNotifier>(clock_.Descriptor(), QSocketNotifier::Read);
         notifier_->setEnabled(false);
         connect(notifier_.get(), &QSocketNotifier::activated, this, &TTimer::Tick);
     }
@@ -43,11 +29,7 @@ void TTimer::start()
         fallback_.start(interval_);
         return;
     }
-    // Relative to now, then every interval after that first deadline: an absolute schedule.
-    // A zero interval would disarm the kernel timer; one nanosecond stands for "at once".
-    const timespec period = interval_ > 0 ? Milliseconds(interval_) : timespec{0, 1};
-    const itimerspec schedule{period, period};
-    ::timerfd_settime(clock_.get(), 0, &schedule, nullptr);
+    clock_.Arm(interval_);
     notifier_->setEnabled(true);
 }
 
@@ -57,17 +39,15 @@ void TTimer::stop()
     fallback_.stop();
     if (!notifier_)
         return;
-    // Disarming also forgets deadlines that passed unread: no tick comes after a stop.
-    const itimerspec disarmed{};
-    ::timerfd_settime(clock_.get(), 0, &disarmed, nullptr);
+    // No tick comes after a stop, not even for a deadline that passed unread.
+    clock_.Disarm();
     notifier_->setEnabled(false);
 }
 
 void TTimer::Tick()
 {
     // However many deadlines passed while the thread was busy, they make one tick.
-    std::uint64_t expired = 0;
-    if (::read(clock_.get(), &expired, sizeof expired) != sizeof expired || !active_ || ticking_)
+    if (!clock_.Expired() || !active_ || ticking_)
         return;
     // The handler may run a nested event loop, or even destroy this timer.
     const QPointer<TTimer> alive(this);

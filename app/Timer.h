@@ -4,13 +4,14 @@
 //
 // A board shows the time each running-time line carries, so what a technician sees is how
 // regularly the lines leave. Qt's own timers wake the event loop on whole milliseconds, up to
-// one late at every tick. TTimer takes its ticks from a kernel timer (timerfd) at absolute
-// deadlines instead, which the event loop notices the moment it expires. A tick that comes while
-// the thread is busy is delivered once, as soon as it is free; the deadlines keep their phase.
+// one late at every tick. TTimer takes its ticks from a kernel clock (os/PeriodicClock.h) at
+// absolute deadlines instead, which the event loop notices the moment it expires. A tick that
+// comes while the thread is busy is delivered once, as soon as it is free; the deadlines keep
+// their phase.
 // As with Qt's timers, a tick never starts while the previous one still runs (its handler may
 // run a nested event loop).
 
-#include "os/UniqueFd.h"
+#include "os/PeriodicClock.h"
 
 #include <QObject>
 #include <QTimer>
@@ -41,8 +42,9 @@ private:
     int interval_ = 0;
     bool active_ = false;
     bool ticking_ = false;
-    UniqueFd clock_;
+    PeriodicClock clock_;
     std::unique_ptr<QSocketNotifier> notifier_;
-    // Without a kernel timer (no descriptor left), Qt's own precise timer stands in.
+    // Without a kernel clock (on Windows, or no descriptor left), Qt's own precise timer stands
+    // in.
     QTimer fallback_;
 };

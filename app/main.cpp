@@ -1,4 +1,5 @@
 #include "app/CommandLine.h"
+#include "app/Console.h"
 #include "app/Desktop.h"
 #include "app/Form1.h"
 #include "app/ScriptedRun.h"
@@ -21,6 +22,7 @@ int main(int argc, char* argv[])
 {
     // Options are read before the window system is asked for, so that --help, --version and a
     // refused value need no display.
+    UseStartingConsole();
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);

@@ -1,6 +1,6 @@
 #include "LineFormat.h"
 
-#include "os/TermiosRecord.h"
+#include "os/posix/TermiosRecord.h"
 
 #include <cstdint>
 

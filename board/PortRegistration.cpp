@@ -1,8 +1,8 @@
 #include "PortRegistration.h"
 
 #include "lang/Exceptions.h"
-#include "os/BoardLink.h"
-#include "os/ComNames.h"
+#include "os/posix/BoardLink.h"
+#include "os/posix/ComRoots.h"
 
 #include <cerrno>
 #include <system_error>
@@ -40,7 +40,7 @@ PortRegistration::PortRegistration(const fs::path& directory, const std::string&
         }
         return;
     }
-    const ComNames machine(ComNames::Roots{});
+    const ComNames::Roots machine;
     for (int n = 1; n <= ComNames::kLastNumber; ++n) {
         if (!machine.MachinePortPresent(n) && TryLink(n))
             return;

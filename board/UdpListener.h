@@ -2,7 +2,7 @@
 // Receives datagrams on one IPv4 address and port and hands each one over whole, up to the
 // largest size UDP carries.
 
-#include "os/UniqueFd.h"
+#include "os/posix/UniqueFd.h"
 #include "lang/Closure.h"
 
 #include <QObject>

@@ -10,8 +10,8 @@
 #include "SignalWatcher.h"
 #include "TextDisplay.h"
 #include "UdpListener.h"
-#include "os/ComNames.h"
-#include "os/PseudoTerminal.h"
+#include "os/posix/ComRoots.h"
+#include "os/posix/PseudoTerminal.h"
 #include "os/VersionInfo.h"
 
 #include <QApplication>
@@ -31,7 +31,7 @@ namespace {
 // serial channel, a null modem between them.
 struct VirtualLine {
     explicit VirtualLine(std::optional<int> number)
-        : registration(ComNames::PortsDirectory(), tester.SlavePath(), number),
+        : registration(ComNames::Roots::PortsDirectory(), tester.SlavePath(), number),
           cable(tester, board)
     {
     }

@@ -1,12 +1,9 @@
 #include "os/SystemText.h"
 
 #include <cctype>
-#include <cstring>
 
-std::string SystemText(int error)
+std::string TrimmedSystemText(std::string text)
 {
-    char buffer[256];
-    std::string text = strerror_r(error, buffer, sizeof buffer);
     while (!text.empty()) {
         const auto last = static_cast<unsigned char>(text.back());
         if (last != '.' && last != ' ' && !std::iscntrl(last))

@@ -4,5 +4,10 @@
 
 #include <string>
 
-// The text for errno value `error`, without trailing blanks, control characters or full stops.
+// The text for error number `error` (errno on Linux, GetLastError or WSAGetLastError on
+// Windows), without trailing blanks, control characters or full stops.
 std::string SystemText(int error);
+
+// The system's text as the program shows it: trailing blanks, control characters and full stops
+// removed (Windows ends its texts in ".\r\n").
+std::string TrimmedSystemText(std::string text);

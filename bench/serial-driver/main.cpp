@@ -8,7 +8,7 @@
 // device answering TIOCOUTQ with ENOTTY: the old rule).
 //
 // serial_driver_bench [--slow-line]: all of it, or the slow line only.
-#include "os/PseudoTerminal.h"
+#include "os/posix/PseudoTerminal.h"
 #include "serial/ComPort.h"
 #include "serial/NexCom.h"
 #include "serial/posix/SerialSystem.h"

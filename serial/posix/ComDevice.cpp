@@ -1,6 +1,6 @@
 #include "serial/posix/ComDevice.h"
 
-#include "os/TermiosRecord.h"
+#include "os/posix/TermiosRecord.h"
 
 #include <algorithm>
 #include <sys/file.h>

@@ -1,6 +1,6 @@
 #include "serial/posix/TermiosSettings.h"
 
-#include "os/TermiosRecord.h"
+#include "os/posix/TermiosRecord.h"
 
 #include <cerrno>
 

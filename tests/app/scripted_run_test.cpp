@@ -4,7 +4,7 @@
 
 #include "app/CommandLine.h"
 #include "app/ScriptedRun.h"
-#include "os/PseudoTerminal.h"
+#include "os/posix/PseudoTerminal.h"
 #include "protocol/DisplayLine.h"
 #include "protocol/LyraCommands.h"
 

@@ -1,6 +1,6 @@
 #include "board/PortRegistration.h"
 
-#include "os/ComNames.h"
+#include "os/posix/ComRoots.h"
 #include "lang/Exceptions.h"
 
 #include <QTemporaryDir>
@@ -14,7 +14,7 @@ namespace {
 
 bool MachinePort(int number)
 {
-    return ComNames(ComNames::Roots{}).MachinePortPresent(number);
+    return ComNames::Roots{}.MachinePortPresent(number);
 }
 
 class PortRegistrationTest : public testing::Test {

@@ -6,7 +6,7 @@
 #include "FaultSupport.h"
 #include "WindowFixture.h"
 
-#include "os/PseudoTerminal.h"
+#include "os/posix/PseudoTerminal.h"
 #include "support/ProcessCounts.h"
 
 class LiveWindow : public WindowTest {

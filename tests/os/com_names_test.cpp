@@ -1,7 +1,7 @@
 // COM names on Linux: the number in a name, the fixed table, the user's ports directory, which
 // devices count as present, and the description shown to people. Runs on a made-up /dev and
 // /sys tree.
-#include "os/ComNames.h"
+#include "os/posix/ComRoots.h"
 
 #include <gtest/gtest.h>
 
@@ -64,11 +64,11 @@ TEST(ComNamePortsDirectory, FollowsXdgConfigHomeThenHome)
 {
     const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
     qputenv("XDG_CONFIG_HOME", "/somewhere/config");
-    EXPECT_EQ(ComNames::PortsDirectory(), "/somewhere/config/marqtest/ports");
+    EXPECT_EQ(ComNames::Roots::PortsDirectory(), "/somewhere/config/marqtest/ports");
     qputenv("XDG_CONFIG_HOME", "");
     const QByteArray home = qgetenv("HOME");
     qputenv("HOME", "/home/tech");
-    EXPECT_EQ(ComNames::PortsDirectory(), "/home/tech/.config/marqtest/ports");
+    EXPECT_EQ(ComNames::Roots::PortsDirectory(), "/home/tech/.config/marqtest/ports");
     qputenv("HOME", home);
     qputenv("XDG_CONFIG_HOME", saved);
 }
@@ -123,11 +123,10 @@ TEST_F(FakeTree, PresentListsRealDevicesAndLiveLinksInNumberOrder)
 
     const std::vector<std::string> expected = {"COM1", "COM3", "COM33", "COM66", "COM99"};
     EXPECT_EQ(ComNames(roots_).Present(), expected);
-    const ComNames names(roots_);
-    EXPECT_TRUE(names.MachinePortPresent(3));
-    EXPECT_FALSE(names.MachinePortPresent(2)) << "a placeholder";
-    EXPECT_TRUE(names.MachinePortPresent(34)) << "the device, whatever the link says";
-    EXPECT_FALSE(names.MachinePortPresent(5));
+    EXPECT_TRUE(roots_.MachinePortPresent(3));
+    EXPECT_FALSE(roots_.MachinePortPresent(2)) << "a placeholder";
+    EXPECT_TRUE(roots_.MachinePortPresent(34)) << "the device, whatever the link says";
+    EXPECT_FALSE(roots_.MachinePortPresent(5));
 }
 
 TEST_F(FakeTree, PresentWithoutPortsDirectoryOrDevicesIsEmpty)

@@ -4,7 +4,7 @@
 #include "serial/ComPort.h"
 #include "serial/posix/CustomBaud.h"
 
-#include "os/PseudoTerminal.h"
+#include "os/posix/PseudoTerminal.h"
 #include "support/CatchComError.h"
 #include "support/EventRecorder.h"
 #include "support/PortsDirectory.h"

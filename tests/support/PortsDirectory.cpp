@@ -1,6 +1,6 @@
 #include "PortsDirectory.h"
 
-#include "os/ComNames.h"
+#include "os/posix/ComRoots.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -10,7 +10,7 @@ PortsDirectory::PortsDirectory()
     if (const char* value = std::getenv("XDG_CONFIG_HOME"))
         previous_ = value;
     setenv("XDG_CONFIG_HOME", home_.path().toStdString().c_str(), 1);
-    path_ = ComNames::PortsDirectory();
+    path_ = ComNames::Roots::PortsDirectory();
     std::filesystem::create_directories(path_);
 }
 

@@ -1,6 +1,6 @@
 #include "VirtualComPort.h"
 
-#include "os/TermiosRecord.h"
+#include "os/posix/TermiosRecord.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

@@ -10,7 +10,7 @@
 #include "serial/HandOver.h"
 #include "serial/posix/SerialSystem.h"
 
-#include "os/PseudoTerminal.h"
+#include "os/posix/PseudoTerminal.h"
 #include "support/Waiting.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 // the master side is the far end of its line. The slave starts raw (no echo, no translation of
 // carriage returns), as a real line passes bytes; both ends are closed on exec.
 
-#include "os/UniqueFd.h"
+#include "os/posix/UniqueFd.h"
 
 #include <cstddef>
 #include <string>

@@ -8,7 +8,7 @@
 //   program, and the next board may take its number;
 // - a link without such a marker is the user's: no board ever removes or replaces it.
 
-#include "os/UniqueFd.h"
+#include "os/posix/UniqueFd.h"
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "os/TermiosRecord.h"
+#include "os/posix/TermiosRecord.h"
 
 #include <utility>
 

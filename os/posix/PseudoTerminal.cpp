@@ -1,4 +1,4 @@
-#include "os/PseudoTerminal.h"
+#include "os/posix/PseudoTerminal.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "os/BoardLink.h"
+#include "os/posix/BoardLink.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

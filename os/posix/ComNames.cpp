@@ -1,0 +1,241 @@
+#include "os/posix/ComRoots.h"
+
+#include "os/posix/BoardLink.h"
+
+#include <array>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <pwd.h>
+#include <set>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+using Roots = ComNames::Roots;
+
+namespace {
+
+struct TableRange {
+    int first;
+    int count;
+    const char* node;
+};
+
+constexpr std::array<TableRange, 4> kTable = {{
+    {1, 32, "ttyS"}, {33, 32, "ttyUSB"}, {65, 32, "ttyACM"}, {97, 3, "ttyAMA"}}};
+static_assert(kTable.back().first + kTable.back().count - 1 == ComNames::kLastNumber,
+              "the table covers every COM number");
+
+std::string FirstLine(const fs::path& file)
+{
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+bool Exists(const fs::path& path)
+{
+    std::error_code error;
+    return fs::exists(path, error);
+}
+
+std::string LinkPath(const Roots& roots, int number)
+{
+    if (roots.portsDir.empty())
+        return {};
+    return roots.portsDir + "/COM" + std::to_string(number);
+}
+
+std::string Resolved(const Roots& roots, std::string_view name)
+{
+    if (name.starts_with('/'))
+        return std::string(name);
+    const int number = ComNames::Number(name);
+    if (number == 0)
+        return {};
+    // A link that exists decides, even when its target is gone: the user meant that device.
+    // A virtual board's link whose board is gone leads nowhere: its pseudo-terminal may belong
+    // to another program by now.
+    if (const std::string link = LinkPath(roots, number); !link.empty()) {
+        std::error_code error;
+        if (fs::is_symlink(link, error) || fs::exists(link, error))
+            return BoardLink::OwnerOf(link) == BoardLink::Owner::GoneBoard ? std::string() : link;
+    }
+    return roots.TablePath(number);
+}
+
+bool HasHardware(const Roots& roots, const std::string& node)
+{
+    // The kernel creates ttyS0-31 whether or not a UART is there; a placeholder reports UART
+    // type 0. Without the sysfs entry we cannot tell and keep the port.
+    const std::string base = fs::path(node).filename().string();
+    if (!base.starts_with("ttyS"))
+        return true;
+    const fs::path type = fs::path(roots.sysTty) / base / "type";
+    if (!Exists(type))
+        return true;
+    return FirstLine(type) != "0";
+}
+
+bool IsPresent(const Roots& roots, int number)
+{
+    const std::string path = Resolved(roots, "COM" + std::to_string(number));
+    if (path.empty() || !Exists(path))
+        return false;
+    return path == LinkPath(roots, number) || HasHardware(roots, path);
+}
+
+std::string ById(const Roots& roots, const std::string& node)
+{
+    std::error_code error;
+    const fs::path target = fs::canonical(node, error);
+    if (error)
+        return {};
+    for (const auto& entry : fs::directory_iterator(roots.byId, error)) {
+        std::error_code ignored;
+        if (fs::canonical(entry.path(), ignored) == target)
+            return entry.path().filename().string();
+    }
+    return {};
+}
+
+std::string UsbName(const Roots& roots, const std::string& node)
+{
+    if (std::string byId = ById(roots, node); !byId.empty())
+        return byId;
+    std::error_code error;
+    const fs::path target = fs::canonical(node, error);
+    if (error)
+        return {};
+    // No by-id link: ask the USB device itself, a few levels above the tty's device.
+    fs::path device = fs::path(roots.sysTty) / target.filename() / "device";
+    for (int level = 0; level < 4; ++level, device /= "..") {
+        if (Exists(device / "product")) {
+            std::string maker = FirstLine(device / "manufacturer");
+            std::string product = FirstLine(device / "product");
+            return maker.empty() ? product : maker + " " + product;
+        }
+    }
+    return {};
+}
+
+} // namespace
+
+std::string Roots::PortsDirectory()
+{
+    std::string config;
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
+        config = xdg;
+    else if (const char* home = std::getenv("HOME"); home && *home)
+        config = std::string(home) + "/.config";
+    else if (const passwd* user = ::getpwuid(::getuid()); user && user->pw_dir && *user->pw_dir)
+        config = std::string(user->pw_dir) + "/.config";
+    else
+        return {};
+    return config + "/marqtest/ports";
+}
+
+Roots Roots::FromEnvironment()
+{
+    Roots roots;
+    roots.portsDir = PortsDirectory();
+    return roots;
+}
+
+std::string Roots::TablePath(int number) const
+{
+    for (const TableRange& range : kTable) {
+        if (number >= range.first && number < range.first + range.count)
+            return dev + "/" + range.node + std::to_string(number - range.first);
+    }
+    return {};
+}
+
+bool Roots::MachinePortPresent(int number) const
+{
+    const std::string path = TablePath(number);
+    return !path.empty() && Exists(path) && HasHardware(*this, path);
+}
+
+ComNames::ComNames(Roots roots) : roots_(std::make_shared<const Roots>(std::move(roots))) {}
+
+ComNames ComNames::FromEnvironment()
+{
+    return ComNames(Roots::FromEnvironment());
+}
+
+std::string ComNames::Resolve(std::string_view name) const
+{
+    return Resolved(*roots_, name);
+}
+
+std::vector<std::string> ComNames::Present() const
+{
+    std::set<int> numbers;
+    for (const TableRange& range : kTable) {
+        for (int n = range.first; n < range.first + range.count; ++n)
+            numbers.insert(n);
+    }
+    std::error_code error;
+    if (!roots_->portsDir.empty()) {
+        for (const auto& entry : fs::directory_iterator(roots_->portsDir, error)) {
+            if (const int n = Number(entry.path().filename().string()))
+                numbers.insert(n);
+        }
+    }
+    std::vector<std::string> names;
+    for (int n : numbers) {
+        if (IsPresent(*roots_, n))
+            names.push_back("COM" + std::to_string(n));
+    }
+    return names;
+}
+
+std::string ComNames::Describe(std::string_view name) const
+{
+    const std::string path = Resolve(name);
+    if (path.empty())
+        return std::string(name) + ": no such device";
+    std::error_code error;
+    const fs::path target = fs::canonical(path, error);
+    std::string text = error ? path : target.string();
+    if (const int n = Number(name); n && path == LinkPath(*roots_, n))
+        text = path + " -> " + text;
+    if (error)
+        return text + " (not present)";
+    if (const std::string usb = UsbName(*roots_, path); !usb.empty())
+        text += " (" + usb + ")";
+    return text;
+}
+
+ComNames::Device ComNames::Identify(std::string_view name) const
+{
+    const std::string path = Resolve(name);
+    return {path.empty() ? std::string() : ById(*roots_, path), path};
+}
+
+std::string ComNames::Find(const Device& device, std::string_view preferred) const
+{
+    if (device.byId.empty()) {
+        const bool back =
+            !device.path.empty() && Resolve(preferred) == device.path && Exists(device.path);
+        return back ? std::string(preferred) : std::string();
+    }
+    std::error_code error;
+    const fs::path target = fs::canonical(fs::path(roots_->byId) / device.byId, error);
+    if (error)
+        return {};
+    const auto leadsThere = [&](std::string_view name) {
+        std::error_code ignored;
+        return fs::canonical(Resolve(name), ignored) == target;
+    };
+    if (leadsThere(preferred))
+        return std::string(preferred);
+    for (const std::string& name : Present()) {
+        if (leadsThere(name))
+            return name;
+    }
+    return {};
+}
