@@ -3,37 +3,36 @@
 // blocking the caller, reads what has arrived, and delivers line events on the user-interface
 // thread. Every failure goes through RaiseError and the OnError handler.
 //
-// Device names: "COMn" and "\\.\COMn" are resolved through the user's ports directory and the
-// fixed COM table (os/ComNames.h); a name starting with "/" is opened as a path.
+// Device names: "COMn" and "\\.\COMn" lead to a device as the system names it (os/ComNames.h);
+// on Linux a name starting with "/" is opened as a path.
 //
 // The class is written in three files: ComPort.cpp (opening, closing, settings, errors),
 // ComPortIo.cpp (writing, reading, line errors, modem lines) and ComPortEvents.cpp (line events
-// and the event thread). The write machinery is PortWriter, the thread ComThread.
+// and their dispatch). What needs the operating system is an open ComLine, made by the
+// ComSystem the build chose (serial/posix, serial/win32).
 
 #include "lang/Closure.h"
 #include "lang/Exceptions.h"
 #include "serial/ComSettings.h"
 #include "serial/ComTypes.h"
-#include "serial/LineCounters.h"
+#include "serial/posix/LineCounters.h"
 
 #include <QObject>
 #include <QStringList>
 
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 
-class ComDevice;
-class ComThread;
+class ComLine;
+class ComSystem;
 class HandOverPoint;
-class PortWriter;
-class SerialSystem;
 
-// A driver error: ErrorCode is the errno value of a failed system call, or 0 for the driver's
-// own messages.
+// A driver error: ErrorCode is the system's number for a failed call (errno on Linux,
+// GetLastError on Windows), or 0 for the driver's own messages.
 class EComError : public Exception {
 public:
     EComError(int number, const std::string& message) : Exception(message), errorCode_(number) {}
@@ -58,7 +57,7 @@ class TCustomComPort : public QObject {
 public:
     explicit TCustomComPort(QObject* owner = nullptr);
     // Tests hand in a scripted system; everyone else gets the real one.
-    TCustomComPort(QObject* owner, std::shared_ptr<SerialSystem> system);
+    TCustomComPort(QObject* owner, std::shared_ptr<ComSystem> system);
     ~TCustomComPort() override;
 
     // --- state ---
@@ -98,7 +97,7 @@ public:
     void SetThreadPriority(TThreadPriority value);
 
     // Only while Closed: the system calls the port makes from its next opening on.
-    void SetSystem(std::shared_ptr<SerialSystem> system);
+    void SetSystem(std::shared_ptr<ComSystem> system);
 
     // --- transfers ---
     // Copies the bytes and returns at once; they go out in the background. Waits only for the
@@ -123,7 +122,8 @@ public:
     // --- device names (independent of the port's state) ---
     // Appends "COMn" for every COM number that leads to a serial device present now.
     void EnumComDevices(QStringList& list) const;
-    // The Linux path behind a COM name and, for USB adapters, what the adapter calls itself.
+    // The system's device behind a COM name and, for USB adapters on Linux, what the adapter
+    // calls itself.
     std::string DescribeComDevice(const std::string& name) const;
 
     // --- errors ---
@@ -166,9 +166,9 @@ public:
     void SetOnException(TExceptionEvent handler) { onException_ = std::move(handler); }
 
     // The events the open port asks for, one bit per assigned handler (0 while Closed), and
-    // whether a thread watches the line for them (only for events Linux can raise).
+    // whether a thread watches the line for them (only for events the system can raise).
     std::uint32_t EventMask() const { return eventMask_; }
-    bool HasEventThread() const { return thread_ != nullptr; }
+    bool HasEventThread() const;
 
 protected:
     // Hands what a handler threw to OnException, or to the warning log without one.
@@ -184,8 +184,9 @@ private:
     void FreeHandle();
     // Rewrites the open device's line settings from the stored ones; the setters call it.
     void SetComDCB();
-    // Raises the error of a failed system call (result -errno), naming the call in the trace.
-    void Check(int result, const char* operation);
+    // Runs a call of the open line; its failure takes the error path, naming the call in the
+    // trace.
+    void OnLine(const std::function<void()>& call);
     [[noreturn]] void RaiseFrom(int number, const std::string& message, const char* operation);
 
     void SetComEventMask();
@@ -203,22 +204,15 @@ private:
     void ThreadDoEvent(std::uint32_t events);
     void ThreadFailed(int error, const char* operation);
 
-    std::shared_ptr<SerialSystem> system_;
-    std::shared_ptr<ComDevice> device_;
-    std::unique_ptr<ComThread> thread_;
+    std::shared_ptr<ComSystem> system_;
+    std::unique_ptr<ComLine> line_;
     QMetaObject::Connection applicationGone_;
     std::uint32_t eventMask_ = 0;
     // Counts openings and closings, so that work begun for one session (a dispatch, a report)
     // can tell that a handler has closed or reopened the port meanwhile.
     std::uint64_t session_ = 0;
-    PortWriter* writer_;
     // Where a Close requested on another thread is carried out.
     HandOverPoint* closeHandOver_;
-
-    // The kernel's line counters when they were last read and cleared; a device without them
-    // is not asked again until the next open, as every write would ask.
-    std::optional<LineCounts> lineCounts_;
-    bool lineCounters_ = true;
 
     bool storedActive_ = false;
     TThreadPriority threadPriority_ = tpTimeCritical;

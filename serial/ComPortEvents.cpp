@@ -3,8 +3,7 @@
 #include "serial/ComPort.h"
 
 #include "os/SystemText.h"
-#include "serial/ComThread.h"
-#include "serial/SerialSystem.h"
+#include "serial/ComLine.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -52,28 +51,29 @@ void TCustomComPort::SetComEventMask()
     add(bool(onEvent2_), ComEvent::Event2);
 
     eventMask_ = mask;
-    // Only what Linux can raise is worth a thread.
-    if ((mask & ~ComEvent::Silent) == 0)
+    // Only what the system can raise is worth a thread.
+    const std::uint32_t raised = mask & ~line_->SilentEvents();
+    if (raised == 0)
         DestroyThread();
-    else if (thread_)
-        thread_->SetMask(mask & ~ComEvent::Silent);
+    else if (line_->Watching())
+        line_->SetEventMask(raised);
     else
         CreateThread();
 }
 
 void TCustomComPort::CreateThread()
 {
-    if (thread_)
+    if (line_->Watching())
         return;
-    ComThread::Settings settings;
-    settings.mask = eventMask_ & ~ComEvent::Silent;
+    ComLine::EventSettings settings;
+    settings.mask = eventMask_ & ~line_->SilentEvents();
     settings.priority = threadPriority_;
     settings.synchronize = synchronizeEvents_;
-    ComThread::Reports reports;
-    reports.events = [this](std::uint32_t events) { ThreadDoEvent(events); };
+    ComLine::EventReports reports;
+    reports.found = [this](std::uint32_t events) { ThreadDoEvent(events); };
     reports.failed = [this](int error, const char* operation) { ThreadFailed(error, operation); };
-    thread_ = ComThread::Start(device_, system_->WakeDescriptor(), settings, std::move(reports));
-    if (!thread_)
+    reports.txEmptyWanted = [this] { return TxEmptyWanted(); };
+    if (!line_->StartEvents(settings, std::move(reports)))
         RaiseError(0, "Can't create thread");
     // An application that goes away first ends the thread with it: nothing can be handed over
     // any more.
@@ -84,7 +84,8 @@ void TCustomComPort::CreateThread()
 void TCustomComPort::DestroyThread()
 {
     disconnect(applicationGone_);
-    thread_.reset(); // stops and joins it
+    if (line_)
+        line_->StopEvents(); // stops and joins it
 }
 
 void TCustomComPort::ThreadDoEvent(std::uint32_t events)
@@ -139,9 +140,11 @@ void TCustomComPort::ThreadFailed(int error, const char* operation)
             ReportException(failure);
     }
     // Unless the error handler has closed or reopened the port: the new session is its own.
-    if (alive && error == EIO && session_ == session)
+    if (alive && error == ComLine::kGone && session_ == session)
         FreeHandle();
 }
+
+bool TCustomComPort::HasEventThread() const { return line_ && line_->Watching(); }
 
 void TCustomComPort::ReportException(const std::exception& error)
 {

@@ -1,17 +1,11 @@
-// The port's transfers: writing through PortWriter, reading what has arrived, the line-error
+// The port's transfers: writing in the background, reading what has arrived, the line-error
 // check that goes with both, and the modem lines.
 #include "serial/ComPort.h"
 
 #include "os/SystemText.h"
-#include "serial/ComDevice.h"
-#include "serial/ComThread.h"
-#include "serial/PortWriter.h"
-#include "serial/SerialSystem.h"
+#include "serial/ComLine.h"
 
 #include <QPointer>
-
-#include <cerrno>
-#include <sys/ioctl.h>
 
 // --- writing ---
 
@@ -20,8 +14,7 @@ void TCustomComPort::WriteString(std::string_view text)
     CheckActive();
     WaitForWriteCompletion();
     if (!text.empty())
-        CheckWrite(writer_->Start(text, timeouts_.WriteMultiplier(), timeouts_.WriteConstant()),
-                   "write");
+        CheckWrite(line_->StartWrite(text, timeouts_), "write");
 }
 
 void TCustomComPort::WriteChar(char c) { WriteString(std::string_view(&c, 1)); }
@@ -33,15 +26,15 @@ void TCustomComPort::Write(const void* buffer, int count, bool waitOnCompletion)
     if (count <= 0)
         return;
     const std::string_view bytes(static_cast<const char*>(buffer), static_cast<std::size_t>(count));
-    CheckWrite(writer_->Start(bytes, timeouts_.WriteMultiplier(), timeouts_.WriteConstant()),
-               "write");
+    CheckWrite(line_->StartWrite(bytes, timeouts_), "write");
     if (waitOnCompletion)
         WaitForWriteCompletion();
 }
 
 void TCustomComPort::WaitForWriteCompletion()
 {
-    const PortWriter::Outcome outcome = writer_->Wait();
+    CheckActive();
+    const ComLine::WriteOutcome outcome = line_->WaitWrite();
     CheckWrite(outcome.error, outcome.operation);
     // A write that ended short loses bytes: say so, however long ago it ended.
     if (outcome.timedOut)
@@ -52,14 +45,16 @@ void TCustomComPort::WaitForWriteCompletion()
 
 void TCustomComPort::CheckWrite(int error, const char* operation)
 {
-    if (error != EIO)
-        return Check(-error, operation);
+    if (error == 0)
+        return;
+    if (error != ComLine::kGone)
+        RaiseFrom(error, SystemText(error), operation);
     // Reported with the port still open, as the event thread reports it; then closed, unless
     // the error handler has closed or reopened it already.
     const std::uint64_t session = session_;
     const QPointer<TCustomComPort> alive(this);
     try {
-        RaiseFrom(EIO, SystemText(EIO), operation);
+        RaiseFrom(error, SystemText(error), operation);
     } catch (...) {
         if (alive && session_ == session)
             FreeHandle();
@@ -69,10 +64,8 @@ void TCustomComPort::CheckWrite(int error, const char* operation)
 
 void TCustomComPort::PurgeOutput()
 {
-    if (!GetActive())
-        return;
-    writer_->Forget();
-    Check(system_->Flush(device_->Fd(), TCOFLUSH), "tcflush");
+    if (GetActive())
+        OnLine([this] { line_->PurgeOutput(); });
 }
 
 // --- reading ---
@@ -82,7 +75,7 @@ int TCustomComPort::InputCount()
     CheckActive();
     CheckLineErrors();
     int queued = 0;
-    Check(system_->Ioctl(device_->Fd(), FIONREAD, &queued), "FIONREAD");
+    OnLine([&] { queued = line_->InputCount(); });
     return queued;
 }
 
@@ -91,19 +84,8 @@ int TCustomComPort::Read(void* buffer, int count, bool /*waitOnCompletion*/)
     CheckActive();
     CheckLineErrors();
     int got = 0;
-    while (got < count) {
-        const ssize_t read = system_->Read(device_->Fd(), static_cast<char*>(buffer) + got,
-                                           static_cast<std::size_t>(count - got));
-        if (read == -EINTR)
-            continue;
-        if (read == -EAGAIN || read == 0)
-            break;
-        if (read < 0)
-            Check(static_cast<int>(read), "read");
-        got += static_cast<int>(read);
-    }
-    if (thread_)
-        thread_->NoteRead(static_cast<std::size_t>(got));
+    if (count > 0)
+        OnLine([&] { got = line_->Read(buffer, count); });
     return got;
 }
 
@@ -118,19 +100,8 @@ std::string TCustomComPort::ReadString()
 
 TLineErrors TCustomComPort::TakeLineErrors()
 {
-    if (!lineCounters_)
-        return {};
-    LineCounts now;
-    const int result = ReadLineCounts(*system_, device_->Fd(), now);
-    if (ComDevice::Unsupported(result)) {
-        lineCounters_ = false;
-        return {};
-    }
-    Check(result, "TIOCGICOUNT");
     TLineErrors errors;
-    if (lineCounts_)
-        errors = ChangedErrors(*lineCounts_, now);
-    lineCounts_ = now;
+    OnLine([&] { errors = line_->TakeLineErrors(); });
     return errors;
 }
 
@@ -148,24 +119,13 @@ void TCustomComPort::CheckLineErrors()
 void TCustomComPort::SetDTR()
 {
     CheckActive();
-    int line = TIOCM_DTR;
-    const int result = system_->Ioctl(device_->Fd(), TIOCMBIS, &line);
-    if (!ComDevice::Unsupported(result))
-        Check(result, "TIOCMBIS");
+    OnLine([this] { line_->SetDTR(); });
 }
 
 TModemStatus TCustomComPort::GetModemStatus()
 {
     CheckActive();
-    int lines = 0;
-    const int result = system_->Ioctl(device_->Fd(), TIOCMGET, &lines);
     TModemStatus status;
-    if (ComDevice::Unsupported(result))
-        return status;
-    Check(result, "TIOCMGET");
-    status[msCTS] = lines & TIOCM_CTS;
-    status[msDSR] = lines & TIOCM_DSR;
-    status[msRing] = lines & TIOCM_RNG;
-    status[msRLSD] = lines & TIOCM_CAR;
+    OnLine([&] { status = line_->ModemStatus(); });
     return status;
 }

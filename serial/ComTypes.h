@@ -58,8 +58,4 @@ inline constexpr std::uint32_t Event2 = 0x1000;
 
 inline constexpr std::uint32_t ModemLines = CTS | DSR | RLSD | Ring;
 inline constexpr std::uint32_t LineCounters = Break | Err;
-// Linux never reports these: its tty layer has no event character, no fill level, no printer
-// status and no driver-specific events. Their handlers are kept and counted in the mask, but
-// they never run and never need a thread.
-inline constexpr std::uint32_t Silent = RxFlag | PErr | Rx80Full | Event1 | Event2;
 } // namespace ComEvent

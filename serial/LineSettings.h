@@ -1,11 +1,10 @@
 #pragma once
-// Maps the port's line settings onto a termios record read from the device. Members at their
-// ...Default value leave the record's field as the device reported it.
+// The port's line settings, as one record for the system's own line-settings call. Members at
+// their ...Default value leave the device's field as the device reported it.
 
 #include "serial/ComTypes.h"
-#include "serial/WireTime.h"
 
-#include <termios.h>
+#include <cstdint>
 
 struct LineSettings {
     TBaudRate baudRate = brDefault;
@@ -13,21 +12,19 @@ struct LineSettings {
     TParity parity = paDefault;
     TStopBits stopBits = sbDefault;
     TOptions options;
+    TDTRControl dtr = dcDefault;
     TRTSControl rts = rcDefault;
     TXOnXOffControl xOnXOff = xcDefault;
+    std::uint16_t xOnLimit = 0;
+    std::uint16_t xOffLimit = 0;
     char xOn = 17;
     char xOff = 19;
+    char error = 0;
+    char eof = 0;
+    char event = 0;
 };
 
 // Bits per second of a rate member; 0 for brDefault and brCustom.
 int BitsPerSecond(TBaudRate rate);
 // The rate member for bits per second; brDefault for a rate that has none.
 TBaudRate BaudRateOf(int bitsPerSecond);
-
-// Overwrites the record from the settings and makes it raw binary. Returns 0, or -EINVAL for a
-// shape Linux cannot send (4 data bits, 1.5 stop bits). customRate receives the rate in bits per
-// second when it needs the kernel's BOTHER form, else 0.
-int CopyToTermios(const LineSettings& settings, termios& record, int& customRate);
-
-// The frame of a record as the device took it, at the given rate.
-WireTime WireTimeOf(const termios& record, int bitsPerSecond);

@@ -1,6 +1,7 @@
 #include "serial/NexCom.h"
 
 #include "protocol/DisplayLine.h"
+#include "serial/Bell.h"
 #include "serial/LineSettings.h"
 
 #include <QPointer>
@@ -10,7 +11,6 @@
 
 #include <charconv>
 #include <exception>
-#include <unistd.h>
 #include <utility>
 
 namespace {
@@ -259,10 +259,7 @@ void TNexComThread::PollTick()
 
 void TNexComThread::MessageBeep(unsigned type)
 {
-    Q_UNUSED(type);
-    // Without a window of our own, the terminal's bell, and only where someone can hear it.
-    if (isatty(STDERR_FILENO))
-        (void)!write(STDERR_FILENO, "\a", 1);
+    RingBell(type);
 }
 
 // ---- modem lines and errors ----

@@ -3,7 +3,7 @@
 // own work can be timed without the kernel's line buffer in the way. Everything else goes to
 // the real device it was opened on.
 
-#include "serial/SerialSystem.h"
+#include "serial/posix/SerialSystem.h"
 
 #include <cstddef>
 #include <string>

@@ -11,7 +11,7 @@
 #include "os/PseudoTerminal.h"
 #include "serial/ComPort.h"
 #include "serial/NexCom.h"
-#include "serial/SerialSystem.h"
+#include "serial/posix/SerialSystem.h"
 
 #include "support/ScriptedSystem.h"
 #include "support/Waiting.h"

@@ -3,7 +3,7 @@
 
 #include "net/NMUDP.h"
 
-#include "serial/SerialSystem.h"
+#include "serial/posix/SerialSystem.h"
 
 #include <QFile>
 

@@ -2,7 +2,7 @@
 // device sees them, writes and reads, the write time-out, line events on the user-interface
 // thread, and a far end that goes away.
 #include "serial/ComPort.h"
-#include "serial/CustomBaud.h"
+#include "serial/posix/CustomBaud.h"
 
 #include "os/PseudoTerminal.h"
 #include "support/CatchComError.h"

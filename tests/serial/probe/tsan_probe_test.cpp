@@ -8,7 +8,7 @@
 //   point goes first, under a thread that still posts to it.
 #include "serial/ComPort.h"
 #include "serial/HandOver.h"
-#include "serial/SerialSystem.h"
+#include "serial/posix/SerialSystem.h"
 
 #include "os/PseudoTerminal.h"
 #include "support/Waiting.h"

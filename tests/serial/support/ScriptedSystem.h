@@ -5,7 +5,7 @@
 // hang-up, failures of single calls, and a gate that holds the event thread before its next poll
 // so that a test can set up several findings for one pass.
 
-#include "serial/SerialSystem.h"
+#include "serial/posix/SerialSystem.h"
 
 #include <atomic>
 #include <chrono>

@@ -2,7 +2,7 @@
 // An open serial device. Shared between the port and its event thread, so that the descriptor
 // stays valid until the last of them lets go, however the two end.
 
-#include "serial/SerialSystem.h"
+#include "serial/posix/SerialSystem.h"
 
 #include <cerrno>
 #include <memory>

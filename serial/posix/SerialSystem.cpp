@@ -1,5 +1,5 @@
-#include "serial/SerialSystem.h"
-#include "serial/CustomBaud.h"
+#include "serial/posix/SerialSystem.h"
+#include "serial/posix/CustomBaud.h"
 
 #include <cerrno>
 #include <fcntl.h>

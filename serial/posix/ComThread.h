@@ -7,7 +7,7 @@
 // Stopping lets go of any hand-over the thread waits for, wakes it and joins it: no event thread
 // outlives its owner, and handed-over calls that have not run by then are dropped.
 
-#include "serial/ComTypes.h"
+#include "serial/ComLine.h"
 
 #include <chrono>
 #include <cstdint>
@@ -16,25 +16,15 @@
 #include <thread>
 
 class ComDevice;
-class HandOverPoint;
+class EventHandOver;
 
 class ComThread {
 public:
     using Clock = std::chrono::steady_clock;
 
-    struct Reports {
-        // On the user-interface thread: the events one look found (ComEvent bits).
-        std::function<void(std::uint32_t events)> events;
-        // On the user-interface thread, after the thread has ended on a failed wait: the errno
-        // value and the call that failed.
-        std::function<void(int error, const char* operation)> failed;
-    };
-    struct Settings {
-        std::uint32_t mask = 0;
-        TThreadPriority priority = tpNormal;
-        // Whether the thread waits until the user-interface thread has run each dispatch.
-        bool synchronize = true;
-    };
+    using Settings = ComLine::EventSettings;
+    // `found` and `failed` run on the user-interface thread; a failed wait has ended the thread.
+    using Reports = ComLine::EventReports;
 
     // Call on the user-interface thread. Takes over wakeFd (an eventfd) and starts watching the
     // device; null when no thread can be made (no wake-up descriptor, no application, no
@@ -63,7 +53,7 @@ private:
     ComThread(std::shared_ptr<Shared> shared, Reports reports);
 
     std::shared_ptr<Shared> shared_;
-    std::unique_ptr<HandOverPoint> point_;
+    std::unique_ptr<EventHandOver> handOver_;
     Reports reports_;
     std::thread thread_;
 };

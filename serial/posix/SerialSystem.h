@@ -4,15 +4,20 @@
 // Every call returns its result, or -errno on failure: the error code is taken right after the
 // failing call and never re-read from errno later.
 
+#include "serial/ComLine.h"
+
 #include <cstddef>
+#include <memory>
 #include <poll.h>
 #include <string>
 #include <sys/types.h>
 #include <termios.h>
 
-class SerialSystem {
+class SerialSystem : public ComSystem, public std::enable_shared_from_this<SerialSystem> {
 public:
-    virtual ~SerialSystem() = default;
+    // Resolves the name through ComNames and opens the tty (the system must be held by a
+    // shared_ptr: the line keeps it).
+    std::unique_ptr<ComLine> OpenLine(const std::string& name) override;
 
     virtual int Open(const std::string& path);
     virtual int Close(int fd);

@@ -1,7 +1,7 @@
-#include "serial/PortWriter.h"
+#include "serial/posix/PortWriter.h"
 
-#include "serial/ComDevice.h"
-#include "serial/SerialSystem.h"
+#include "serial/posix/ComDevice.h"
+#include "serial/posix/SerialSystem.h"
 
 #include <QSocketNotifier>
 #include <QTimer>

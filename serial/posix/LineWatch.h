@@ -4,7 +4,7 @@
 // queue is next worth a look. Sample() compares the line with that and names what changed.
 // No threads and no Qt here: the event thread owns one LineWatch and asks it between waits.
 
-#include "serial/LineCounters.h"
+#include "serial/posix/LineCounters.h"
 
 #include <chrono>
 #include <cstdint>

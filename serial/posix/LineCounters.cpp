@@ -1,6 +1,6 @@
-#include "serial/LineCounters.h"
+#include "serial/posix/LineCounters.h"
 
-#include "serial/SerialSystem.h"
+#include "serial/posix/SerialSystem.h"
 
 #include <linux/serial.h>
 #include <sys/ioctl.h>

@@ -1,4 +1,4 @@
-#include "serial/ComDevice.h"
+#include "serial/posix/ComDevice.h"
 
 #include "os/TermiosRecord.h"
 

@@ -1,15 +1,14 @@
-#include "serial/ComThread.h"
+#include "serial/posix/ComThread.h"
 
-#include "serial/ComDevice.h"
-#include "serial/HandOver.h"
-#include "serial/LineWatch.h"
+#include "serial/posix/ComDevice.h"
+#include "serial/EventHandOver.h"
+#include "serial/posix/LineWatch.h"
 
 #include <QCoreApplication>
 
 #include <array>
 #include <atomic>
 #include <cerrno>
-#include <mutex>
 #include <poll.h>
 #include <pthread.h>
 #include <sched.h>
@@ -43,17 +42,13 @@ struct ComThread::Shared {
     // Set by the first wake-up the thread has not taken yet, so that a burst of notes (a file
     // sent byte by byte) costs one eventfd write, not one per byte.
     std::atomic<bool> woken{false};
-    // Guards the hand-over: no call is posted once terminate is set, and Stop releases the one
-    // the thread may be waiting for.
-    std::mutex handOver;
-    std::shared_ptr<HandOverTicket> pending;
 };
 
 // The thread's side: one pass is one wait and what it found.
 class ComThread::Loop {
 public:
-    Loop(std::shared_ptr<Shared> shared, ComThread* owner, HandOverPoint* point)
-        : shared_(std::move(shared)), owner_(owner), point_(point),
+    Loop(std::shared_ptr<Shared> shared, ComThread* owner, EventHandOver* handOver)
+        : shared_(std::move(shared)), owner_(owner), handOver_(handOver),
           watch_(shared_->device->System(), shared_->device->Fd())
     {
     }
@@ -91,7 +86,7 @@ private:
 
     std::shared_ptr<Shared> shared_;
     ComThread* const owner_;
-    HandOverPoint* const point_;
+    EventHandOver* const handOver_;
     LineWatch watch_;
     TThreadPriority priority_ = tpNormal;
     std::uint32_t watched_ = 0;
@@ -175,16 +170,8 @@ void ComThread::Loop::TakeNotes(std::uint32_t mask)
 
 void ComThread::Loop::HandOver(std::function<void()> call, bool wait)
 {
-    std::shared_ptr<HandOverTicket> ticket;
-    {
-        std::lock_guard lock(shared_->handOver);
-        if (shared_->terminate)
-            return;
-        ticket = point_->Post(std::move(call));
-        shared_->pending = ticket;
-    }
-    if (wait)
-        ticket->Wait();
+    if (!shared_->terminate)
+        handOver_->Post(std::move(call), wait);
 }
 
 void ComThread::Loop::Dispatch(std::uint32_t events)
@@ -192,7 +179,7 @@ void ComThread::Loop::Dispatch(std::uint32_t events)
     ComThread* owner = owner_;
     HandOver(
         [owner, events] {
-            const auto report = owner->reports_.events; // the report may stop this thread
+            const auto report = owner->reports_.found; // the report may stop this thread
             report(events);
         },
         shared_->synchronize);
@@ -229,7 +216,7 @@ void ComThread::Loop::ApplyPriority(TThreadPriority priority)
 // --- the owner's side ---
 
 ComThread::ComThread(std::shared_ptr<Shared> shared, Reports reports)
-    : shared_(std::move(shared)), point_(std::make_unique<HandOverPoint>()),
+    : shared_(std::move(shared)), handOver_(std::make_unique<EventHandOver>()),
       reports_(std::move(reports))
 {
 }
@@ -243,7 +230,7 @@ std::unique_ptr<ComThread> ComThread::Start(std::shared_ptr<ComDevice> device, i
     if (!QCoreApplication::instance())
         return nullptr;
     std::unique_ptr<ComThread> thread(new ComThread(shared, std::move(reports)));
-    auto loop = std::make_unique<Loop>(shared, thread.get(), thread->point_.get());
+    auto loop = std::make_unique<Loop>(shared, thread.get(), thread->handOver_.get());
     // Taken here, before the caller goes on: a change right after opening is a change.
     loop->Begin();
     try {
@@ -259,16 +246,13 @@ ComThread::~ComThread() { Stop(); }
 void ComThread::Stop()
 {
     shared_->terminate = true;
-    {
-        std::lock_guard lock(shared_->handOver);
-        if (shared_->pending)
-            shared_->pending->Release();
-    }
+    if (handOver_)
+        handOver_->Stop();
     Wake();
     // Never called on the thread itself: no handler runs there.
     if (thread_.joinable())
         thread_.join();
-    point_.reset(); // drops the calls it still holds
+    handOver_.reset(); // drops the calls it still holds
 }
 
 void ComThread::SetMask(std::uint32_t mask)

@@ -1,6 +1,6 @@
 // The kernel's termios2 lives in <asm/termbits.h>, which clashes with the C library's
 // <termios.h>, so this code sits alone.
-#include "serial/CustomBaud.h"
+#include "serial/posix/CustomBaud.h"
 
 #include <asm/ioctls.h>
 #include <asm/termbits.h>

@@ -1,7 +1,7 @@
-#include "serial/LineWatch.h"
+#include "serial/posix/LineWatch.h"
 
-#include "serial/ComDevice.h"
-#include "serial/SerialSystem.h"
+#include "serial/posix/ComDevice.h"
+#include "serial/posix/SerialSystem.h"
 
 #include <algorithm>
 #include <sys/ioctl.h>

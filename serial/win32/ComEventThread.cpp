@@ -1,0 +1,199 @@
+#include "serial/win32/ComEventThread.h"
+
+#include "serial/win32/Win32Line.h"
+
+#include <QCoreApplication>
+
+#include <array>
+#include <system_error>
+
+namespace {
+
+constexpr DWORD kSampleEveryMs = 10;
+
+} // namespace
+
+std::unique_ptr<ComEventThread> ComEventThread::Start(std::shared_ptr<LineState> line,
+                                                      const ComLine::EventSettings& settings,
+                                                      ComLine::EventReports reports)
+{
+    if (!QCoreApplication::instance())
+        return nullptr;
+    std::unique_ptr<ComEventThread> thread(
+        new ComEventThread(std::move(line), settings, std::move(reports)));
+    if (!thread->wake_.valid() || !thread->waitDone_.valid())
+        return nullptr;
+    // Set here, before the caller goes on: an event right after opening is an event.
+    thread->maskSet_ = settings.mask;
+    if (!::SetCommMask(thread->line_->device, settings.mask))
+        thread->maskSet_ = 0; // the first wait meets the refusal and samples instead
+    try {
+        thread->thread_ = std::thread([raw = thread.get()] { raw->Run(); });
+    } catch (const std::system_error&) {
+        return nullptr;
+    }
+    return thread;
+}
+
+ComEventThread::ComEventThread(std::shared_ptr<LineState> line,
+                               const ComLine::EventSettings& settings,
+                               ComLine::EventReports reports)
+    : line_(std::move(line)), synchronize_(settings.synchronize), reports_(std::move(reports)),
+      mask_(settings.mask), priority_(settings.priority), wake_(NewEvent(false, false)),
+      waitDone_(NewEvent(true, false))
+{
+}
+
+ComEventThread::~ComEventThread()
+{
+    terminate_ = true;
+    handOver_.Stop();
+    ::SetEvent(wake_.get());
+    // Never called on the thread itself: no handler runs there.
+    if (thread_.joinable())
+        thread_.join();
+}
+
+void ComEventThread::SetMask(std::uint32_t mask)
+{
+    mask_ = mask;
+    ::SetEvent(wake_.get());
+}
+
+void ComEventThread::SetPriority(TThreadPriority priority)
+{
+    priority_ = priority;
+    ::SetEvent(wake_.get());
+}
+
+void ComEventThread::Run()
+{
+    ApplyPriority();
+    bool refused = maskSet_ == 0;
+    while (!terminate_ && (refused ? Sample() : Wait(refused))) {
+    }
+}
+
+bool ComEventThread::Wait(bool& refused)
+{
+    const std::uint32_t mask = mask_;
+    if (mask != maskSet_) {
+        if (!::SetCommMask(line_->device, mask)) {
+            Fail(::GetLastError(), "SetCommMask");
+            return false;
+        }
+        maskSet_ = mask;
+    }
+    DWORD events = 0;
+    OVERLAPPED wait{};
+    wait.hEvent = waitDone_.get();
+    ::ResetEvent(wait.hEvent);
+    if (!::WaitCommEvent(line_->device, &events, &wait)) {
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_IO_PENDING) {
+            if (Win32Line::Gone(error)) {
+                Fail(error, "WaitCommEvent");
+                return false;
+            }
+            refused = true;
+            return true;
+        }
+        const std::array<HANDLE, 2> handles = {wait.hEvent, wake_.get()};
+        const DWORD woken = ::WaitForMultipleObjects(2, handles.data(), FALSE, INFINITE);
+        if (woken != WAIT_OBJECT_0) {
+            // Taking the mask again ends the pending wait; the record is ours again once the
+            // wait has completed.
+            ::SetCommMask(line_->device, maskSet_);
+            DWORD unused = 0;
+            ::GetOverlappedResult(line_->device, &wait, &unused, TRUE);
+            ApplyPriority();
+            return !terminate_;
+        }
+        DWORD unused = 0;
+        if (!::GetOverlappedResult(line_->device, &wait, &unused, FALSE)) {
+            Fail(::GetLastError(), "WaitCommEvent");
+            return false;
+        }
+    }
+    if (terminate_)
+        return false;
+    events &= mask_;
+    if (events)
+        Dispatch(events);
+    return true;
+}
+
+bool ComEventThread::Sample()
+{
+    if (::WaitForSingleObject(wake_.get(), kSampleEveryMs) == WAIT_OBJECT_0) {
+        ApplyPriority();
+        if (terminate_)
+            return false;
+    }
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (!::ClearCommError(line_->device, &errors, &status)) {
+        Fail(::GetLastError(), "ClearCommError");
+        return false;
+    }
+    const std::uint32_t mask = mask_;
+    std::uint32_t found = 0;
+    if (errors) {
+        line_->errorsTaken.fetch_or(errors);
+        found |= (errors & CE_BREAK) ? ComEvent::Break : 0;
+        found |= (errors & ~CE_BREAK) ? ComEvent::Err : 0;
+    }
+    // Bytes are news when more are queued than at the last look; what a handler left unread
+    // is not.
+    if (status.cbInQue > lastInput_)
+        found |= ComEvent::RxChar;
+    lastInput_ = status.cbInQue;
+    const unsigned writes = line_->writesStarted;
+    if (writes != writesSeen_ && status.cbOutQue == 0 &&
+        ::WaitForSingleObject(line_->writeDone, 0) == WAIT_OBJECT_0) {
+        writesSeen_ = writes;
+        found |= ComEvent::TxEmpty;
+    }
+    found &= mask;
+    if (found)
+        Dispatch(found);
+    if (found & ComEvent::RxChar) {
+        // The handlers have read what they wanted: the next look measures from what is left.
+        COMSTAT after{};
+        if (::ClearCommError(line_->device, &errors, &after)) {
+            line_->errorsTaken.fetch_or(errors);
+            lastInput_ = after.cbInQue;
+        }
+    }
+    return !terminate_;
+}
+
+void ComEventThread::Dispatch(std::uint32_t events)
+{
+    handOver_.Post(
+        [this, events] {
+            const auto report = reports_.found; // the report may stop this thread
+            report(events);
+        },
+        synchronize_);
+}
+
+void ComEventThread::Fail(DWORD error, const char* operation)
+{
+    const int number = Win32Line::Number(error);
+    handOver_.Post(
+        [this, number, operation] {
+            const auto report = reports_.failed;
+            report(number, operation);
+        },
+        true);
+}
+
+void ComEventThread::ApplyPriority()
+{
+    static constexpr std::array<int, tpTimeCritical + 1> kLevels = {
+        THREAD_PRIORITY_IDLE,   THREAD_PRIORITY_LOWEST,       THREAD_PRIORITY_BELOW_NORMAL,
+        THREAD_PRIORITY_NORMAL, THREAD_PRIORITY_ABOVE_NORMAL, THREAD_PRIORITY_HIGHEST,
+        THREAD_PRIORITY_TIME_CRITICAL};
+    ::SetThreadPriority(::GetCurrentThread(), kLevels[priority_]);
+}
