@@ -87,12 +87,14 @@ class Wine:
         # starts; COM5 it links to our own link instead, once the prefix says so.
         started = time.monotonic()
         self.stop()
+        self.forget_ports()
         self.serve()
         mapped = self.run(["reg", "query", r"HKLM\Software\Wine\Ports", "/v", "COM5"])
         if str(self.com5) not in mapped.stdout.decode(errors="replace"):
             self.run(["reg", "add", r"HKLM\Software\Wine\Ports", "/v", "COM5", "/d",
                       str(self.com5), "/f"]).check_returncode()
             self.stop()
+            self.forget_ports()
             self.serve()
             self.run(["reg", "query", r"HKLM\Software\Wine\Ports"])
         self.hide_other_ports()
@@ -112,6 +114,15 @@ class Wine:
         self.com5.unlink(missing_ok=True)
         self.com5.symlink_to(target)
 
+    def com_links(self):
+        return [link for link in self.dosdevices.iterdir()
+                if re.fullmatch(r"com\d+", link.name, re.IGNORECASE)]
+
+    def forget_ports(self):
+        """With no session running: a COM5 link seen later is the new session's."""
+        for link in self.com_links():
+            link.unlink()
+
     def hide_other_ports(self):
         """Points every COM link but COM5 at nothing; a port opened there does nothing."""
         deadline = time.monotonic() + 10
@@ -120,13 +131,11 @@ class Wine:
             time.sleep(0.05)
         check(os.readlink(self.dosdevices / "com5") == str(self.com5),
               f"wine's COM5 leads to {os.readlink(self.dosdevices / 'com5')}")
-        for link in self.dosdevices.iterdir():
-            if re.fullmatch(r"com\d+", link.name, re.IGNORECASE) and link.name.lower() != "com5":
-                link.unlink()
-                link.symlink_to(self.nothing)
-        reachable = [link.name for link in self.dosdevices.iterdir()
-                     if re.fullmatch(r"com\d+", link.name, re.IGNORECASE)
-                     and link.name.lower() != "com5" and link.exists()]
+        others = [link for link in self.com_links() if link.name.lower() != "com5"]
+        for link in others:
+            link.unlink()
+            link.symlink_to(self.nothing)
+        reachable = [link.name for link in others if link.exists()]
         check(not reachable, f"{', '.join(reachable)} still lead to a device")
 
 
