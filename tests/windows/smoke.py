@@ -57,7 +57,8 @@ class Wine:
     """A wine session in the private prefix, kept up from start() to stop()."""
 
     def __init__(self):
-        self.env = dict(os.environ, WINEPREFIX=str(PREFIX), WINEDEBUG="-all",
+        # Quiet, but for a library that cannot be loaded: that names what the zip lacks.
+        self.env = dict(os.environ, WINEPREFIX=str(PREFIX), WINEDEBUG="-all,err+module",
                         WINEDLLOVERRIDES="mscoree,mshtml=")
         self.dosdevices = PREFIX / "dosdevices"
         self.ports = PREFIX / "marq-ports"
@@ -205,8 +206,12 @@ class Suite:
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         try:
             started = time.monotonic()
-            window = wait_for(lambda: xdotool("search", "--onlyvisible", "--name", "Testprogram"),
-                              "no window appeared")
+            def window_shown():
+                check(program.poll() is None,
+                      f"the program ended with exit status {program.returncode} before its window appeared")
+                return xdotool("search", "--onlyvisible", "--name", "Testprogram")
+
+            window = wait_for(window_shown, "no window appeared")
             shown = time.monotonic() - started
             window = window.split()[0]
             title = xdotool("getwindowname", window)
