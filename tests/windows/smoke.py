@@ -15,7 +15,6 @@ its name; the suite fails when one fails.
 import os
 import re
 import select
-import shutil
 import socket
 import subprocess
 import sys
@@ -206,9 +205,10 @@ class Suite:
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         try:
             started = time.monotonic()
+
             def window_shown():
-                check(program.poll() is None,
-                      f"the program ended with exit status {program.returncode} before its window appeared")
+                check(program.poll() is None, f"the program ended with exit status "
+                      f"{program.returncode} before its window appeared")
                 return xdotool("search", "--onlyvisible", "--name", "Testprogram")
 
             window = wait_for(window_shown, "no window appeared")
