@@ -1,7 +1,7 @@
 #include "UdpListener.h"
 
 #include "lang/Exceptions.h"
-#include "net/HostLookup.h"
+#include "net/posix/NameService.h"
 
 #include <arpa/inet.h>
 #include <cerrno>

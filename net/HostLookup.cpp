@@ -3,9 +3,6 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 
-#include <netdb.h>
-#include <sys/socket.h>
-
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -20,34 +17,13 @@ struct PendingLookup {
     std::mutex mutex;
     std::condition_variable answered;
     bool done = false;
-    std::optional<in_addr> address;
+    std::optional<Ipv4Address> address;
     QEventLoop* waiter = nullptr; // the caller's loop, only while the caller is waiting in it
 };
 
 } // namespace
 
-std::optional<in_addr> LookUpIPv4(const std::string& name, std::string* reason)
-{
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_DGRAM;
-    addrinfo* found = nullptr;
-    const int error = ::getaddrinfo(name.c_str(), nullptr, &hints, &found);
-    if (error != 0 || found == nullptr) {
-        if (reason)
-            *reason = error != 0 ? ::gai_strerror(error) : "no address";
-        return std::nullopt;
-    }
-    const std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> owner(found, ::freeaddrinfo);
-    return reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
-}
-
-std::optional<in_addr> HostLookup::SystemResolver(const std::string& name)
-{
-    return LookUpIPv4(name);
-}
-
-std::optional<in_addr> HostLookup::Resolve(const std::string& name) const
+std::optional<Ipv4Address> HostLookup::Resolve(const std::string& name) const
 {
     auto pending = std::make_shared<PendingLookup>();
     QEventLoop loop;
@@ -59,7 +35,7 @@ std::optional<in_addr> HostLookup::Resolve(const std::string& name) const
         // Detached: a name service that never answers must not hold up the program's exit.
         // The worker keeps only its own copies and the shared record alive.
         std::thread([pending, resolver = resolver_, name] {
-            std::optional<in_addr> address;
+            std::optional<Ipv4Address> address;
             try {
                 address = resolver(name);
             } catch (...) {

@@ -2,29 +2,26 @@
 // Looks a host name up without freezing the calling thread: the name service runs on a worker
 // thread while the caller keeps processing its own events until the answer is back.
 
-#include <netinet/in.h>
+#include "net/Ipv4Address.h"
 
 #include <functional>
 #include <optional>
 #include <string>
 
-// The first IPv4 address of a host name or dotted address, from the system's name service, on
-// the calling thread; nothing when there is none, with the name service's reason in `reason`.
-std::optional<in_addr> LookUpIPv4(const std::string& name, std::string* reason = nullptr);
-
 class HostLookup {
 public:
     // Answers the first IPv4 address of a name, or nothing. Runs on a worker thread that may
     // outlive the caller, so it must own everything it uses.
-    using Resolver = std::function<std::optional<in_addr>(const std::string& name)>;
+    using Resolver = std::function<std::optional<Ipv4Address>(const std::string& name)>;
 
-    static std::optional<in_addr> SystemResolver(const std::string& name);
+    // The system's name service, on the calling thread.
+    static std::optional<Ipv4Address> SystemResolver(const std::string& name);
 
     explicit HostLookup(Resolver resolver = SystemResolver) : resolver_(std::move(resolver)) {}
 
     // Waits until the name service answers, running the calling thread's events meanwhile.
     // Nothing when the name is unknown, or when the application quits before the answer.
-    std::optional<in_addr> Resolve(const std::string& name) const;
+    std::optional<Ipv4Address> Resolve(const std::string& name) const;
 
 private:
     Resolver resolver_;

@@ -3,11 +3,7 @@
 #include <QPointer>
 #include <QSocketNotifier>
 
-#include <arpa/inet.h>
-#include <sys/socket.h>
-
 #include <array>
-#include <cerrno>
 
 namespace {
 
@@ -24,9 +20,10 @@ enum StatusLevel : int32_t { slSending = 2, slSocketLayer = 8, slErrorCheck = 16
 TNMUDP::TNMUDP(QObject* owner) : QObject(owner)
 {
     ReportStatus(slSocketLayer, "Initializing Winsock");
+    if (const int error = layer_.Start())
+        RaiseSocketError(error);
     socket_ = NewSocket();
-    const linger noLinger{};
-    static_cast<void>(::setsockopt(socket_.get(), SOL_SOCKET, SO_LINGER, &noLinger, sizeof noLinger));
+    socket_.DontLinger();
     Loaded();
 }
 
@@ -35,36 +32,29 @@ TNMUDP::~TNMUDP() = default;
 void TNMUDP::SetLocalPort(int32_t port)
 {
     // The new socket comes first: when none can be had, the old one keeps serving.
-    UniqueFd fresh = NewSocket();
+    DatagramSocket fresh = NewSocket();
     readNotifier_.reset();
     socket_ = std::move(fresh);
     localPort_ = port;
     Loaded();
 }
 
-UniqueFd TNMUDP::NewSocket()
+DatagramSocket TNMUDP::NewSocket()
 {
-    UniqueFd created(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    if (!created.valid())
-        RaiseSocketError(errno);
-    // Boards are often reached by their segment's broadcast address (192.168.1.255); Linux
-    // refuses such a datagram with EACCES unless the socket says it may broadcast.
-    const int broadcast = 1;
-    static_cast<void>(::setsockopt(created.get(), SOL_SOCKET, SO_BROADCAST, &broadcast, sizeof broadcast));
+    int error = 0;
+    DatagramSocket created = DatagramSocket::Open(error);
+    if (!created.Valid())
+        RaiseSocketError(error);
     return created;
 }
 
 void TNMUDP::Loaded()
 {
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(static_cast<uint16_t>(localPort_));
-    local.sin_addr.s_addr = htonl(INADDR_ANY);
     // A refused bind (port taken) is not an error here: the first send then binds the socket
     // to a free port of the system's choosing.
-    static_cast<void>(::bind(socket_.get(), reinterpret_cast<const sockaddr*>(&local), sizeof local));
+    static_cast<void>(socket_.Bind(static_cast<uint16_t>(localPort_)));
 
-    readNotifier_ = std::make_unique<QSocketNotifier>(socket_.get(), QSocketNotifier::Read);
+    readNotifier_ = std::make_unique<QSocketNotifier>(socket_.Handle(), QSocketNotifier::Read);
     connect(readNotifier_.get(), &QSocketNotifier::activated, this, &TNMUDP::ReceiveDatagram);
 }
 
@@ -72,16 +62,11 @@ void TNMUDP::ReceiveDatagram()
 {
     // Read even when nobody listens: an unread datagram would keep the notifier firing.
     std::array<char, kReceiveBufferSize> buffer;
-    sockaddr_in from{};
-    socklen_t fromLength = sizeof from;
-    const ssize_t count = ::recvfrom(socket_.get(), buffer.data(), buffer.size(), MSG_DONTWAIT,
-                                     reinterpret_cast<sockaddr*>(&from), &fromLength);
-    if (count < 0 || !OnDataReceived)
+    const auto received = socket_.ReceiveFrom(buffer);
+    if (!received || !OnDataReceived)
         return;
-    std::array<char, INET_ADDRSTRLEN> fromIp{};
-    ::inet_ntop(AF_INET, &from.sin_addr, fromIp.data(), fromIp.size());
-    Raise(OnDataReceived, this, static_cast<int32_t>(count), std::string(fromIp.data()),
-          static_cast<int32_t>(ntohs(from.sin_port)));
+    Raise(OnDataReceived, this, static_cast<int32_t>(received->count), DottedText(received->from),
+          static_cast<int32_t>(received->fromPort));
 }
 
 void TNMUDP::SendDatagram(const char* buffer, int length)
@@ -103,38 +88,33 @@ void TNMUDP::SendDatagram(const char* buffer, int length)
     const std::string host = remoteHost_;
     const auto port = static_cast<uint16_t>(remotePort_);
 
-    sockaddr_in remote{};
-    remote.sin_addr = ResolveRemoteHost(host);
+    const Ipv4Address remote = ResolveRemoteHost(host);
     if (!alive)
         throw UDPSockError("Host Lookup Canceled");
-    if (remote.sin_addr.s_addr == htonl(INADDR_ANY))
+    if (remote == Ipv4Address{})
         throw UDPSockError("Null Remote Address");
 
     ReportStatus(slSending, "Sending Data");
     if (!alive)
         return;
-    remote.sin_family = AF_INET;
-    remote.sin_port = htons(port);
     // Fire and forget for the caller: a datagram the system refuses or cannot queue right now
     // raises nothing, and a full send queue never blocks. Only a listener hears of it.
-    if (::sendto(socket_.get(), bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
-                 reinterpret_cast<const sockaddr*>(&remote), sizeof remote) < 0) {
-        Raise(OnSendRefused, this, errno);
+    if (const int error = socket_.SendTo(bytes, remote, port)) {
+        Raise(OnSendRefused, this, error);
         if (!alive)
             return;
     }
     Raise(OnDataSend, this);
 }
 
-in_addr TNMUDP::ResolveRemoteHost(const std::string& host)
+Ipv4Address TNMUDP::ResolveRemoteHost(const std::string& host)
 {
-    in_addr address{};
     if (host.empty())
-        return address; // no host at all: reported as a missing address, without a lookup
+        return {}; // no host at all: reported as a missing address, without a lookup
     if (host.size() > kMaxHostLength || host.find('\0') != std::string::npos)
         throw UDPSockError("Host Lookup Canceled");
-    if (::inet_aton(host.c_str(), &address) != 0)
-        return address;
+    if (const auto dotted = ParseDotted(host))
+        return *dotted;
 
     const QPointer<TNMUDP> alive(this);
     for (bool firstTry = true;; firstTry = false) {

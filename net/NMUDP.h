@@ -2,8 +2,9 @@
 // TNMUDP: sends texts as single UDP datagrams to a host and port, and reads (and normally drops)
 // whatever arrives at its own local port.
 
+#include "net/DatagramSocket.h"
 #include "net/HostLookup.h"
-#include "os/UniqueFd.h"
+#include "net/SocketLayer.h"
 #include "lang/Closure.h"
 #include "lang/Exceptions.h"
 
@@ -49,8 +50,8 @@ public:
     void SetReportLevel(int32_t level) { reportLevel_ = level; }
     int32_t ReportLevel() const { return reportLevel_; }
     std::string LastStatus() const { return lastStatus_; }
-    // The datagram socket's descriptor.
-    int Handle() const { return socket_.get(); }
+    // The datagram socket's descriptor (its socket handle on Windows).
+    qintptr Handle() const { return socket_.Handle(); }
 
     // Sends the first `length` bytes of `buffer` as one datagram to RemoteHost:RemotePort.
     // The bytes and the destination are taken when the call starts. Raises Exception
@@ -69,17 +70,17 @@ public:
     TOnStatus OnStatus;
     THandlerEvent OnInvalidHost;
     TBuffInvalid OnBufferInvalid;
-    // The system refused a datagram (its errno value). The send itself still raises nothing:
-    // whoever must know that every datagram left listens here.
+    // The system refused a datagram (its error number, as SystemText takes it). The send itself
+    // still raises nothing: whoever must know that every datagram left listens here.
     TOnSendRefused OnSendRefused;
 
 private:
-    UniqueFd NewSocket();
+    DatagramSocket NewSocket();
     void Loaded();
     void ReceiveDatagram();
     void ReportStatus(int32_t level, const std::string& text);
     [[noreturn]] void RaiseSocketError(int error);
-    in_addr ResolveRemoteHost(const std::string& host);
+    Ipv4Address ResolveRemoteHost(const std::string& host);
 
     std::string remoteHost_;
     int32_t remotePort_ = 0;
@@ -88,7 +89,9 @@ private:
     std::string lastStatus_;
     HostLookup lookup_;
     int lookupsWaiting_ = 0;
-    UniqueFd socket_;
-    // Declared after the socket so that it stops watching before the descriptor closes.
+    // Declared before the socket: the layer stops only after the socket has closed.
+    SocketLayer layer_;
+    DatagramSocket socket_;
+    // Declared after the socket so that it stops watching before the socket closes.
     std::unique_ptr<QSocketNotifier> readNotifier_;
 };

@@ -88,33 +88,36 @@ bool ComEventThread::Wait(bool& refused)
     OVERLAPPED wait{};
     wait.hEvent = waitDone_.get();
     ::ResetEvent(wait.hEvent);
+    // A device that refuses its very first wait cannot wait for events at all (a pseudo-
+    // terminal under wine): it is sampled from then on. A device that has gone fails.
+    auto refusedOrFailed = [&](DWORD error) {
+        if (waited_ || Win32Line::Gone(error)) {
+            Fail(error, "WaitCommEvent");
+            return false;
+        }
+        refused = true;
+        return true;
+    };
     if (!::WaitCommEvent(line_->device, &events, &wait)) {
         const DWORD error = ::GetLastError();
-        if (error != ERROR_IO_PENDING) {
-            if (Win32Line::Gone(error)) {
-                Fail(error, "WaitCommEvent");
-                return false;
-            }
-            refused = true;
-            return true;
-        }
+        if (error != ERROR_IO_PENDING)
+            return refusedOrFailed(error);
         const std::array<HANDLE, 2> handles = {wait.hEvent, wake_.get()};
         const DWORD woken = ::WaitForMultipleObjects(2, handles.data(), FALSE, INFINITE);
         if (woken != WAIT_OBJECT_0) {
-            // Taking the mask again ends the pending wait; the record is ours again once the
-            // wait has completed.
-            ::SetCommMask(line_->device, maskSet_);
+            // The pending wait is cancelled (a new mask would end it on Windows, not under wine);
+            // the record is ours again once the wait has completed.
+            ::CancelIoEx(line_->device, &wait);
             DWORD unused = 0;
             ::GetOverlappedResult(line_->device, &wait, &unused, TRUE);
             ApplyPriority();
             return !terminate_;
         }
         DWORD unused = 0;
-        if (!::GetOverlappedResult(line_->device, &wait, &unused, FALSE)) {
-            Fail(::GetLastError(), "WaitCommEvent");
-            return false;
-        }
+        if (!::GetOverlappedResult(line_->device, &wait, &unused, FALSE))
+            return refusedOrFailed(::GetLastError());
     }
+    waited_ = true;
     if (terminate_)
         return false;
     events &= mask_;

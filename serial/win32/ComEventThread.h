@@ -58,6 +58,7 @@ private:
     WinHandle waitDone_;  // the overlapped wait's own event
     EventHandOver handOver_;
     std::uint32_t maskSet_ = 0;
+    bool waited_ = false; // a wait has completed: the device can wait for events
     DWORD lastInput_ = 0;
     unsigned writesSeen_ = 0;
     std::thread thread_;

@@ -126,7 +126,7 @@ TEST_F(LineOutputTest, DatagramFailuresShowInDatenAndStopTheEcho)
     EXPECT_EQ(form->Daten->text(), "Null Remote Address");
     EXPECT_EQ(form->data, Line("        88:88:88.888  "));
 
-    form->NMUDP1->SetResolver([](const std::string&) { return std::optional<in_addr>(); });
+    form->NMUDP1->SetResolver([](const std::string&) { return std::optional<Ipv4Address>(); });
     form->IPE->setText("board.invalid");
     Click(form->Button2);
     EXPECT_EQ(form->Daten->text(), "Host Lookup Canceled");

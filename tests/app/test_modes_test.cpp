@@ -3,8 +3,6 @@
 
 #include "net/NMUDP.h"
 
-#include <arpa/inet.h>
-
 #include <atomic>
 #include <thread>
 
@@ -184,8 +182,7 @@ TEST_F(TestModesTest, TicksWaitingForAHostNameDoNotPileUp)
         lookups->most = std::max(lookups->most.load(), running);
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         --lookups->running;
-        in_addr loopback{htonl(INADDR_LOOPBACK)};
-        return std::optional<in_addr>(loopback);
+        return std::optional(Ipv4Address{{127, 0, 0, 1}});
     });
     form->IPE->setText("board.example");
     form->Baud->setCurrentIndex(3);

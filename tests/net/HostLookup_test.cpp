@@ -2,15 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-
 #include <stdexcept>
 
 TEST(HostLookup, SystemResolverFindsLocalhostAndRefusesUnknownNames)
 {
     const auto localhost = HostLookup::SystemResolver("localhost");
     ASSERT_TRUE(localhost.has_value());
-    EXPECT_EQ(localhost->s_addr, htonl(INADDR_LOOPBACK));
+    EXPECT_EQ(*localhost, (Ipv4Address{{127, 0, 0, 1}}));
 
     EXPECT_FALSE(HostLookup::SystemResolver("no-such-host.invalid").has_value());
     EXPECT_FALSE(HostLookup::SystemResolver("").has_value());
@@ -18,7 +16,7 @@ TEST(HostLookup, SystemResolverFindsLocalhostAndRefusesUnknownNames)
 
 TEST(HostLookup, AFailingNameServiceCountsAsUnknownHost)
 {
-    const HostLookup lookup([](const std::string&) -> std::optional<in_addr> {
+    const HostLookup lookup([](const std::string&) -> std::optional<Ipv4Address> {
         throw std::runtime_error("name service gone");
     });
     EXPECT_FALSE(lookup.Resolve("anything").has_value());

@@ -6,8 +6,6 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -23,11 +21,9 @@ namespace {
 
 const std::string kLine = "   C 12:34:56.789 12  \r";
 
-in_addr Loopback()
+Ipv4Address Loopback()
 {
-    in_addr address{};
-    address.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
+    return {{127, 0, 0, 1}};
 }
 
 // Opens once; a lookup can be held at it until the test lets it answer.
@@ -102,7 +98,7 @@ TEST(NMUDPLookup, OverlongHostIsRefusedWithoutLookup)
     TNMUDP udp(nullptr);
     auto looked = std::make_shared<std::string>();
     auto mutex = std::make_shared<std::mutex>();
-    udp.SetResolver([looked, mutex](const std::string& name) -> std::optional<in_addr> {
+    udp.SetResolver([looked, mutex](const std::string& name) -> std::optional<Ipv4Address> {
         const std::lock_guard lock(*mutex);
         *looked = name;
         return Loopback();
@@ -135,7 +131,7 @@ TEST(NMUDPLookup, InvalidHostHandlerMayAskForOneMoreLookup)
     TNMUDP udp(nullptr);
     auto lookups = std::make_shared<std::atomic<int>>(0);
     auto answerOnSecond = std::make_shared<std::atomic<bool>>(true);
-    udp.SetResolver([lookups, answerOnSecond](const std::string&) -> std::optional<in_addr> {
+    udp.SetResolver([lookups, answerOnSecond](const std::string&) -> std::optional<Ipv4Address> {
         if (++*lookups == 2 && *answerOnSecond)
             return Loopback();
         return std::nullopt;
@@ -180,7 +176,7 @@ TEST(NMUDPLookup, SendStartedDuringAnotherLookupKeepsBothDestinations)
     UdpReceiver second;
     TNMUDP udp(nullptr);
     auto gate = std::make_shared<Gate>();
-    udp.SetResolver([gate](const std::string& name) -> std::optional<in_addr> {
+    udp.SetResolver([gate](const std::string& name) -> std::optional<Ipv4Address> {
         if (name == "first" && !gate->WaitOpen())
             return std::nullopt;
         return Loopback();
@@ -219,7 +215,7 @@ TEST(NMUDPLookup, ComponentDestroyedDuringItsLookupFailsTheSendSafely)
     auto* udp = new TNMUDP(nullptr);
     auto gate = std::make_shared<Gate>();
     // A failed lookup: what follows it must not touch the destroyed component's handlers.
-    udp->SetResolver([gate](const std::string&) -> std::optional<in_addr> {
+    udp->SetResolver([gate](const std::string&) -> std::optional<Ipv4Address> {
         gate->WaitOpen();
         return std::nullopt;
     });
@@ -244,7 +240,7 @@ TEST(NMUDPLookupDeathTest, QuittingEndsALookupThatNeverAnswers)
     EXPECT_EXIT(
         {
             TNMUDP udp(nullptr);
-            udp.SetResolver([](const std::string&) -> std::optional<in_addr> {
+            udp.SetResolver([](const std::string&) -> std::optional<Ipv4Address> {
                 std::promise<void>().get_future().wait();
                 return std::nullopt;
             });

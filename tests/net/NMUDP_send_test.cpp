@@ -18,7 +18,7 @@ class SendTest : public ::testing::Test {
 protected:
     SendTest()
     {
-        udp.SetResolver([count = lookups](const std::string&) -> std::optional<in_addr> {
+        udp.SetResolver([count = lookups](const std::string&) -> std::optional<Ipv4Address> {
             ++*count;
             return std::nullopt;
         });
