@@ -1,0 +1,332 @@
+#!/usr/bin/env python3
+"""The Windows build's smoke suite under wine.
+
+    tests/windows/smoke.py ZIP            run every case
+    tests/windows/smoke.py --skip REASON  name every case as skipped, with the reason
+
+The zip is unpacked into a temporary folder and marqtest.exe runs from there, so a library
+missing from the zip fails the cases. Everything runs on its own Xvfb display in a private wine
+prefix, build/windows/wine. Its only serial port is COM5, a pseudo-terminal that this suite
+holds; every other COM link that wine makes to this machine's devices is pointed at nothing
+before each case, so no case can reach a real port. Each case prints PASS, FAIL or SKIPPED with
+its name; the suite fails when one fails.
+"""
+
+import os
+import re
+import select
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import zipfile
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[2]
+OUT = ROOT / "build" / "windows"
+PREFIX = OUT / "wine"
+WINE = "/usr/lib/wine/wine64"
+WINESERVER = "/usr/lib/wine/wineserver"
+CASE_SECONDS = 60
+
+# What the window's two buttons put on the line, carriage return included.
+BLANK_LINE = b"          :  .  .     \r"
+ALL_DIGITS_LINE = b"        88:88:88.888  \r"
+
+CASES = ["version", "help", "udp-blank", "serial-all-digits", "window"]
+
+
+def project_version():
+    text = (ROOT / "CMakeLists.txt").read_text()
+    return re.search(r"project\(marqtest VERSION ([0-9.]+)", text).group(1)
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+class Wine:
+    """A wine session in the private prefix, kept up from start() to stop()."""
+
+    def __init__(self):
+        # Quiet, but for a library that cannot be loaded: that names what the zip lacks.
+        self.env = dict(os.environ, WINEPREFIX=str(PREFIX), WINEDEBUG="-all,err+module",
+                        WINEDLLOVERRIDES="mscoree,mshtml=")
+        self.dosdevices = PREFIX / "dosdevices"
+        self.ports = PREFIX / "marq-ports"
+        self.com5 = self.ports / "COM5"
+        self.nothing = self.ports / "nothing"
+
+    def run(self, args, cwd=None, timeout=CASE_SECONDS):
+        # Into files, not pipes: the session's own processes that the first program starts
+        # inherit its output and would keep a pipe open after it ended.
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            result = subprocess.run([WINE, *args], cwd=cwd, env=self.env, stdout=out,
+                                    stderr=err, timeout=timeout)
+            out.seek(0)
+            err.seek(0)
+            result.stdout, result.stderr = out.read(), err.read()
+        return result
+
+    def start(self):
+        if not (PREFIX / "system.reg").exists():
+            started = time.monotonic()
+            self.run(["wineboot", "-i"], timeout=300).check_returncode()
+            subprocess.run([WINESERVER, "-w"], env=self.env, timeout=60)
+            print(f"wine prefix made in {time.monotonic() - started:.1f} s")
+        self.ports.mkdir(exist_ok=True)
+        self.point_com5_at(self.nothing)
+        # Wine links COM numbers to the machine's ttyS, ttyUSB and ttyACM devices when a session
+        # starts; COM5 it links to our own link instead, once the prefix says so.
+        started = time.monotonic()
+        self.stop()
+        self.forget_ports()
+        self.serve()
+        mapped = self.run(["reg", "query", r"HKLM\Software\Wine\Ports", "/v", "COM5"])
+        if str(self.com5) not in mapped.stdout.decode(errors="replace"):
+            self.run(["reg", "add", r"HKLM\Software\Wine\Ports", "/v", "COM5", "/d",
+                      str(self.com5), "/f"]).check_returncode()
+            self.stop()
+            self.forget_ports()
+            self.serve()
+            self.run(["reg", "query", r"HKLM\Software\Wine\Ports"])
+        self.hide_other_ports()
+        print(f"wine session up in {time.monotonic() - started:.1f} s")
+
+    def serve(self):
+        # The server outlives this suite's own output: its shutdown report goes nowhere.
+        subprocess.run([WINESERVER, "-p"], env=self.env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=60, check=True)
+
+    def stop(self):
+        for option in ("-k", "-w"):
+            subprocess.run([WINESERVER, option], env=self.env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=60)
+
+    def point_com5_at(self, target):
+        self.com5.unlink(missing_ok=True)
+        self.com5.symlink_to(target)
+
+    def com_links(self):
+        return [link for link in self.dosdevices.iterdir()
+                if re.fullmatch(r"com\d+", link.name, re.IGNORECASE)]
+
+    def forget_ports(self):
+        """With no session running: a COM5 link seen later is the new session's."""
+        for link in self.com_links():
+            link.unlink()
+
+    def hide_other_ports(self):
+        """Points every COM link but COM5 at nothing; a port opened there does nothing."""
+        deadline = time.monotonic() + 10
+        while not (self.dosdevices / "com5").is_symlink():
+            check(time.monotonic() < deadline, "wine made no COM5 link")
+            time.sleep(0.05)
+        check(os.readlink(self.dosdevices / "com5") == str(self.com5),
+              f"wine's COM5 leads to {os.readlink(self.dosdevices / 'com5')}")
+        others = [link for link in self.com_links() if link.name.lower() != "com5"]
+        for link in others:
+            link.unlink()
+            link.symlink_to(self.nothing)
+        reachable = [link.name for link in others if link.exists()]
+        check(not reachable, f"{', '.join(reachable)} still lead to a device")
+
+
+class Suite:
+    def __init__(self, folder, wine):
+        self.folder = folder
+        self.exe = str(folder / "marqtest.exe")
+        self.wine = wine
+        self.version = project_version()
+
+    def marqtest(self, *args, timeout=CASE_SECONDS):
+        self.wine.hide_other_ports()
+        result = self.wine.run([self.exe, *args], cwd=self.folder, timeout=timeout)
+        return (result.returncode, result.stdout.decode(errors="replace").replace("\r\n", "\n"),
+                result.stderr.decode(errors="replace"))
+
+    def case_version(self):
+        started = time.monotonic()
+        code, out, err = self.marqtest("--version")
+        check(code == 0, f"exit status {code}: {err.strip()}")
+        check(out.splitlines()[:1] == [f"marqtest {self.version}"], f"printed {out!r}")
+        return f"{time.monotonic() - started:.1f} s"
+
+    def case_help(self):
+        code, out, err = self.marqtest("--help")
+        check(code == 0, f"exit status {code}: {err.strip()}")
+        check(out.startswith("Usage: marqtest"), f"printed {out[:200]!r}")
+        for option in ("--port <COMn>", "--udp <HOST:PORT>", "--for <SECONDS>"):
+            check(option in out, f"the help names no {option}")
+
+    def case_udp_blank(self):
+        with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as listener:
+            listener.bind(("127.0.0.1", 0))
+            port = listener.getsockname()[1]
+            code, _, err = self.marqtest("--udp", f"127.0.0.1:{port}", "--start", "blank",
+                                         "--for", "0")
+            check(code == 0, f"exit status {code}: {err.strip()}")
+            # Loopback datagrams are queued by the time the sender has returned from sending.
+            listener.setblocking(False)
+            datagrams = []
+            while True:
+                try:
+                    datagrams.append(listener.recv(65536))
+                except BlockingIOError:
+                    break
+        check(datagrams == [BLANK_LINE], f"received {datagrams!r}")
+
+    def case_serial_all_digits(self):
+        master, slave = os.openpty()
+        reader = PtyReader(master)
+        try:
+            self.wine.point_com5_at(os.ttyname(slave))
+            reader.start()
+            code, _, err = self.marqtest("--port", "COM5", "--baud", "9600", "--start",
+                                         "all-digits", "--for", "0")
+            check(code == 0, f"exit status {code}: {err.strip()}")
+        finally:
+            reader.finish()
+            self.wine.point_com5_at(self.wine.nothing)
+            os.close(master)
+            os.close(slave)
+        check(reader.received == ALL_DIGITS_LINE, f"the line carried {reader.received!r}")
+
+    def case_window(self):
+        self.wine.hide_other_ports()
+        program = subprocess.Popen([WINE, self.exe], cwd=self.folder, env=self.wine.env,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            started = time.monotonic()
+
+            def window_shown():
+                check(program.poll() is None, f"the program ended with exit status "
+                      f"{program.returncode} before its window appeared")
+                return xdotool("search", "--onlyvisible", "--name", "Testprogram")
+
+            window = wait_for(window_shown, "no window appeared")
+            shown = time.monotonic() - started
+            window = window.split()[0]
+            title = xdotool("getwindowname", window)
+            check(self.version in title, f"the caption {title!r} carries no version")
+            picture = OUT / "marqtest-wine.png"
+
+            def painted():
+                subprocess.run(["import", "-window", window, str(picture)], timeout=30,
+                               capture_output=True)
+                colours = subprocess.run(["identify", "-format", "%k", str(picture)],
+                                         capture_output=True, text=True, timeout=30).stdout
+                return colours.isdigit() and int(colours) > 16
+
+            wait_for(painted, "the window stayed blank")
+            return f"shown in {shown:.1f} s, {picture.relative_to(ROOT)}"
+        finally:
+            program.kill()
+            program.wait(timeout=30)
+
+
+class PtyReader(threading.Thread):
+    """Reads the far end of the pseudo-terminal while the program runs, and what is left after.
+
+    The slave stays open here too, so the line does not hang up when the program closes it.
+    """
+
+    def __init__(self, master):
+        super().__init__(daemon=True)
+        self.master = master
+        self.received = b""
+        self.done = threading.Event()
+
+    def run(self):
+        while not self.done.is_set():
+            self.read(0.1)
+
+    def read(self, seconds):
+        while select.select([self.master], [], [], seconds)[0]:
+            try:
+                self.received += os.read(self.master, 4096)
+            except OSError:
+                return
+
+    def finish(self):
+        self.done.set()
+        if self.is_alive():
+            self.join(timeout=10)
+        self.read(0)
+
+
+def xdotool(*args):
+    result = subprocess.run(["xdotool", *args], capture_output=True, text=True, timeout=30)
+    return result.stdout.strip() if result.returncode == 0 else ""
+
+
+def wait_for(condition, message, seconds=CASE_SECONDS):
+    deadline = time.monotonic() + seconds
+    while True:
+        value = condition()
+        if value:
+            return value
+        check(time.monotonic() < deadline, message)
+        time.sleep(0.2)
+
+
+def report(verdict, case, detail=""):
+    print(f"{verdict:8} windows {case}" + (f": {detail}" if detail else ""), flush=True)
+
+
+def run(zip_path):
+    wine = Wine()
+    failed = False
+    with tempfile.TemporaryDirectory(prefix="marqtest-windows-") as temporary:
+        with zipfile.ZipFile(zip_path) as archive:
+            archive.extractall(temporary)
+        folders = list(Path(temporary).iterdir())
+        check(len(folders) == 1, "the zip holds more than one folder")
+        try:
+            wine.start()
+            suite = Suite(folders[0], wine)
+            for case in CASES:
+                try:
+                    detail = getattr(suite, "case_" + case.replace("-", "_"))()
+                    report("PASS", case, detail or "")
+                except subprocess.TimeoutExpired:
+                    failed = True
+                    report("FAIL", case, f"no end within {CASE_SECONDS} s")
+                except Failure as failure:
+                    failed = True
+                    report("FAIL", case, str(failure))
+        finally:
+            wine.stop()
+    return 1 if failed else 0
+
+
+def main():
+    if len(sys.argv) == 3 and sys.argv[1] == "--skip":
+        for case in CASES:
+            report("SKIPPED", case, sys.argv[2])
+        return 0
+    if len(sys.argv) != 2:
+        print(__doc__, file=sys.stderr)
+        return 2
+    if "MARQ_SMOKE_DISPLAY" not in os.environ:
+        # A display of our own: the window case needs one, and wine's windows stay off the
+        # desktop of whoever runs the suite.
+        os.environ["MARQ_SMOKE_DISPLAY"] = "1"
+        return subprocess.run(["xvfb-run", "-a", "-s", "-screen 0 1280x1024x24",
+                               sys.executable, *sys.argv]).returncode
+    try:
+        return run(sys.argv[1])
+    except (Failure, subprocess.SubprocessError, OSError) as error:
+        report("FAIL", "setup", str(error))
+        return 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
