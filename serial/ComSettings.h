@@ -76,7 +76,8 @@ private:
     char event_ = 0;
 };
 
-// Linux has no settable queue sizes: the values are only kept, for whoever reads them back.
+// The driver's queue sizes, applied when the port opens where the system has settable ones
+// (Windows); on Linux they are only kept, for whoever reads them back.
 class TBufferSizes {
 public:
     TBufferSizes() = default;
@@ -94,9 +95,10 @@ private:
     std::int32_t output_ = 2048;
 };
 
-// Milliseconds. Only the write values matter on Linux: WriteMultiplier * count + WriteConstant
-// is a write's allowance (PortWriter says how it is used). Reads never wait, so the read values
-// are only kept. The driver reads these at each write, so there is nothing to reapply.
+// Milliseconds. Only the write values matter: WriteMultiplier * count + WriteConstant is a
+// write's allowance (0 for both: the bytes' time on the line plus a second). Reads never wait,
+// so the read values are only kept. The driver reads these at each write, so there is nothing
+// to reapply.
 class TTimeouts {
 public:
     TTimeouts() = default;
