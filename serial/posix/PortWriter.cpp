@@ -211,14 +211,19 @@ void PortWriter::HandedOver()
     const Clock::time_point now = Clock::now();
     End(complete && baseline_ && queued && *queued > *baseline_ ? Phase::Draining : Phase::Idle);
     if (phase_ == Phase::Draining) {
-        drainedBy_ = now + wire_.Of(*queued - *baseline_);
-        lookedQueue_ = *queued;
+        drainedBy_ = now + wire_.Of(Held(*queued) - *baseline_);
+        lookedQueue_ = Held(*queued);
         lookedAt_ = now;
     } else if (complete && queued) {
         lastQueued_ = queued;
     }
     if (onHandedOver)
-        onHandedOver(now + wire_.Of(queued.value_or(0)), wire_.Of(1));
+        onHandedOver(now + wire_.Of(queued ? Held(*queued) : 0), wire_.Of(1));
+}
+
+long long PortWriter::Held(int queued) const
+{
+    return std::min<long long>(queued, baseline_.value_or(0) + static_cast<long long>(handed_));
 }
 
 PortWriter::Outcome PortWriter::Wait()
@@ -256,21 +261,21 @@ long long PortWriter::Look()
 {
     const std::optional<int> queued = Queued();
     const Clock::time_point now = Clock::now();
-    if (queued && !Carried(lookedQueue_, *queued, now - lookedAt_))
+    if (queued && !Carried(lookedQueue_, Held(*queued), now - lookedAt_))
         return 0;
     if (!queued || *queued <= *baseline_) {
         lastQueued_ = queued;
         End(Phase::Idle);
         return 0;
     }
-    lookedQueue_ = *queued;
+    lookedQueue_ = Held(*queued);
     lookedAt_ = now;
     if (onLineBy_ && now >= *onLineBy_) {
         GiveUp();
         End(Phase::Idle);
         return 0;
     }
-    return *queued - *baseline_;
+    return lookedQueue_ - *baseline_;
 }
 
 bool PortWriter::Carried(long long before, long long now, std::chrono::nanoseconds elapsed)

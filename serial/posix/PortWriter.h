@@ -105,6 +105,11 @@ private:
     void AwaitTransmitter(Clock::time_point by);
     // Bytes queued above the baseline; ends the write when there are none or its time is up.
     long long Look();
+    // What of a queue the device reports can really be queued: no more than the baseline and
+    // what this write handed over. cdc_acm counts every transfer buffer in flight as full
+    // (1280 bytes at full speed) until the USB transfer completes; taken at its word, a line
+    // would seem to take a second to drain, and its sudden end to be an unplug.
+    long long Held(int queued) const;
     // The device's output queue; nothing when it cannot tell, or when it has gone (the write
     // has then failed).
     std::optional<int> Queued();
@@ -122,7 +127,7 @@ private:
     std::optional<Clock::time_point> onLineBy_;
     Clock::time_point drainedBy_{}; // when a draining write's bytes should be on the line
     // The queue at the last look at a draining write, and when.
-    int lookedQueue_ = 0;
+    long long lookedQueue_ = 0;
     Clock::time_point lookedAt_{};
     // A write that ended short left bytes queued: they are on their way until the queue is down
     // to this.

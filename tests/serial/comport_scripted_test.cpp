@@ -265,6 +265,37 @@ TEST_F(ScriptedPort, OnASlowLineAWriteEndsWhenItsBytesAreOnTheLine)
     EXPECT_EQ(pty.Receive(expected.size()), expected) << "every line arrived whole";
 }
 
+TEST_F(ScriptedPort, LinesKeepTheirPaceOnAnAdapterThatCountsWholeTransferBuffers)
+{
+    // cdc_acm counts each write as a full 1280-byte transfer buffer until its USB transfer
+    // completes a moment later: neither a second's drain nor an unplug.
+    system->DrainAt(9600);
+    system->CountWholeBuffers(1280, 1ms);
+    port.SetBaudRate(br9600);
+    port.Timeouts().SetWriteConstant(100);
+    std::vector<std::string> errors;
+    port.SetOnError([&](TCustomComPort*, EComError& error, TComAction&) {
+        errors.push_back(error.Message());
+    });
+    port.Open();
+    const std::string line = "   .    03:36:10.80   \r";
+    const auto start = std::chrono::steady_clock::now();
+    for (int n = 0; n < 10; ++n)
+        port.WriteString(line);
+    port.WriteString("");
+    const auto took = std::chrono::steady_clock::now() - start;
+
+    EXPECT_EQ(errors, std::vector<std::string>{});
+    // Ten lines take 0.24 s on the line; taking the counts at their word took 3.5 s.
+    EXPECT_LT(took, 1s) << "each write waits about its own time on the line";
+    EXPECT_EQ(pty.Receive(10 * line.size()), [&] {
+        std::string all;
+        for (int n = 0; n < 10; ++n)
+            all += line;
+        return all;
+    }());
+}
+
 TEST_F(ScriptedPort, AStuckTransmitterTimesOutAndSlowOneGetsEverythingOut)
 {
     port.Timeouts().SetWriteConstant(30);
@@ -448,13 +479,14 @@ TEST_F(ScriptedPort, ADeviceThatVanishesUnderAnyErrorIsReportedAsErrorFive)
     port.Open();
     system->SetOutputQueue(0);
     port.WriteString("a");
-    system->SetOutputQueue(3000); // 3 s on the line
-    port.WriteString("b");
+    const std::string drainingLine(3000, 'b'); // 3 s on the line
+    system->SetOutputQueue(3000);
+    port.WriteString(drainingLine);
     system->SetOutputQueue(0);
     port.WriteString("c");
     EXPECT_EQ(codes, std::vector<int>{});
     system->SetOutputQueue(3000);
-    port.WriteString("d");
+    port.WriteString(drainingLine);
     system->SetOutputQueue(0);
     system->HangUp(true);
     EXPECT_THROW(port.WriteString("e"), EComError);

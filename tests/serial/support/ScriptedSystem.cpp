@@ -69,13 +69,19 @@ int ScriptedSystem::Ioctl(int fd, unsigned long request, void* argument)
             *static_cast<int*>(argument) = *outputQueue_;
             return 0;
         }
+        if (bufferSize_) {
+            const Clock::time_point now = Clock::now();
+            std::erase_if(transfersEnd_, [&](Clock::time_point end) { return end <= now; });
+            *static_cast<int*>(argument) = static_cast<int>(transfersEnd_.size()) * bufferSize_;
+            return 0;
+        }
         if (drainRate_) {
             *static_cast<int*>(argument) = std::max(0, QueuedAt(Clock::now()) - fifo_);
             return 0;
         }
         break;
     case TIOCSERGETLSR:
-        if (!drainRate_)
+        if (!drainRate_ || bufferSize_)
             break;
         *static_cast<unsigned int*>(argument) = QueuedAt(Clock::now()) == 0 ? TIOCSER_TEMT : 0;
         return 0;
@@ -111,6 +117,8 @@ ssize_t ScriptedSystem::Write(int fd, const void* buffer, std::size_t count)
         taken_.push_back({takenBytes_ + 1, static_cast<std::uint64_t>(written), start});
         takenBytes_ += static_cast<std::uint64_t>(written);
         lineFreeAt_ = start + frameTime_ * written;
+        if (bufferSize_)
+            transfersEnd_.push_back(now + transferTime_);
     }
     return written;
 }
@@ -132,6 +140,14 @@ void ScriptedSystem::DrainAt(int bitsPerSecond, int capacity, int bitsPerFrame, 
     fifo_ = fifo;
     if (bitsPerSecond > 0)
         frameTime_ = std::chrono::nanoseconds(1'000'000'000LL * bitsPerFrame / bitsPerSecond);
+}
+
+void ScriptedSystem::CountWholeBuffers(int size, std::chrono::nanoseconds transfer)
+{
+    std::lock_guard lock(mutex_);
+    bufferSize_ = size;
+    transferTime_ = transfer;
+    transfersEnd_.clear();
 }
 
 int ScriptedSystem::QueuedNow() const

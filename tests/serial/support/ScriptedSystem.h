@@ -60,6 +60,10 @@ public:
     // are in the UART; TIOCSERGETLSR says when those have left too. The bytes reach the far end
     // at once. 0 bits per second turns it off.
     void DrainAt(int bitsPerSecond, int capacity = 4096, int bitsPerFrame = 10, int fifo = 0);
+    // TIOCOUTQ as cdc_acm counts: every write call holds one transfer buffer of `size` bytes,
+    // counted whole, until its USB transfer completes `transfer` after the call; the line drains
+    // as DrainAt says, unseen. 0 turns it off.
+    void CountWholeBuffers(int size, std::chrono::nanoseconds transfer);
     // Bytes in the queue now.
     int QueuedNow() const;
     // The most the queue held when a write call came.
@@ -121,6 +125,9 @@ private:
     int fifo_ = 0;
     std::chrono::nanoseconds frameTime_{0};
     std::vector<Taken> taken_;
+    int bufferSize_ = 0;
+    std::chrono::nanoseconds transferTime_{0};
+    std::vector<Clock::time_point> transfersEnd_;
     std::uint64_t takenBytes_ = 0;
     Clock::time_point lineFreeAt_{};
     int mostQueuedAtWrite_ = 0;
