@@ -189,7 +189,7 @@ void TForm1::ConnectHandlers()
     on(BugreportsL, &TLabel::Click, &TForm1::BugreportsLClick);
     on(LyraBrightnessTB, &QSlider::valueChanged, &TForm1::LyraBrightnessTBChange);
     on(TimeoutTB, &QSlider::valueChanged, &TForm1::TimeoutTBChange);
-    WatchForUnplug();
+    WatchForReconnects();
 }
 
 void TForm1::FormCreate()

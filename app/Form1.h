@@ -20,6 +20,7 @@
 #include <string>
 
 class DeviceWatch;
+class QTimer;
 class TNMUDP;
 
 class TForm1 : public QWidget {
@@ -128,8 +129,9 @@ private:
     // A port that closed under the window (an adapter pulled out) must not go on showing
     // "OK!": the first line that finds it gone shows the reason instead, once.
     void ShowLostPort();
-    // Learns from the channel's errors when the open port's device has gone.
-    void WatchForUnplug();
+    // Learns from the channel's errors when the open port's device has gone, and readies the
+    // retries of a reopen.
+    void WatchForReconnects();
     // The port is open now under the name the window shows: remember its device.
     void RememberOpenPort();
     // Devices came or went: a port lost under the window is opened again if it is back.
@@ -140,6 +142,7 @@ private:
     std::unique_ptr<TNexComThread> channel_;
     bool portShownOpen_ = false;
     PortSession session_;
+    QTimer* reopenRetry_ = nullptr;
     DeviceWatch* devices_ = nullptr;
 
     static inline const QString kInterfaceHint = QStringLiteral("Status of interface");

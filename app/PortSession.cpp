@@ -5,31 +5,43 @@ void PortSession::Opened(const ComNames& names, const std::string& name)
     device_ = names.Identify(name);
     name_ = name;
     lost_ = false;
+    doubt_.clear();
 }
 
 void PortSession::Lost()
 {
     lost_ = device_.has_value();
-    tried_ = false;
+    backSince_.reset();
+    refused_ = false;
 }
 
 void PortSession::Forget()
 {
     device_.reset();
     lost_ = false;
+    doubt_.clear();
 }
 
-std::optional<std::string> PortSession::Returned(const ComNames& names)
+std::optional<std::string> PortSession::Returned(const ComNames& names, Clock::time_point now)
 {
     if (!lost_)
         return std::nullopt;
-    const std::string where = names.Find(*device_, name_);
-    if (where.empty()) {
-        tried_ = false;
+    ComNames::Sighting where = names.Find(*device_, name_);
+    doubt_ = std::move(where.doubt);
+    if (where.name.empty()) {
+        backSince_.reset();
+        refused_ = false;
         return std::nullopt;
     }
-    if (tried_)
+    if (refused_)
         return std::nullopt;
-    tried_ = true;
-    return where;
+    if (!backSince_)
+        backSince_ = now;
+    return where.name;
+}
+
+bool PortSession::Refused(bool passing, Clock::time_point now)
+{
+    refused_ = !passing || !backSince_ || now - *backSince_ >= kSettling;
+    return !refused_;
 }

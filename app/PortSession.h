@@ -5,11 +5,17 @@
 
 #include "os/ComNames.h"
 
+#include <chrono>
 #include <optional>
 #include <string>
 
 class PortSession {
 public:
+    using Clock = std::chrono::steady_clock;
+    // How long a device that is back may refuse to open for a passing reason (udev has not yet
+    // handed the node to its group, ModemManager probes a new ttyACM) before the refusal counts.
+    static constexpr std::chrono::seconds kSettling{5};
+
     // `name` ("COMn") is open now.
     void Opened(const ComNames& names, const std::string& name);
     // The open port went away under the window.
@@ -17,14 +23,22 @@ public:
     // The user chose a port, "none" or a rate: nothing is to be reopened for them.
     void Forget();
 
-    // Asked when devices have come or gone: the name to reopen the lost device under, once each
-    // time it comes back; nothing while it is away, nor again after a reopen was tried for this
-    // return, so that a device that cannot be opened is not tried over and over.
-    std::optional<std::string> Returned(const ComNames& names);
+    // Asked when devices have come or gone, and again while a returned device refuses for a
+    // passing reason: the name to reopen the lost device under. Nothing while it is away, nor
+    // once it has refused for good this time back, so that a device that cannot be opened is
+    // not tried over and over.
+    std::optional<std::string> Returned(const ComNames& names, Clock::time_point now);
+    // The device Returned named could not be opened: whether to try again soon, which is so for
+    // a passing refusal until kSettling after the device came back.
+    bool Refused(bool passing, Clock::time_point now);
+    // Why a device like the lost one, present now, was not taken for it; empty otherwise.
+    const std::string& Doubt() const { return doubt_; }
 
 private:
     std::optional<ComNames::Device> device_;
     std::string name_;
     bool lost_ = false;
-    bool tried_ = false;
+    std::optional<Clock::time_point> backSince_;
+    bool refused_ = false;
+    std::string doubt_;
 };

@@ -3,11 +3,18 @@
 // tick. The user's own choice of a port or a rate meanwhile cancels that.
 #include "app/Form1.h"
 
+#include "app/PassingRefusal.h"
 #include "serial/ComLine.h"
 
 #include <QTime>
+#include <QTimer>
 
-void TForm1::WatchForUnplug()
+namespace {
+// How often a returned device that refused for a passing reason is tried again.
+constexpr int kRetryEveryMs = 250;
+} // namespace
+
+void TForm1::WatchForReconnects()
 {
     // The channel keeps its errors to itself; the one that says the device behind the open port
     // has gone (the driver reports it as ComLine::kGone, then closes the port) concerns the window
@@ -19,6 +26,11 @@ void TForm1::WatchForUnplug()
         if (open && error.ErrorCode() == ComLine::kGone)
             session_.Lost();
     });
+    reopenRetry_ = new QTimer(this);
+    reopenRetry_->setSingleShot(true);
+    reopenRetry_->setInterval(kRetryEveryMs);
+    connect(reopenRetry_, &QTimer::timeout, this,
+            [this] { Guarded(desktop_, [this] { ReopenReturnedPort(); }); });
 }
 
 void TForm1::RememberOpenPort()
@@ -30,16 +42,30 @@ void TForm1::ReopenReturnedPort()
 {
     if (channel_->ok())
         return;
-    const std::optional<std::string> name = session_.Returned(ComNames::FromEnvironment());
+    const auto now = PortSession::Clock::now();
+    const std::optional<std::string> name = session_.Returned(ComNames::FromEnvironment(), now);
+    if (!session_.Doubt().empty())
+        Schnittstelle->SetHint(kInterfaceHint + "\n" + QString::fromStdString(session_.Doubt()));
     if (!name)
         return;
-    // The list shows where it is now: another number, when its by-id name found it there.
-    const int number = ComNames::Number(*name);
-    channel_->SetPort(number);
+    // The list shows where it is now: another number, when it came back under one.
+    channel_->SetPort(ComNames::Number(*name));
     if (const int item = Port->findText(QString::fromStdString(*name)); item > 0)
         Port->setCurrentIndex(item);
-    if (!ReopenChannel())
+    try {
+        channel_->OpenPort();
+    } catch (const std::exception&) {
+        // the reason is in LastError
+    }
+    if (!channel_->ok()) {
+        if (session_.Refused(PassingRefusal(channel_->LastErrorCode()), now))
+            reopenRetry_->start();
+        else
+            ShowPortError();
         return;
+    }
+    portShownOpen_ = true;
+    RememberOpenPort();
     Schnittstelle->SetCaption(QStringLiteral("COM%1 OK!").arg(channel_->Port()));
     Schnittstelle->SetHint(kInterfaceHint + QStringLiteral("\nReopened at %1 after a reconnect")
                                                 .arg(QTime::currentTime().toString("HH:mm:ss")));

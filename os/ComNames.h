@@ -32,17 +32,25 @@ public:
     // What the system says is behind a name, for people.
     std::string Describe(std::string_view name) const;
 
-    // A device as it can be recognised after it was unplugged: a name it keeps wherever it comes
-    // back (an adapter's by-id name on Linux; none on Windows, where the COM number stays with
-    // the adapter), else what the name resolved to.
+    // A device as it can be recognised after it was unplugged. What the name resolved to; for a
+    // USB adapter on Linux also where it was plugged in and what it says it is (on Windows the
+    // COM number stays with the adapter).
     struct Device {
-        std::string byId;
         std::string path;
+        std::string place;     // the USB device's sysfs path: the socket it is plugged into
+        std::string interface; // which of the device's serial lines: "1.0", "1.0#1"
+        std::string model;     // idVendor:idProduct
+        std::string serial;    // the USB serial number; empty when it has none
     };
     // The device `name` leads to now.
     Device Identify(std::string_view name) const;
-    // "COMn" leading to `device` now (`preferred` when that one does), or empty while it is away.
-    std::string Find(const Device& device, std::string_view preferred) const;
+    // Where a device is now: "COMn" leading to it (`preferred` when that one does), or no name
+    // while it is away; then `doubt` says why a look-alike that is present was not taken.
+    struct Sighting {
+        std::string name;
+        std::string doubt;
+    };
+    Sighting Find(const Device& device, std::string_view preferred) const;
 
 private:
     std::shared_ptr<const Roots> roots_;

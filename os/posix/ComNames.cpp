@@ -2,6 +2,7 @@
 
 #include "os/posix/BoardLink.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <filesystem>
@@ -99,6 +100,45 @@ std::string ById(const Roots& roots, const std::string& node)
             return entry.path().filename().string();
     }
     return {};
+}
+
+// What sysfs tells of the USB adapter behind a tty node: nothing for a built-in UART or a
+// pseudo-terminal.
+ComNames::Device UsbFacts(const Roots& roots, const std::string& node)
+{
+    ComNames::Device facts;
+    std::error_code error;
+    const fs::path target = fs::canonical(node, error);
+    if (error)
+        return facts;
+    const fs::path port = fs::canonical(fs::path(roots.sysTty) / target.filename() / "device", error);
+    if (error)
+        return facts;
+    fs::path interface;
+    for (fs::path at = port; at.has_relative_path(); at = at.parent_path()) {
+        if (Exists(at / "bInterfaceNumber"))
+            interface = at;
+        if (Exists(at / "idVendor")) {
+            if (interface.empty())
+                return facts;
+            facts.place = at.string();
+            facts.model = FirstLine(at / "idVendor") + ":" + FirstLine(at / "idProduct");
+            facts.serial = FirstLine(at / "serial");
+            // "1-2:1.0" names the interface; an adapter with several lines on one interface
+            // numbers them as ports.
+            const std::string name = interface.filename().string();
+            facts.interface = name.substr(name.rfind(':') + 1);
+            if (const std::string number = FirstLine(port / "port_number"); !number.empty())
+                facts.interface += "#" + number;
+            return facts;
+        }
+    }
+    return facts;
+}
+
+bool SameAdapter(const ComNames::Device& a, const ComNames::Device& b)
+{
+    return a.model == b.model && a.serial == b.serial && a.interface == b.interface;
 }
 
 std::string UsbName(const Roots& roots, const std::string& node)
@@ -213,29 +253,55 @@ std::string ComNames::Describe(std::string_view name) const
 ComNames::Device ComNames::Identify(std::string_view name) const
 {
     const std::string path = Resolve(name);
-    return {path.empty() ? std::string() : ById(*roots_, path), path};
+    ComNames::Device device = path.empty() ? Device() : UsbFacts(*roots_, path);
+    device.path = path;
+    return device;
 }
 
-std::string ComNames::Find(const Device& device, std::string_view preferred) const
+// A USB adapter may come back under another node and another number, even in another socket;
+// two that say the same of themselves (adapters without a serial number, most CH340s) can only
+// be told apart by their socket. udev moves a by-id name shared by two such adapters to the one
+// that stayed, so that name proves nothing. Anything else must come back at its own node.
+ComNames::Sighting ComNames::Find(const Device& device, std::string_view preferred) const
 {
-    if (device.byId.empty()) {
+    const auto leadsTo = [&](std::string_view name, const std::string& node) {
+        std::error_code error;
+        const fs::path target = fs::canonical(Resolve(name), error);
+        return !error && target == node;
+    };
+    if (device.place.empty()) {
         const bool back =
             !device.path.empty() && Resolve(preferred) == device.path && Exists(device.path);
-        return back ? std::string(preferred) : std::string();
+        return {back ? std::string(preferred) : std::string(), {}};
     }
-    std::error_code error;
-    const fs::path target = fs::canonical(fs::path(roots_->byId) / device.byId, error);
-    if (error)
-        return {};
-    const auto leadsThere = [&](std::string_view name) {
-        std::error_code ignored;
-        return fs::canonical(Resolve(name), ignored) == target;
+    struct Candidate {
+        std::string name;
+        std::string node;
+        bool samePlace;
     };
-    if (leadsThere(preferred))
-        return std::string(preferred);
+    std::vector<Candidate> alike;
+    std::set<std::string> seen;
     for (const std::string& name : Present()) {
-        if (leadsThere(name))
-            return name;
+        std::error_code error;
+        const std::string node = fs::canonical(Resolve(name), error).string();
+        if (error || seen.contains(node))
+            continue;
+        const Device facts = UsbFacts(*roots_, node);
+        if (facts.place.empty() || !SameAdapter(facts, device))
+            continue;
+        seen.insert(node);
+        alike.push_back({name, node, facts.place == device.place});
     }
-    return {};
+    const auto chosen = std::find_if(alike.begin(), alike.end(), [&](const Candidate& c) {
+        return c.samePlace || (alike.size() == 1 && !device.serial.empty());
+    });
+    if (chosen == alike.end()) {
+        if (alike.empty())
+            return {};
+        return {{},
+                "Not reopened: " + alike.front().name +
+                    " is an adapter of the same kind in another USB socket, and nothing tells "
+                    "whether it is the one that went away. Choose its port to use it."};
+    }
+    return {leadsTo(preferred, chosen->node) ? std::string(preferred) : chosen->name, {}};
 }

@@ -77,13 +77,16 @@ std::string ComNames::Describe(std::string_view name) const
 ComNames::Device ComNames::Identify(std::string_view name) const
 {
     const int number = Number(name);
-    return {{}, number == 0 ? std::string() : DeviceName(number)};
+    Device device;
+    if (number != 0)
+        device.path = DeviceName(number);
+    return device;
 }
 
-std::string ComNames::Find(const Device& device, std::string_view preferred) const
+ComNames::Sighting ComNames::Find(const Device& device, std::string_view preferred) const
 {
     if (device.path.empty() || Target(device.path).empty())
         return {};
     // The number is the device: it comes back under the name it went away with.
-    return Number(preferred) == Number(device.path) ? std::string(preferred) : device.path;
+    return {Number(preferred) == Number(device.path) ? std::string(preferred) : device.path, {}};
 }

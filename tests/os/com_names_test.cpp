@@ -38,6 +38,27 @@ protected:
     {
         Write(roots_.sysTty + "/" + node + "/type", type);
     }
+    // A USB serial adapter plugged into `socket` ("1-2") shows up as /dev/`node`.
+    void PlugIn(const std::string& node, const std::string& socket, const std::string& serial) const
+    {
+        const std::string usb = base_ + "/sys/devices/usb1/" + socket;
+        Write(usb + "/idVendor", "1a86");
+        Write(usb + "/idProduct", "7523");
+        if (!serial.empty())
+            Write(usb + "/serial", serial);
+        Write(usb + "/" + socket + ":1.0/bInterfaceNumber", "00");
+        Write(usb + "/" + socket + ":1.0/" + node + "/port_number", "0");
+        fs::create_directories(roots_.sysTty + "/" + node);
+        fs::create_directory_symlink(usb + "/" + socket + ":1.0/" + node,
+                                     roots_.sysTty + "/" + node + "/device");
+        Node(node);
+    }
+    void Unplug(const std::string& node, const std::string& socket) const
+    {
+        fs::remove_all(base_ + "/sys/devices/usb1/" + socket);
+        fs::remove_all(roots_.sysTty + "/" + node);
+        fs::remove(roots_.dev + "/" + node);
+    }
 
     QTemporaryDir root_;
     std::string base_;
@@ -168,29 +189,46 @@ TEST_F(FakeTree, DescriptionNamesThePathAndTheUsbAdapter)
 
 TEST_F(FakeTree, AnUnpluggedDeviceIsFoundAgainWhereverItComesBack)
 {
-    // An adapter with a by-id name comes back under another ttyUSB number.
-    Node("ttyUSB0");
-    const std::string byId = roots_.byId + "/usb-FTDI_FT232R_A50-if00-port0";
-    fs::create_symlink(roots_.dev + "/ttyUSB0", byId);
+    // An adapter with a serial number comes back under another ttyUSB number, in another socket.
+    PlugIn("ttyUSB0", "1-1", "A50");
     const ComNames names(roots_);
     const ComNames::Device adapter = names.Identify("COM33");
-    fs::remove(byId);
-    fs::remove(roots_.dev + "/ttyUSB0");
-    EXPECT_EQ(names.Find(adapter, "COM33"), "") << "away";
-    Node("ttyUSB1");
-    fs::create_symlink(roots_.dev + "/ttyUSB1", byId);
-    EXPECT_EQ(names.Find(adapter, "COM33"), "COM34");
-    fs::create_symlink(byId, roots_.portsDir + "/COM5");
-    EXPECT_EQ(names.Find(adapter, "COM5"), "COM5") << "the number it had, while that leads there";
+    Unplug("ttyUSB0", "1-1");
+    EXPECT_EQ(names.Find(adapter, "COM33").name, "") << "away";
+    PlugIn("ttyUSB1", "1-3", "A50");
+    EXPECT_EQ(names.Find(adapter, "COM33").name, "COM34");
+    fs::create_symlink(roots_.dev + "/ttyUSB1", roots_.portsDir + "/COM5");
+    EXPECT_EQ(names.Find(adapter, "COM5").name, "COM5") << "the number it had, while that leads there";
 
-    // Without a by-id name it is the same path again.
+    // Without USB facts it is the same path again.
     fs::create_symlink(roots_.dev + "/pts7", roots_.portsDir + "/COM7");
     Node("pts7");
     const ComNames::Device linked = names.Identify("COM7");
     fs::remove(roots_.dev + "/pts7");
-    EXPECT_EQ(names.Find(linked, "COM7"), "");
+    EXPECT_EQ(names.Find(linked, "COM7").name, "");
     Node("pts7");
-    EXPECT_EQ(names.Find(linked, "COM7"), "COM7");
+    EXPECT_EQ(names.Find(linked, "COM7").name, "COM7");
     fs::remove(roots_.portsDir + "/COM7");
-    EXPECT_EQ(names.Find(linked, "COM7"), "") << "the link is gone";
+    EXPECT_EQ(names.Find(linked, "COM7").name, "") << "the link is gone";
+}
+
+TEST_F(FakeTree, OfTwoAdaptersThatCannotBeToldApartOnlyTheOneInTheSameSocketIsTheLostOne)
+{
+    // Two adapters without a serial number share one by-id name; udev points it at one of them
+    // and moves it to the other when that one goes.
+    PlugIn("ttyUSB0", "1-1", "");
+    PlugIn("ttyUSB1", "1-2", "");
+    const std::string byId = roots_.byId + "/usb-1a86_USB_Serial-if00-port0";
+    fs::create_symlink(roots_.dev + "/ttyUSB0", byId);
+    const ComNames names(roots_);
+    const ComNames::Device pulled = names.Identify("COM33");
+    Unplug("ttyUSB0", "1-1");
+    fs::remove(byId);
+    fs::create_symlink(roots_.dev + "/ttyUSB1", byId);
+    const ComNames::Sighting away = names.Find(pulled, "COM33");
+    EXPECT_EQ(away.name, "") << "the board that stayed is not the one pulled";
+    EXPECT_NE(away.doubt.find("COM34"), std::string::npos) << away.doubt;
+
+    PlugIn("ttyUSB2", "1-1", "");
+    EXPECT_EQ(names.Find(pulled, "COM33").name, "COM35") << "back in its own socket";
 }
