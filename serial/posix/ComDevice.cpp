@@ -46,6 +46,9 @@ int ComDevice::SaveSettings()
 
 void ComDevice::Release()
 {
+    if (!ownsLock_)
+        return;
+    ownsLock_ = false;
     system_->Flush(fd_, TCOFLUSH);
     if (saved_) {
         system_->SetAttributes(fd_, *saved_);

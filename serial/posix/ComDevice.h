@@ -22,6 +22,8 @@ public:
     // one, what the kernel's termios2 says. 0 when not known.
     int BitsPerSecond(const termios& record) const;
 
+    // The lock (flock) is ours: the device is this process's to change, and Release lets it go.
+    void OwnLock() { ownsLock_ = true; }
     // Keeps the line settings the device has now, to be put back by Release. 0 or -errno.
     int SaveSettings();
     // The exclusive flag (TIOCEXCL) is ours: we set it, so Release clears it. A flag that was
@@ -30,7 +32,8 @@ public:
     // Lets the device go as it was found: whatever is still queued for output thrown away (it
     // would otherwise go out at the settings put back next, and hold up the close), its own
     // line settings back, our exclusive flag and the lock given up. Nothing here can fail in a
-    // way anyone could act on.
+    // way anyone could act on. A device whose lock was never ours belongs to whoever holds it:
+    // its queue (on a UART shared with the holder), settings, flag and lock stay as they are.
     void Release();
 
     // Calls that a device without such lines answers with ENOTTY or EINVAL: those lines or
@@ -46,4 +49,5 @@ private:
     std::optional<termios> saved_;
     int savedCustomRate_ = 0;
     bool ownsExclusive_ = false;
+    bool ownsLock_ = false;
 };

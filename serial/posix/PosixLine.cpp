@@ -80,22 +80,23 @@ PosixLine::~PosixLine() { Close(); }
 void PosixLine::Claim()
 {
     const int fd = device_->Fd();
-    // TIOCEXCL keeps other programs out but not root, and is racy; flock covers both. Old
-    // kernels refuse TIOCEXCL on some devices, which is harmless. Root gets past another
-    // program's flag: that flag is not ours to clear at release, so whether it was set already
-    // is asked first (kernels too old to tell count it ours once the lock is).
+    // The lock first: until it is ours the device is another program's, and nothing here may
+    // change it (on a UART even a flush of our own would throw away the holder's output).
+    int locked = system_->Flock(fd, LOCK_EX | LOCK_NB);
+    if (locked == -EWOULDBLOCK)
+        locked = -EBUSY; // "held open elsewhere", not "try again"
+    Check(locked, "flock");
+    device_->OwnLock();
+    // TIOCEXCL keeps other programs out but not root, and the lock alone keeps out only those
+    // that ask for it. Old kernels refuse TIOCEXCL on some devices, which is harmless. Root
+    // gets past another program's flag: that flag is not ours to clear at release, so whether
+    // it was set already is asked first (on kernels too old to tell, the lock says it is ours).
     int wasExclusive = 0;
     const bool told = system_->Ioctl(fd, TIOCGEXCL, &wasExclusive) >= 0;
     const int exclusive = system_->Ioctl(fd, TIOCEXCL, nullptr);
     if (!ComDevice::Unsupported(exclusive))
         Check(exclusive, "TIOCEXCL");
-    if (exclusive >= 0 && told && !wasExclusive)
-        device_->OwnExclusive();
-    int locked = system_->Flock(fd, LOCK_EX | LOCK_NB);
-    if (locked == -EWOULDBLOCK)
-        locked = -EBUSY; // "held open elsewhere", not "try again"
-    Check(locked, "flock");
-    if (exclusive >= 0 && !told)
+    if (exclusive >= 0 && (!told || !wasExclusive))
         device_->OwnExclusive();
     // Put back at close, so that the next program finds the line as it was.
     Check(device_->SaveSettings(), "tcgetattr");

@@ -5,10 +5,12 @@
 #include "serial/posix/CustomBaud.h"
 
 #include "os/posix/PseudoTerminal.h"
+#include "os/posix/UniqueFd.h"
 #include "support/CatchComError.h"
 #include "support/EventRecorder.h"
 #include "support/PortsDirectory.h"
 #include "support/ProcessCounts.h"
+#include "support/ScriptedSystem.h"
 #include "support/Waiting.h"
 
 #include <gtest/gtest.h>
@@ -18,10 +20,13 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 
@@ -47,6 +52,25 @@ protected:
     PortsDirectory ports;
     PseudoTerminal pty;
     TComPort port{nullptr};
+};
+
+// The calls that would change a device: the exclusive flag, and giving up a lock.
+class WatchedSystem : public ScriptedSystem {
+public:
+    int Ioctl(int fd, unsigned long request, void* argument) override
+    {
+        if (request == TIOCEXCL || request == TIOCNXCL)
+            ++exclusiveCalls;
+        return ScriptedSystem::Ioctl(fd, request, argument);
+    }
+    int Flock(int fd, int operation) override
+    {
+        if (operation == LOCK_UN)
+            ++unlocks;
+        return ScriptedSystem::Flock(fd, operation);
+    }
+    std::atomic<int> exclusiveCalls{0};
+    std::atomic<int> unlocks{0};
 };
 
 } // namespace
@@ -115,6 +139,26 @@ TEST_F(PtyPort, ADeviceHeldOpenElsewhereFailsWithTheSystemsTextAndCanBeOpenedAft
     EXPECT_EQ(exclusive, 0) << "closing gives up its own";
     second.Open();
     EXPECT_TRUE(second.GetActive()) << "closing releases the device at once";
+}
+
+TEST_F(PtyPort, AFailedClaimLeavesTheHoldersDeviceAlone)
+{
+    // Another program holds the line with its lock (a non-root holder's exclusive flag would
+    // stop the opening before that).
+    const UniqueFd holder(::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+    ASSERT_TRUE(holder.valid());
+    ASSERT_EQ(::flock(holder.get(), LOCK_EX | LOCK_NB), 0);
+    auto system = std::make_shared<WatchedSystem>();
+    port.SetSystem(system);
+
+    const EComError error = CatchComError([&] { port.Open(); });
+    EXPECT_EQ(error.ErrorCode(), EBUSY);
+    EXPECT_EQ(error.Message(), Text(EBUSY));
+    EXPECT_FALSE(port.GetActive());
+    for (const ScriptedSystem::Call& call : system->Calls())
+        EXPECT_EQ(call.name, "close") << "nothing thrown away, nothing put back";
+    EXPECT_EQ(system->exclusiveCalls, 0) << "the holder's exclusive flag is not ours to touch";
+    EXPECT_EQ(system->unlocks, 0) << "nor is its lock";
 }
 
 TEST_F(PtyPort, MissingDevicesAndNonTerminalsFailAndLeaveThePortClosed)
