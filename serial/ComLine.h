@@ -28,6 +28,9 @@ public:
     struct Failure {
         int error;
         const char* operation;
+        // What the system says beyond the error, for people: who holds a busy device. Empty
+        // when it says nothing.
+        std::string detail = {};
     };
 
     // What became of the writes since the last WaitWrite.

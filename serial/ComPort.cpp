@@ -180,7 +180,10 @@ void TCustomComPort::OnLine(const std::function<void()>& call)
     try {
         call();
     } catch (const ComLine::Failure& failure) {
-        RaiseFrom(failure.error, SystemText(failure.error), failure.operation);
+        std::string message = SystemText(failure.error);
+        if (!failure.detail.empty())
+            message += " (" + failure.detail + ")";
+        RaiseFrom(failure.error, message, failure.operation);
     }
 }
 

@@ -1,6 +1,7 @@
 #include "serial/posix/PosixLine.h"
 
 #include "os/ComNames.h"
+#include "os/posix/PortHolder.h"
 #include "serial/ComSettings.h"
 #include "serial/posix/ComDevice.h"
 #include "serial/posix/ComThread.h"
@@ -47,11 +48,21 @@ std::unique_ptr<ComLine> SerialSystem::OpenLine(const std::string& name)
     const std::string path = ComNames::FromEnvironment().Resolve(name);
     if (path.empty())
         throw ComLine::Failure{ENOENT, "open"};
-    const int fd = Open(path);
-    if (fd < 0)
-        // Even "try again": there is no device to go on with.
-        throw ComLine::Failure{-fd, "open"};
-    return std::make_unique<PosixLine>(shared_from_this(), fd);
+    try {
+        const int fd = Open(path);
+        if (fd < 0)
+            // Even "try again": there is no device to go on with.
+            throw ComLine::Failure{-fd, "open"};
+        return std::make_unique<PosixLine>(shared_from_this(), fd);
+    } catch (ComLine::Failure& failure) {
+        // Busy says only that someone else has the device (their exclusive flag refused the
+        // open, or their lock our claim); which program it is tells the user what to close.
+        if (failure.error == EBUSY) {
+            if (const auto holder = FindPortHolder(path))
+                failure.detail = "held by " + holder->name + ", pid " + std::to_string(holder->pid);
+        }
+        throw;
+    }
 }
 
 std::shared_ptr<ComSystem> ComSystem::Native() { return std::make_shared<SerialSystem>(); }

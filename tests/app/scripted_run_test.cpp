@@ -8,6 +8,7 @@
 #include "protocol/DisplayLine.h"
 #include "protocol/LyraCommands.h"
 
+#include <QFile>
 #include <QProcess>
 
 #include <sys/stat.h>
@@ -123,15 +124,21 @@ TEST_F(ScriptedRunTest, TheProgramsExitStatusSaysWhatHappened)
     const std::string sent = protocol::BrightnessCommand(7) + std::string(protocol::kAllDigitsLyra);
     EXPECT_EQ(com5.Read(sent.size()), sent) << "the command, then the line";
 
-    // Busy: this process holds COM6 open.
+    // Busy: this process holds COM6 open, and is named.
     VirtualComPort com6(ports, 6);
     TForm1 holder(run);
     holder.Port->setCurrentIndex(holder.Port->findText("COM6"));
     holder.PortChange();
     ASSERT_TRUE(holder.Channel().ok());
+    QFile comm("/proc/self/comm");
+    ASSERT_TRUE(comm.open(QIODevice::ReadOnly));
+    const QString self = QString::fromLocal8Bit(comm.readAll()).trimmed();
     const Outcome busy = RunProgram(QStringList{"--port", "COM6"} + scripted);
     EXPECT_EQ(busy.code, 1);
-    EXPECT_EQ(busy.errors, "marqtest: Could not open Comport:Device or resource busy\n");
+    EXPECT_EQ(busy.errors, QStringLiteral("marqtest: Could not open Comport:Device or resource busy "
+                                          "(held by %1, pid %2)\n")
+                               .arg(self)
+                               .arg(::getpid()));
 
     ports.Link(7, "/dev/null");
     const Outcome notATerminal = RunProgram(QStringList{"--port", "COM7"} + scripted);

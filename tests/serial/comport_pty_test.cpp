@@ -20,10 +20,14 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <csignal>
 #include <fcntl.h>
 #include <filesystem>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -71,6 +75,64 @@ public:
     }
     std::atomic<int> exclusiveCalls{0};
     std::atomic<int> unlocks{0};
+};
+
+// Another program that holds a device open and locked, under a name of its own: a child
+// process, killed and reaped when this goes. With `lockerGone` a short-lived child of its own
+// takes the lock on the shared descriptor and ends, so that /proc/locks names a process that is
+// gone and only the holder's descriptors tell.
+class Holder {
+public:
+    Holder(const std::string& path, bool lockerGone)
+    {
+        int ready[2];
+        if (::pipe2(ready, O_CLOEXEC) != 0)
+            return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            // Async-signal-safe calls only, as the parent has threads.
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY);
+            if (fd < 0)
+                ::_exit(1);
+            if (lockerGone) {
+                const pid_t locker = ::fork();
+                if (locker == 0)
+                    ::_exit(::flock(fd, LOCK_EX | LOCK_NB) == 0 ? 0 : 1);
+                int status = 0;
+                if (locker < 0 || ::waitpid(locker, &status, 0) != locker || status != 0)
+                    ::_exit(1);
+            } else if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+                ::_exit(1);
+            }
+            ::prctl(PR_SET_NAME, "marq-holder");
+            if (::write(ready[1], "+", 1) != 1)
+                ::_exit(1);
+            for (;;)
+                ::pause();
+        }
+        ::close(ready[1]);
+        pollfd wait{ready[0], POLLIN, 0};
+        char answer = 0;
+        ready_ = pid_ > 0 && ::poll(&wait, 1, 10000) == 1 && ::read(ready[0], &answer, 1) == 1;
+        ::close(ready[0]);
+    }
+    ~Holder()
+    {
+        if (pid_ <= 0)
+            return;
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0); // SIGKILL ends a process waiting in pause() at once
+    }
+    Holder(const Holder&) = delete;
+    Holder& operator=(const Holder&) = delete;
+
+    bool Ready() const { return ready_; }
+    pid_t Pid() const { return pid_; }
+
+private:
+    pid_t pid_ = -1;
+    bool ready_ = false;
 };
 
 } // namespace
@@ -153,12 +215,27 @@ TEST_F(PtyPort, AFailedClaimLeavesTheHoldersDeviceAlone)
 
     const EComError error = CatchComError([&] { port.Open(); });
     EXPECT_EQ(error.ErrorCode(), EBUSY);
-    EXPECT_EQ(error.Message(), Text(EBUSY));
+    EXPECT_EQ(error.Message(), Text(EBUSY)) << "this process is never named as the holder";
     EXPECT_FALSE(port.GetActive());
     for (const ScriptedSystem::Call& call : system->Calls())
         EXPECT_EQ(call.name, "close") << "nothing thrown away, nothing put back";
     EXPECT_EQ(system->exclusiveCalls, 0) << "the holder's exclusive flag is not ours to touch";
     EXPECT_EQ(system->unlocks, 0) << "nor is its lock";
+}
+
+TEST_F(PtyPort, ABusyDeviceNamesTheProgramThatHoldsIt)
+{
+    for (const bool lockerGone : {false, true}) {
+        const Holder holder(pty.SlavePath(), lockerGone);
+        ASSERT_TRUE(holder.Ready()) << lockerGone;
+        const EComError error = CatchComError([&] { port.Open(); });
+        EXPECT_EQ(error.ErrorCode(), EBUSY) << lockerGone;
+        EXPECT_EQ(error.Message(), Text(EBUSY) + " (held by marq-holder, pid " +
+                                       std::to_string(holder.Pid()) + ")")
+            << lockerGone;
+    }
+    port.Open();
+    EXPECT_TRUE(port.GetActive()) << "free again once the holder has gone";
 }
 
 TEST_F(PtyPort, MissingDevicesAndNonTerminalsFailAndLeaveThePortClosed)
