@@ -288,7 +288,8 @@ bool TForm1::ReopenChannel()
 void TForm1::ShowPortError()
 {
     Schnittstelle->SetCaption(QString::fromStdString(channel_->LastError()));
-    Schnittstelle->SetHint(kInterfaceHint + PortCure(channel_->LastErrorCode()));
+    Schnittstelle->SetHint(kInterfaceHint +
+                           PortCure(channel_->LastErrorCode(), channel_->DeviceName()));
 }
 
 void TForm1::KappaModeClick()

@@ -4,5 +4,8 @@
 
 #include <QString>
 
-// `error` is the number the failed open left (LastErrorCode); the text starts on a new line.
-QString PortCure(int error);
+#include <string>
+
+// `error` is the number the failed open left (LastErrorCode), `port` the channel's device name
+// ("COMn"); the text starts on a new line.
+QString PortCure(int error, const std::string& port);

@@ -8,10 +8,14 @@
 #include <QFile>
 
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <vector>
 
 namespace {
 
@@ -208,6 +212,27 @@ TEST_F(SerialPortTest, BaudChangePausesAndResumesTheTimer)
     EXPECT_TRUE(desktop.messages.empty());
 }
 
+// Gives a device node a group that the user is not in, if it has none such yet: root may give
+// any, another user only the node's own.
+bool GiveForeignGroup(const std::string& path)
+{
+    std::vector<gid_t> ours(static_cast<std::size_t>(std::max(0, ::getgroups(0, nullptr))));
+    ours.resize(static_cast<std::size_t>(std::max(0, ::getgroups(int(ours.size()), ours.data()))));
+    ours.push_back(::getegid());
+    const auto foreign = [&](gid_t group) {
+        return std::find(ours.begin(), ours.end(), group) == ours.end();
+    };
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0)
+        return false;
+    if (foreign(status.st_gid))
+        return true;
+    gid_t group = 65534;
+    while (!foreign(group))
+        --group;
+    return ::chown(path.c_str(), static_cast<uid_t>(-1), group) == 0;
+}
+
 // Counts the opens and closes that reach the system, and refuses opens with `refusal` while it
 // is set: as root, a pseudo-terminal cannot be made to refuse.
 class GatekeeperSystem : public SerialSystem {
@@ -285,6 +310,9 @@ TEST_F(SerialPortTest, RefusedOpenNamesTheCureInTheStatusToolTip)
     form->Channel().SetSystem(system);
     const QString hint = "Status of interface";
     const QString cure = "sudo usermod -aG dialout $USER";
+    // COM7's node belongs to a group the user is not in.
+    const std::string node = std::filesystem::canonical(ports.Path() + "/COM7");
+    ASSERT_TRUE(GiveForeignGroup(node)) << "only root may give " << node << " another group";
 
     system->refusal = EACCES;
     Choose(form->Port, "COM7");
@@ -302,6 +330,12 @@ TEST_F(SerialPortTest, RefusedOpenNamesTheCureInTheStatusToolTip)
     system->refusal = EACCES;
     emit form->Baud->activated(2);
     EXPECT_TRUE(form->Schnittstelle->toolTip().contains(cure));
+
+    // A user in the node's group was refused for another reason: the group is no cure.
+    ASSERT_EQ(::chown(node.c_str(), static_cast<uid_t>(-1), ::getegid()), 0);
+    Choose(form->Port, "COM7");
+    EXPECT_EQ(form->Schnittstelle->text().toStdString(), std::strerror(EACCES));
+    EXPECT_EQ(form->Schnittstelle->toolTip(), hint);
 
     system->refusal = 0;
     Choose(form->Port, "COM7");
