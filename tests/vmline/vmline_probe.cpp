@@ -8,7 +8,19 @@
 //   transfer PORT FILE                        send a file, report how it ended
 //   drain PORT BYTES                          write and wait until the bytes are on the line
 //   wait-port PORT SECONDS                    wait until PORT is in the list of ports
+//   plain DEVICE BAUD SECONDS                 a plain write loop beside the channel: one
+//                                             Actual-Time-sized line per line time on the wire
+//   far-end DEVICE                            the far end of a line inside the guest (a
+//                                             gadget's ttyGS0): every line it takes, with the
+//                                             moment (the guest's clock), until killed
+//
+// The last two use the device directly, without the channel: they are what the channel is
+// measured against.
 
+#include "os/posix/UniqueFd.h"
+#include "os/SystemText.h"
+#include "protocol/DisplayLine.h"
+#include "protocol/LineFields.h"
 #include "serial/NexCom.h"
 
 #include <QCoreApplication>
@@ -16,9 +28,17 @@
 #include <QEventLoop>
 #include <QTimer>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <exception>
+#include <stdexcept>
 #include <string>
 #include <thread>
 
@@ -205,6 +225,101 @@ int WaitForPort(const std::string& port, int seconds)
     return 0;
 }
 
+// Seconds of the guest's wall clock, which the far end's lines and the host's commands share.
+double WallSeconds()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9;
+}
+
+speed_t Speed(int baud)
+{
+    switch (baud) {
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 9600: return B9600;
+    case 19200: return B19200;
+    default: throw std::invalid_argument("no such rate: " + std::to_string(baud));
+    }
+}
+
+// Opened without waiting for a carrier, then raw (no echo back to the line), blocking.
+UniqueFd OpenRaw(const std::string& device, int flags, int baud)
+{
+    UniqueFd fd(::open(device.c_str(), flags | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
+    const auto failed = [&device] { return std::runtime_error(device + ": " + SystemText(errno)); };
+    if (!fd.valid())
+        throw failed();
+    termios settings{};
+    if (::tcgetattr(fd.get(), &settings) != 0)
+        throw failed();
+    ::cfmakeraw(&settings);
+    settings.c_cflag |= CLOCAL | CREAD;
+    ::cfsetispeed(&settings, Speed(baud));
+    ::cfsetospeed(&settings, Speed(baud));
+    if (::tcsetattr(fd.get(), TCSANOW, &settings) != 0 || ::fcntl(fd.get(), F_SETFL, flags) != 0)
+        throw failed();
+    return fd;
+}
+
+// The most the line carries: a line, then that line's time on the wire (8-N-1: ten bits a
+// byte) before the next, on a fixed schedule. A write that returns late moves the schedule on
+// rather than sending a burst.
+int Plain(const std::string& device, int baud, int seconds)
+{
+    const UniqueFd fd = OpenRaw(device, O_WRONLY, baud);
+    const std::string line = protocol::WithClock(std::string(protocol::kRunningTimeBase), {3, 36, 10, 80}, false);
+    const auto lineTime = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        std::chrono::duration<double>(10.0 * static_cast<double>(line.size()) / baud));
+    const auto start = std::chrono::steady_clock::now();
+    const auto end = start + std::chrono::seconds(seconds);
+    int lines = 0;
+    for (auto next = start; next < end; next += lineTime) {
+        std::this_thread::sleep_until(next);
+        if (::write(fd.get(), line.data(), line.size()) != static_cast<ssize_t>(line.size()))
+            throw std::runtime_error(device + ": " + SystemText(errno));
+        ++lines;
+        next = std::max(next, std::chrono::steady_clock::now() - lineTime);
+    }
+    Say("lines", std::to_string(lines));
+    ::tcdrain(fd.get());
+    return 0;
+}
+
+// Prints "line TIME TEXT" for each line ended by a carriage return, "open TIME" whenever it
+// (re)opens the device and "hangup TIME" when the device hangs up (the gadget pulled out); it
+// opens it again at once, as the gadget's port outlives its connection.
+int FarEnd(const std::string& device)
+{
+    for (;;) {
+        const UniqueFd fd = OpenRaw(device, O_RDONLY, 9600);
+        Say("open", std::to_string(WallSeconds()));
+        std::string partial;
+        for (;;) {
+            char buffer[4096];
+            const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR)
+                continue;
+            const double now = WallSeconds();
+            if (n <= 0) {
+                Say("hangup", std::to_string(now));
+                break;
+            }
+            for (ssize_t i = 0; i < n; ++i) {
+                if (buffer[i] != protocol::CR) {
+                    partial += buffer[i];
+                    continue;
+                }
+                Say("line", std::to_string(now) + " " + partial);
+                partial.clear();
+            }
+        }
+        // A port hung up reads 0 until its last holder lets go; never spin on it.
+        ::poll(nullptr, 0, 10);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -225,6 +340,10 @@ int main(int argc, char** argv)
             return Drain(arg(2), std::stoi(arg(3)));
         if (command == "wait-port" && a.size() == 4)
             return WaitForPort(arg(2), std::stoi(arg(3)));
+        if (command == "plain" && a.size() == 5)
+            return Plain(arg(2), std::stoi(arg(3)), std::stoi(arg(4)));
+        if (command == "far-end" && a.size() == 3)
+            return FarEnd(arg(2));
     } catch (const std::exception& error) {
         Say("failed", error.what());
         return 1;
