@@ -3,25 +3,75 @@
 #include "os/posix/TermiosRecord.h"
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <future>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <system_error>
 #include <thread>
 
+namespace {
+
+void Interrupt(int) {}
+
+// A signal that only interrupts what the thread it is sent to waits for: installed once, without
+// SA_RESTART.
+int InterruptSignal()
+{
+    static const int number = [] {
+        const int chosen = SIGRTMIN + 3;
+        struct sigaction action {};
+        action.sa_handler = Interrupt;
+        sigemptyset(&action.sa_mask);
+        sigaction(chosen, &action, nullptr);
+        return chosen;
+    }();
+    return number;
+}
+
+// The longest a close is given before the kernel's wait is no longer interrupted but left to
+// finish in the background.
+constexpr std::chrono::seconds kLongestInterruptedClose{1};
+
+} // namespace
+
 ComDevice::~ComDevice()
 {
-    // The kernel holds a close until the output has drained, up to 30 s on a line stalled by
-    // flow control. Release has thrown the queue away, but a USB adapter may still count bytes
-    // in flight; nobody should wait for those, so such a close finishes in the background.
+    // The kernel's last close waits up to closing_wait (30 s) for queued output to drain, holding
+    // the tty's lock, so that any open of the device waits as long. Release has thrown the queue
+    // away where the driver can (cdc_acm has no flush: its transfers stay queued on a line that
+    // takes nothing). That wait gives way to a signal: such a close runs on a thread of its own,
+    // interrupted until it has returned.
     int queued = 0;
-    if (system_->Ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued > 0) {
-        try {
-            std::thread([system = system_, fd = fd_] { system->Close(fd); }).detach();
-            return;
-        } catch (const std::system_error&) {
-        }
+    if (system_->Ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued == 0) {
+        system_->Close(fd_);
+        return;
     }
-    system_->Close(fd_);
+    const int signal = InterruptSignal();
+    std::promise<void> closing;
+    std::future<void> closed = closing.get_future();
+    std::thread closer;
+    try {
+        closer = std::thread([system = system_, fd = fd_, closing = std::move(closing)]() mutable {
+            system->Close(fd);
+            closing.set_value();
+        });
+    } catch (const std::system_error&) {
+        system_->Close(fd_);
+        return;
+    }
+    // Sent again until it lands: one that comes before the close waits is spent for nothing.
+    const auto giveUp = std::chrono::steady_clock::now() + kLongestInterruptedClose;
+    do {
+        pthread_kill(closer.native_handle(), signal);
+    } while (closed.wait_for(std::chrono::milliseconds(2)) != std::future_status::ready &&
+             std::chrono::steady_clock::now() < giveUp);
+    if (closed.wait_for(std::chrono::seconds(0)) == std::future_status::ready)
+        closer.join();
+    else
+        closer.detach();
 }
 
 int ComDevice::BitsPerSecond(const termios& record) const

@@ -242,10 +242,16 @@ PortWriter::Outcome PortWriter::Wait()
         const long long above = Look();
         if (phase_ != Phase::Draining)
             break;
-        // Until the moment the queue should be down to the baseline; after that, as long as
-        // what is still queued takes.
+        // Until the moment the queue should be down to the baseline. What is still counted
+        // after that is most often a transfer about to complete (cdc_acm counts its buffers
+        // until then): look again soon, then less and less often, never later than what is
+        // still queued takes on the line.
         const Clock::time_point now = Clock::now();
-        auto until = now < drainedBy_ ? drainedBy_ : now + (wire_.Known() ? wire_.Of(above) : 1ms);
+        auto until = now < drainedBy_
+                         ? drainedBy_
+                         : now + std::clamp<std::chrono::nanoseconds>(
+                                     now - drainedBy_, 1ms,
+                                     std::max<std::chrono::nanoseconds>(wire_.Of(above), 1ms));
         until = std::min(until, now + kLookEvery);
         if (onLineBy_)
             until = std::min(until, *onLineBy_);
