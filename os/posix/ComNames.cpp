@@ -274,6 +274,13 @@ ComNames::Sighting ComNames::Find(const Device& device, std::string_view preferr
             !device.path.empty() && Resolve(preferred) == device.path && Exists(device.path);
         return {back ? std::string(preferred) : std::string(), {}};
     }
+    // Most often it is back where it was, under the name it had: nothing else to look at.
+    if (std::error_code error; true) {
+        const fs::path node = fs::canonical(Resolve(preferred), error);
+        const Device facts = error ? Device() : UsbFacts(*roots_, node.string());
+        if (!facts.place.empty() && facts.place == device.place && SameAdapter(facts, device))
+            return {std::string(preferred), {}};
+    }
     struct Candidate {
         std::string name;
         std::string node;
