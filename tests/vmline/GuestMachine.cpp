@@ -89,7 +89,7 @@ GuestMachine::GuestMachine(const Paths& paths)
         // socket is there.
         "-chardev", "socket,id=console,server=on,wait=on,path=" + socket("console"),
         "-serial", "chardev:console", "-serial", "chardev:uart",
-        "-device", "qemu-xhci,id=xhci", "-device", "usb-serial,id=ftdi,chardev=adapter",
+        "-device", "qemu-xhci,id=xhci", "-device", kAdapterDevice,
         "-trace", "serial_update_parameters",
     };
     log_ = run + "/qemu.log";

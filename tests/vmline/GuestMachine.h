@@ -24,6 +24,11 @@
 
 class GuestMachine {
 public:
+    // The FTDI adapter, for QEMU's command line and its monitor's device_add. A real adapter's
+    // serial number is its own; QEMU's default names the USB port it sits in, and a device plugged
+    // back goes to the next free port.
+    static constexpr const char* kAdapterDevice = "usb-serial,id=ftdi,chardev=adapter,serial=A50285BI";
+
     struct Paths {
         std::string prepare;   // the script that makes the kernel and initramfs
         std::string cache;     // where it keeps them

@@ -207,7 +207,7 @@ void Unplug()
 
 void PlugIn()
 {
-    guest->Monitor("device_add usb-serial,id=ftdi,chardev=adapter");
+    guest->Monitor(std::string("device_add ") + GuestMachine::kAdapterDevice);
 }
 
 void Replug()
@@ -713,7 +713,7 @@ TEST_F(Vmline, APulledCdcAcmDeviceIsReopenedWhenItComesBack)
     EXPECT_EQ(guest->Wait(job, 60s), 1) << "the unplug still fails the run:\n" << guest->Output(job);
     ASSERT_EQ(guest->Wait(node, 30s), 0);
     Figure("CDC-ACM reconnect: unplug reported after",
-           Seconds(reported) + "; bind to /dev/ttyACM0 " + Seconds(std::stod(guest->Output(node)) - bound) +
+           Seconds(reported) + "; bind to /dev/ttyACM0 " + (guest->Output(node).empty() ? std::string("?") : Seconds(std::strtod(guest->Output(node).c_str(), nullptr) - bound)) +
                ", to the first line " + Seconds(back) + "; " + guest->Output(job));
 }
 
