@@ -25,7 +25,7 @@ std::unique_ptr<ComEventThread> ComEventThread::Start(std::shared_ptr<LineState>
         return nullptr;
     // Set here, before the caller goes on: an event right after opening is an event.
     thread->maskSet_ = settings.mask;
-    if (!::SetCommMask(thread->line_->device, settings.mask))
+    if (thread->line_->api->SetCommMask(thread->line_->device, settings.mask) != ERROR_SUCCESS)
         thread->maskSet_ = 0; // the first wait meets the refusal and samples instead
     try {
         thread->thread_ = std::thread([raw = thread.get()] { raw->Run(); });
@@ -77,9 +77,10 @@ void ComEventThread::Run()
 bool ComEventThread::Wait(bool& refused)
 {
     const std::uint32_t mask = mask_;
+    CommApi& api = *line_->api;
     if (mask != maskSet_) {
-        if (!::SetCommMask(line_->device, mask)) {
-            Fail(::GetLastError(), "SetCommMask");
+        if (const DWORD error = api.SetCommMask(line_->device, mask)) {
+            Fail(error, "SetCommMask");
             return false;
         }
         maskSet_ = mask;
@@ -98,24 +99,23 @@ bool ComEventThread::Wait(bool& refused)
         refused = true;
         return true;
     };
-    if (!::WaitCommEvent(line_->device, &events, &wait)) {
-        const DWORD error = ::GetLastError();
+    if (const DWORD error = api.WaitCommEvent(line_->device, events, wait)) {
         if (error != ERROR_IO_PENDING)
             return refusedOrFailed(error);
         const std::array<HANDLE, 2> handles = {wait.hEvent, wake_.get()};
-        const DWORD woken = ::WaitForMultipleObjects(2, handles.data(), FALSE, INFINITE);
+        const DWORD woken = api.WaitForAny(handles.data(), 2, INFINITE);
         if (woken != WAIT_OBJECT_0) {
             // The pending wait is cancelled (a new mask would end it on Windows, not under wine);
             // the record is ours again once the wait has completed.
-            ::CancelIoEx(line_->device, &wait);
+            api.CancelIoEx(line_->device, wait);
             DWORD unused = 0;
-            ::GetOverlappedResult(line_->device, &wait, &unused, TRUE);
+            api.GetOverlappedResult(line_->device, wait, unused, true);
             ApplyPriority();
             return !terminate_;
         }
         DWORD unused = 0;
-        if (!::GetOverlappedResult(line_->device, &wait, &unused, FALSE))
-            return refusedOrFailed(::GetLastError());
+        if (const DWORD failed = api.GetOverlappedResult(line_->device, wait, unused, false))
+            return refusedOrFailed(failed);
     }
     waited_ = true;
     if (terminate_)
@@ -128,15 +128,17 @@ bool ComEventThread::Wait(bool& refused)
 
 bool ComEventThread::Sample()
 {
-    if (::WaitForSingleObject(wake_.get(), kSampleEveryMs) == WAIT_OBJECT_0) {
+    CommApi& api = *line_->api;
+    const HANDLE wake = wake_.get();
+    if (api.WaitForAny(&wake, 1, kSampleEveryMs) == WAIT_OBJECT_0) {
         ApplyPriority();
         if (terminate_)
             return false;
     }
     DWORD errors = 0;
     COMSTAT status{};
-    if (!::ClearCommError(line_->device, &errors, &status)) {
-        Fail(::GetLastError(), "ClearCommError");
+    if (const DWORD error = api.ClearCommError(line_->device, errors, status)) {
+        Fail(error, "ClearCommError");
         return false;
     }
     const std::uint32_t mask = mask_;
@@ -153,7 +155,7 @@ bool ComEventThread::Sample()
     lastInput_ = status.cbInQue;
     const unsigned writes = line_->writesStarted;
     if (writes != writesSeen_ && status.cbOutQue == 0 &&
-        ::WaitForSingleObject(line_->writeDone, 0) == WAIT_OBJECT_0) {
+        api.WaitForAny(&line_->writeDone, 1, 0) == WAIT_OBJECT_0) {
         writesSeen_ = writes;
         found |= ComEvent::TxEmpty;
     }
@@ -163,7 +165,7 @@ bool ComEventThread::Sample()
     if (found & ComEvent::RxChar) {
         // The handlers have read what they wanted: the next look measures from what is left.
         COMSTAT after{};
-        if (::ClearCommError(line_->device, &errors, &after)) {
+        if (api.ClearCommError(line_->device, errors, after) == ERROR_SUCCESS) {
             line_->errorsTaken.fetch_or(errors);
             lastInput_ = after.cbInQue;
         }

@@ -6,6 +6,7 @@
 
 #include "serial/ComLine.h"
 #include "serial/EventHandOver.h"
+#include "serial/win32/CommApi.h"
 #include "serial/win32/WinHandle.h"
 
 #include <atomic>
@@ -14,6 +15,7 @@
 
 // What the line and its event thread both look at.
 struct LineState {
+    std::shared_ptr<CommApi> api;
     HANDLE device = nullptr;
     // Signalled while no write is in progress.
     HANDLE writeDone = nullptr;

@@ -21,11 +21,8 @@ constexpr std::chrono::milliseconds kLongestClose{1000};
 constexpr std::chrono::milliseconds kStalledLine{1000};
 
 // Throws the failure of a call; "pending" is no failure.
-void Check(BOOL succeeded, const char* operation)
+void Check(DWORD error, const char* operation)
 {
-    if (succeeded)
-        return;
-    const DWORD error = ::GetLastError();
     if (error == ERROR_SUCCESS || error == ERROR_IO_PENDING)
         return;
     throw ComLine::Failure{Win32Line::Number(error), operation};
@@ -64,20 +61,21 @@ int Win32Line::Number(DWORD error)
     }
 }
 
-Win32Line::Win32Line(WinHandle device)
-    : device_(std::move(device)), state_(std::make_shared<LineState>()),
+Win32Line::Win32Line(std::shared_ptr<CommApi> api, HANDLE device)
+    : device_(api, device), state_(std::make_shared<LineState>()),
       writeDone_(NewEvent(true, true)), readDone_(NewEvent(true, true))
 {
     if (!writeDone_.valid() || !readDone_.valid())
         throw Failure{Number(::GetLastError()), "CreateEvent"};
+    state_->api = std::move(api);
     state_->device = device_.get();
     state_->writeDone = writeDone_.get();
-    Check(::PurgeComm(Device(), PURGE_RXABORT | PURGE_RXCLEAR), "PurgeComm");
-    Check(::PurgeComm(Device(), PURGE_TXABORT | PURGE_TXCLEAR), "PurgeComm");
+    Check(Api().PurgeComm(Device(), PURGE_RXABORT | PURGE_RXCLEAR), "PurgeComm");
+    Check(Api().PurgeComm(Device(), PURGE_TXABORT | PURGE_TXCLEAR), "PurgeComm");
     // Put back at close, so that the next program finds the line as it was.
     DCB found{};
     found.DCBlength = sizeof found;
-    Check(::GetCommState(Device(), &found), "GetCommState");
+    Check(Api().GetCommState(Device(), found), "GetCommState");
     saved_ = found;
     wire_ = WireTimeOf(found);
     // Reads take what has arrived and never wait; each write sets its own time-outs.
@@ -99,16 +97,17 @@ void Win32Line::Close()
         kLongestClose, wire_.Of(static_cast<long long>(copy_.size())) + kCloseAllowance);
     const auto by = Clock::now() + allowance;
     if (!EndWrite(MillisecondsUntil(by))) {
-        ::PurgeComm(Device(), PURGE_TXABORT | PURGE_TXCLEAR);
+        Api().PurgeComm(Device(), PURGE_TXABORT | PURGE_TXCLEAR);
         EndWrite(INFINITE);
     }
     DWORD errors = 0;
     COMSTAT status{};
-    while (Clock::now() < by && ::ClearCommError(Device(), &errors, &status) && status.cbOutQue)
+    while (Clock::now() < by && Api().ClearCommError(Device(), errors, status) == ERROR_SUCCESS &&
+           status.cbOutQue)
         std::this_thread::sleep_for(10ms);
-    ::PurgeComm(Device(), PURGE_TXABORT | PURGE_TXCLEAR | PURGE_RXABORT | PURGE_RXCLEAR);
+    Api().PurgeComm(Device(), PURGE_TXABORT | PURGE_TXCLEAR | PURGE_RXABORT | PURGE_RXCLEAR);
     if (saved_)
-        ::SetCommState(Device(), &*saved_);
+        Api().SetCommState(Device(), *saved_);
     device_.reset();
     state_->device = nullptr;
 }
@@ -122,16 +121,16 @@ void Win32Line::Configure(const LineSettings& settings)
     EndWrite(INFINITE);
     DCB record{};
     record.DCBlength = sizeof record;
-    Check(::GetCommState(Device(), &record), "GetCommState");
+    Check(Api().GetCommState(Device(), record), "GetCommState");
     CopyToDcb(settings, record);
-    Check(::SetCommState(Device(), &record), "SetCommState");
+    Check(Api().SetCommState(Device(), record), "SetCommState");
     wire_ = WireTimeOf(record);
 }
 
 void Win32Line::SetBufferSizes(std::int32_t input, std::int32_t output)
 {
-    Check(::SetupComm(Device(), static_cast<DWORD>(std::max(0, input)),
-                      static_cast<DWORD>(std::max(0, output))),
+    Check(Api().SetupComm(Device(), static_cast<DWORD>(std::max(0, input)),
+                          static_cast<DWORD>(std::max(0, output))),
           "SetupComm");
 }
 
@@ -139,8 +138,7 @@ void Win32Line::ApplyTimeouts(const COMMTIMEOUTS& timeouts)
 {
     if (applied_ && std::memcmp(&*applied_, &timeouts, sizeof timeouts) == 0)
         return;
-    COMMTIMEOUTS record = timeouts;
-    Check(::SetCommTimeouts(Device(), &record), "SetCommTimeouts");
+    Check(Api().SetCommTimeouts(Device(), timeouts), "SetCommTimeouts");
     applied_ = timeouts;
 }
 
@@ -165,12 +163,11 @@ int Win32Line::StartWrite(std::string_view bytes, const TTimeouts& timeouts)
     write_.hEvent = writeDone_.get();
     ::ResetEvent(writeDone_.get());
     ++state_->writesStarted;
-    if (!::WriteFile(Device(), copy_.data(), static_cast<DWORD>(copy_.size()), nullptr, &write_)) {
-        const DWORD error = ::GetLastError();
-        if (error != ERROR_IO_PENDING) {
-            ::SetEvent(writeDone_.get());
-            return Number(error);
-        }
+    const DWORD error =
+        Api().WriteFile(Device(), copy_.data(), static_cast<DWORD>(copy_.size()), write_);
+    if (error != ERROR_SUCCESS && error != ERROR_IO_PENDING) {
+        ::SetEvent(writeDone_.get());
+        return Number(error);
     }
     writing_ = true;
     return 0;
@@ -180,12 +177,12 @@ bool Win32Line::EndWrite(DWORD timeoutMs)
 {
     if (!writing_)
         return true;
-    if (::WaitForSingleObject(writeDone_.get(), timeoutMs) != WAIT_OBJECT_0)
+    const HANDLE done = writeDone_.get();
+    if (Api().WaitForAny(&done, 1, timeoutMs) != WAIT_OBJECT_0)
         return false;
     writing_ = false;
     DWORD moved = 0;
-    if (!::GetOverlappedResult(Device(), &write_, &moved, FALSE)) {
-        const DWORD error = ::GetLastError();
+    if (const DWORD error = Api().GetOverlappedResult(Device(), write_, moved, false)) {
         // A purged write was thrown away on purpose.
         if (error != ERROR_OPERATION_ABORTED) {
             outcome_.error = Number(error);
@@ -205,7 +202,7 @@ ComLine::WriteOutcome Win32Line::WaitWrite()
 
 void Win32Line::PurgeOutput()
 {
-    Check(::PurgeComm(Device(), PURGE_TXABORT | PURGE_TXCLEAR), "PurgeComm");
+    Check(Api().PurgeComm(Device(), PURGE_TXABORT | PURGE_TXCLEAR), "PurgeComm");
     EndWrite(INFINITE);
     outcome_ = {};
 }
@@ -216,7 +213,7 @@ COMSTAT Win32Line::Status()
 {
     DWORD errors = 0;
     COMSTAT status{};
-    Check(::ClearCommError(Device(), &errors, &status), "ClearCommError");
+    Check(Api().ClearCommError(Device(), errors, status), "ClearCommError");
     errors_ |= errors;
     return status;
 }
@@ -228,10 +225,9 @@ int Win32Line::Read(void* buffer, int count)
     OVERLAPPED read{};
     read.hEvent = readDone_.get();
     ::ResetEvent(read.hEvent);
-    if (!::ReadFile(Device(), buffer, static_cast<DWORD>(count), nullptr, &read))
-        Check(FALSE, "ReadFile");
+    Check(Api().ReadFile(Device(), buffer, static_cast<DWORD>(count), read), "ReadFile");
     DWORD got = 0;
-    Check(::GetOverlappedResult(Device(), &read, &got, TRUE), "ReadFile");
+    Check(Api().GetOverlappedResult(Device(), read, got, true), "ReadFile");
     return static_cast<int>(got);
 }
 
@@ -252,18 +248,18 @@ TLineErrors Win32Line::TakeLineErrors()
 
 void Win32Line::SetDTR()
 {
-    if (!::EscapeCommFunction(Device(), SETDTR) && !NoSuchLines(::GetLastError()))
-        Check(FALSE, "EscapeCommFunction");
+    if (const DWORD error = Api().EscapeCommFunction(Device(), SETDTR); !NoSuchLines(error))
+        Check(error, "EscapeCommFunction");
 }
 
 TModemStatus Win32Line::ModemStatus()
 {
     DWORD lines = 0;
     TModemStatus status;
-    if (!::GetCommModemStatus(Device(), &lines)) {
-        if (NoSuchLines(::GetLastError()))
+    if (const DWORD error = Api().GetCommModemStatus(Device(), lines)) {
+        if (NoSuchLines(error))
             return status;
-        Check(FALSE, "GetCommModemStatus");
+        Check(error, "GetCommModemStatus");
     }
     status[msCTS] = lines & MS_CTS_ON;
     status[msDSR] = lines & MS_DSR_ON;

@@ -6,16 +6,18 @@
 #include "serial/ComLine.h"
 #include "serial/WireTime.h"
 #include "serial/win32/ComEventThread.h"
+#include "serial/win32/CommApi.h"
 #include "serial/win32/WinHandle.h"
 
 #include <optional>
 #include <string>
+#include <utility>
 
 class Win32Line : public ComLine {
 public:
-    // Takes over an open device: empties its queues and keeps its settings to be put back.
-    // Throws Failure.
-    explicit Win32Line(WinHandle device);
+    // Takes over a device the calls opened: empties its queues and keeps its settings to be put
+    // back. Throws Failure (the device is closed then).
+    Win32Line(std::shared_ptr<CommApi> api, HANDLE device);
     ~Win32Line() override;
 
     // The number the port reports for a system error: every way a device says it has gone away
@@ -46,7 +48,28 @@ public:
     void SetEventPriority(TThreadPriority priority) override;
 
 private:
+    // The open device, closed through the calls that opened it.
+    class DeviceHandle {
+    public:
+        DeviceHandle(std::shared_ptr<CommApi> api, HANDLE handle) : api_(std::move(api)), handle_(handle) {}
+        ~DeviceHandle() { reset(); }
+        DeviceHandle(const DeviceHandle&) = delete;
+        DeviceHandle& operator=(const DeviceHandle&) = delete;
+        HANDLE get() const { return handle_; }
+        bool valid() const { return handle_ != nullptr; }
+        void reset()
+        {
+            if (handle_)
+                api_->CloseHandle(std::exchange(handle_, nullptr));
+        }
+
+    private:
+        std::shared_ptr<CommApi> api_;
+        HANDLE handle_;
+    };
+
     HANDLE Device() const { return state_->device; }
+    CommApi& Api() const { return *state_->api; }
     // Waits for the write in progress to end, for at most timeoutMs; what became of it is kept
     // for the next WaitWrite. False while it goes on.
     bool EndWrite(DWORD timeoutMs);
@@ -54,7 +77,7 @@ private:
     COMSTAT Status();
     void ApplyTimeouts(const COMMTIMEOUTS& timeouts);
 
-    WinHandle device_;
+    DeviceHandle device_;
     std::shared_ptr<LineState> state_;
     std::optional<DCB> saved_;
     WireTime wire_;
