@@ -10,6 +10,13 @@
 namespace {
 
 constexpr DWORD kSampleEveryMs = 10;
+// How long a pending wait has to end after a new mask (drivers end it within the call; wine
+// does not), and again after a cancel.
+constexpr DWORD kMaskEndsWaitMs = 50;
+constexpr DWORD kEndWaitMs = 200;
+// usbser.sys now and then ends a wait aborted that nobody cancelled: it is waited again. A device
+// whose waits end so this often in a row cannot wait at all (wine on a pseudo-terminal).
+constexpr int kAbortsInARow = 3;
 
 } // namespace
 
@@ -21,7 +28,7 @@ std::unique_ptr<ComEventThread> ComEventThread::Start(std::shared_ptr<LineState>
         return nullptr;
     std::unique_ptr<ComEventThread> thread(
         new ComEventThread(std::move(line), settings, std::move(reports)));
-    if (!thread->wake_.valid() || !thread->waitDone_.valid())
+    if (!thread->wake_.valid() || !thread->wait_->done.valid())
         return nullptr;
     // Set here, before the caller goes on: an event right after opening is an event.
     thread->maskSet_ = settings.mask;
@@ -40,7 +47,7 @@ ComEventThread::ComEventThread(std::shared_ptr<LineState> line,
                                ComLine::EventReports reports)
     : line_(std::move(line)), synchronize_(settings.synchronize), reports_(std::move(reports)),
       mask_(settings.mask), priority_(settings.priority), wake_(NewEvent(false, false)),
-      waitDone_(NewEvent(true, false))
+      wait_(std::make_unique<PendingWait>())
 {
 }
 
@@ -66,18 +73,43 @@ void ComEventThread::SetPriority(TThreadPriority priority)
     ::SetEvent(wake_.get());
 }
 
+void ComEventThread::Lost(DWORD error, const char* operation)
+{
+    {
+        std::lock_guard lock(lostMutex_);
+        if (lost_)
+            return;
+        lost_ = error;
+        lostOperation_ = operation;
+    }
+    anyLost_ = true;
+    ::SetEvent(wake_.get());
+}
+
 void ComEventThread::Run()
 {
     ApplyPriority();
-    bool refused = maskSet_ == 0;
-    while (!terminate_ && (refused ? Sample() : Wait(refused))) {
+    bool sampling = maskSet_ == 0;
+    while (!terminate_ && !anyLost_ && (sampling ? Sample() : Wait(sampling))) {
+    }
+    if (pending_)
+        EndWait(0);
+    if (anyLost_ && !terminate_) {
+        DWORD error = 0;
+        const char* operation = "";
+        {
+            std::lock_guard lock(lostMutex_);
+            error = lost_;
+            operation = lostOperation_;
+        }
+        Fail(error, operation);
     }
 }
 
-bool ComEventThread::Wait(bool& refused)
+bool ComEventThread::Wait(bool& sampling)
 {
-    const std::uint32_t mask = mask_;
     CommApi& api = *line_->api;
+    const std::uint32_t mask = mask_;
     if (mask != maskSet_) {
         if (const DWORD error = api.SetCommMask(line_->device, mask)) {
             Fail(error, "SetCommMask");
@@ -85,39 +117,45 @@ bool ComEventThread::Wait(bool& refused)
         }
         maskSet_ = mask;
     }
-    DWORD events = 0;
-    OVERLAPPED wait{};
-    wait.hEvent = waitDone_.get();
-    ::ResetEvent(wait.hEvent);
-    // A device that refuses its very first wait cannot wait for events at all (a pseudo-
-    // terminal under wine): it is sampled from then on. A device that has gone fails.
-    auto refusedOrFailed = [&](DWORD error) {
-        if (waited_ || Win32Line::Gone(error)) {
-            Fail(error, "WaitCommEvent");
-            return false;
-        }
-        refused = true;
-        return true;
-    };
-    if (const DWORD error = api.WaitCommEvent(line_->device, events, wait)) {
+    if (!pending_) {
+        PendingWait& wait = *wait_;
+        wait.overlapped = {};
+        wait.overlapped.hEvent = wait.done.get();
+        wait.events = 0;
+        ::ResetEvent(wait.overlapped.hEvent);
+        const DWORD error = api.WaitCommEvent(line_->device, wait.events, wait.overlapped);
+        if (error == ERROR_SUCCESS)
+            return Found(wait.events);
         if (error != ERROR_IO_PENDING)
-            return refusedOrFailed(error);
-        const std::array<HANDLE, 2> handles = {wait.hEvent, wake_.get()};
-        const DWORD woken = api.WaitForAny(handles.data(), 2, INFINITE);
-        if (woken != WAIT_OBJECT_0) {
-            // The pending wait is cancelled (a new mask would end it on Windows, not under wine);
-            // the record is ours again once the wait has completed.
-            api.CancelIoEx(line_->device, wait);
-            DWORD unused = 0;
-            api.GetOverlappedResult(line_->device, wait, unused, true);
-            ApplyPriority();
-            return !terminate_;
-        }
-        DWORD unused = 0;
-        if (const DWORD failed = api.GetOverlappedResult(line_->device, wait, unused, false))
-            return refusedOrFailed(failed);
+            return Ended(error, sampling);
+        pending_ = true;
     }
+    const std::array<HANDLE, 2> handles = {wait_->done.get(), wake_.get()};
+    const DWORD woken = api.WaitForAny(handles.data(), 2, INFINITE);
+    if (woken == WAIT_FAILED) {
+        Fail(::GetLastError(), "WaitForMultipleObjects");
+        return false;
+    }
+    if (woken == WAIT_OBJECT_0) {
+        DWORD unused = 0;
+        const DWORD error = api.GetOverlappedResult(line_->device, wait_->overlapped, unused, false);
+        if (error == ERROR_IO_INCOMPLETE)
+            return true;
+        pending_ = false;
+        return error ? Ended(error, sampling) : Found(wait_->events);
+    }
+    // Woken. A new priority needs no new wait; a new mask ends this one, and so does the end
+    // (on the way out).
+    ApplyPriority();
+    if (!terminate_ && !anyLost_ && mask_ != maskSet_)
+        EndWait(mask_);
+    return true;
+}
+
+bool ComEventThread::Found(DWORD events)
+{
     waited_ = true;
+    aborts_ = 0;
     if (terminate_)
         return false;
     events &= mask_;
@@ -126,13 +164,66 @@ bool ComEventThread::Wait(bool& refused)
     return true;
 }
 
+bool ComEventThread::Ended(DWORD error, bool& sampling)
+{
+    if (error == ERROR_OPERATION_ABORTED) {
+        // Nobody cancelled it: this thread's own cancels are taken in EndWait.
+        if (++aborts_ < kAbortsInARow)
+            return true;
+        aborts_ = 0;
+        DWORD errors = 0;
+        COMSTAT status{};
+        if (const DWORD failed = line_->api->ClearCommError(line_->device, errors, status)) {
+            Fail(failed, "ClearCommError");
+            return false;
+        }
+        line_->errorsTaken.fetch_or(errors);
+        sampling = true;
+        return true;
+    }
+    // A device that refuses its very first wait cannot wait for events at all (a pseudo-
+    // terminal under wine): it is sampled from then on. A device that has gone fails.
+    if (waited_ || Win32Line::Gone(error)) {
+        Fail(error, "WaitCommEvent");
+        return false;
+    }
+    sampling = true;
+    return true;
+}
+
+void ComEventThread::EndWait(std::uint32_t mask)
+{
+    CommApi& api = *line_->api;
+    const bool masked = api.SetCommMask(line_->device, mask) == ERROR_SUCCESS;
+    if (masked)
+        maskSet_ = mask;
+    const HANDLE done = wait_->done.get();
+    if (!masked || api.WaitForAny(&done, 1, kMaskEndsWaitMs) != WAIT_OBJECT_0) {
+        api.CancelIoEx(line_->device, wait_->overlapped);
+        if (api.WaitForAny(&done, 1, kEndWaitMs) != WAIT_OBJECT_0) {
+            // Given up: its driver may still write to the record.
+            (void)wait_.release();
+            wait_ = std::make_unique<PendingWait>();
+            pending_ = false;
+            return;
+        }
+    }
+    DWORD unused = 0;
+    const DWORD error = api.GetOverlappedResult(line_->device, wait_->overlapped, unused, false);
+    pending_ = false;
+    // What it found before it ended is news all the same.
+    const std::uint32_t events = error ? 0 : wait_->events & mask_;
+    if (events && !terminate_ && !anyLost_)
+        Dispatch(events);
+}
+
 bool ComEventThread::Sample()
 {
     CommApi& api = *line_->api;
     const HANDLE wake = wake_.get();
     if (api.WaitForAny(&wake, 1, kSampleEveryMs) == WAIT_OBJECT_0) {
         ApplyPriority();
-        if (terminate_)
+        if (terminate_ || anyLost_)
             return false;
     }
     DWORD errors = 0;
@@ -154,8 +245,9 @@ bool ComEventThread::Sample()
         found |= ComEvent::RxChar;
     lastInput_ = status.cbInQue;
     const unsigned writes = line_->writesStarted;
+    const HANDLE writeDone = line_->writeDone;
     if (writes != writesSeen_ && status.cbOutQue == 0 &&
-        api.WaitForAny(&line_->writeDone, 1, 0) == WAIT_OBJECT_0) {
+        api.WaitForAny(&writeDone, 1, 0) == WAIT_OBJECT_0) {
         writesSeen_ = writes;
         found |= ComEvent::TxEmpty;
     }

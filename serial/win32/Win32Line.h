@@ -1,7 +1,11 @@
 #pragma once
 // A serial line on Windows: a communications device opened for overlapped transfers, set up
 // with its DCB, written in the background with WriteFile, read with ReadFile from what has
-// arrived, watched by a ComEventThread.
+// arrived, watched by a ComEventThread; every call goes through a CommApi.
+//
+// Every wait is bounded. A transfer that its driver does not end in time is cancelled, and one
+// that outlives the cancel too (an adapter wedged as it was pulled out) is given up: its record
+// and bytes stay allocated, since the driver may still write to them.
 
 #include "serial/ComLine.h"
 #include "serial/WireTime.h"
@@ -9,6 +13,7 @@
 #include "serial/win32/CommApi.h"
 #include "serial/win32/WinHandle.h"
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <utility>
@@ -20,10 +25,15 @@ public:
     Win32Line(std::shared_ptr<CommApi> api, HANDLE device);
     ~Win32Line() override;
 
-    // The number the port reports for a system error: every way a device says it has gone away
-    // is kGone.
-    static int Number(DWORD error);
-    static bool Gone(DWORD error) { return Number(error) == kGone; }
+    // Whether an error of an open device's transfer says the device has gone away. Drivers say
+    // so in many ways: FTDI's ERROR_BAD_COMMAND or ERROR_GEN_FAILURE, CH340's
+    // ERROR_ACCESS_DENIED, ERROR_OPERATION_ABORTED that nobody asked for, wine's ERROR_NOT_READY
+    // for a pseudo-terminal whose far end has closed.
+    static bool Gone(DWORD error);
+    // The number the port reports for an open device's error: kGone for every way of going away.
+    // (An open that fails reports the system's own number: ERROR_ACCESS_DENIED there is another
+    // program holding the port.)
+    static int Number(DWORD error) { return Gone(error) ? kGone : static_cast<int>(error); }
 
     void Configure(const LineSettings& settings) override;
     void SetBufferSizes(std::int32_t input, std::int32_t output) override;
@@ -48,10 +58,15 @@ public:
     void SetEventPriority(TThreadPriority priority) override;
 
 private:
+    using Clock = std::chrono::steady_clock;
+
     // The open device, closed through the calls that opened it.
     class DeviceHandle {
     public:
-        DeviceHandle(std::shared_ptr<CommApi> api, HANDLE handle) : api_(std::move(api)), handle_(handle) {}
+        DeviceHandle(std::shared_ptr<CommApi> api, HANDLE handle)
+            : api_(std::move(api)), handle_(handle)
+        {
+        }
         ~DeviceHandle() { reset(); }
         DeviceHandle(const DeviceHandle&) = delete;
         DeviceHandle& operator=(const DeviceHandle&) = delete;
@@ -68,13 +83,43 @@ private:
         HANDLE handle_;
     };
 
+    // An overlapped transfer: its record and its bytes.
+    struct Transfer {
+        OVERLAPPED overlapped{};
+        std::string bytes;
+    };
+
     HANDLE Device() const { return state_->device; }
     CommApi& Api() const { return *state_->api; }
-    // Waits for the write in progress to end, for at most timeoutMs; what became of it is kept
-    // for the next WaitWrite. False while it goes on.
+
+    // Starts a write of the bytes (a line, or the rest of one that ended short). Returns 0 or
+    // the number of the error that refused it.
+    int Send(std::string bytes);
+    // Waits for the write in progress to end, for at most timeoutMs, and takes what became of
+    // it for the next WaitWrite; a rest that follows is the write in progress then. False while
+    // it goes on.
     bool EndWrite(DWORD timeoutMs);
+    // A write (or the rest of one) that ended short: the next WaitWrite says "Timeout", and once
+    // some of a line has left, its rest follows, so that no line is cut off by the next one.
+    void EndedShort(const std::string& bytes, DWORD moved, bool rest);
+    // Ends the write in progress and what is queued, within a bound; a write its driver does
+    // not end even then is given up. Returns the purge's error.
+    DWORD ThrowAwayOutput();
+    // Gives a transfer up with its event, which its driver may still signal: the next transfer
+    // gets a new one.
+    static void GiveUp(std::unique_ptr<Transfer> transfer, WinHandle& done);
+    // Waits, until `by` at the latest, for the write in progress and its rests to end, for the
+    // driver's queue to drain and for the last line's time on the line; what is still to go
+    // then is thrown away.
+    void Settle(Clock::time_point by);
+    // When the last line will have left the line, its bytes in a FIFO or adapter included.
+    Clock::time_point LineFree() const;
     // Reads the error flags and queue lengths; the flags join those not reported yet.
     COMSTAT Status();
+    // A failed call of the user-interface thread. A device that has gone is reported by the
+    // event thread, once, which ends the session; the caller then goes on with nothing.
+    // Anything else is thrown.
+    void Lose(DWORD error, const char* operation);
     void ApplyTimeouts(const COMMTIMEOUTS& timeouts);
 
     DeviceHandle device_;
@@ -84,12 +129,20 @@ private:
     std::optional<COMMTIMEOUTS> applied_;
 
     WinHandle writeDone_; // manual reset, signalled while no write is in progress
-    OVERLAPPED write_{};
-    std::string copy_;
-    bool writing_ = false;
-    WriteOutcome outcome_;
-
     WinHandle readDone_;
+    std::unique_ptr<Transfer> write_; // the write in progress
+    DWORD writeMultiplier_ = 0;       // the caller's write time-outs
+    DWORD writeConstant_ = 0;
+    Clock::time_point writeEndsBy_{}; // when the driver must have ended it
+    bool cancelled_ = false;          // the write in progress was cancelled or purged
+    bool rest_ = false;               // it is the rest of a line that ended short
+    WriteOutcome outcome_;
+    // When the bytes written so far will have left the line at its rate, and when the last
+    // write was seen to end, with its size.
+    Clock::time_point lineFreeAt_{};
+    Clock::time_point lastEnded_{};
+    std::size_t lastSize_ = 0;
+
     DWORD errors_ = 0; // CE_ flags read and not reported yet
 
     std::unique_ptr<ComEventThread> thread_;

@@ -11,8 +11,9 @@ std::unique_ptr<ComLine> Win32System::OpenLine(const std::string& name)
     const int number = ComNames::Number(name);
     const std::string path = number ? "\\\\.\\COM" + std::to_string(number) : name;
     HANDLE device = INVALID_HANDLE_VALUE;
+    // The system's own number: ERROR_ACCESS_DENIED here is another program holding the port.
     if (const DWORD error = api_->OpenDevice(path, device))
-        throw ComLine::Failure{Win32Line::Number(error), "CreateFile"};
+        throw ComLine::Failure{static_cast<int>(error), "CreateFile"};
     return std::make_unique<Win32Line>(api_, device);
 }
 

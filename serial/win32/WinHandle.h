@@ -28,6 +28,8 @@ public:
             ::CloseHandle(handle_);
         handle_ = handle;
     }
+    // Gives the handle up unclosed.
+    HANDLE release() { return std::exchange(handle_, nullptr); }
 
 private:
     HANDLE handle_ = nullptr;

@@ -3,7 +3,9 @@
 #include "ScriptedComm.h"
 #include "Waiting.h"
 
+#include "serial/ComLine.h"
 #include "serial/ComPort.h"
+#include "serial/NexCom.h"
 #include "serial/win32/Win32System.h"
 
 #include <gtest/gtest.h>
@@ -45,9 +47,36 @@ protected:
     }
 
     using Errors = std::vector<std::pair<int, std::string>>;
+    // The error numbers alone.
+    std::vector<int> Numbers() const
+    {
+        std::vector<int> numbers;
+        for (const auto& error : errors)
+            numbers.push_back(error.first);
+        return numbers;
+    }
+
+    // A new device on new calls, for a test that tries several drivers.
+    void Replace(std::shared_ptr<ScriptedComm> calls)
+    {
+        port.Close();
+        comm = std::move(calls);
+        port.SetSystem(std::make_shared<Win32System>(comm));
+        errors.clear();
+    }
+
     std::shared_ptr<ScriptedComm> comm = std::make_shared<ScriptedComm>();
     TComPort port{nullptr, std::make_shared<Win32System>(comm)};
     Errors errors;
+};
+
+// The channel, with its beeps counted instead of sounded.
+class Channel : public TNexComThread {
+public:
+    int beeps = 0;
+
+protected:
+    void MessageBeep(unsigned) override { ++beeps; }
 };
 
 } // namespace
@@ -86,5 +115,231 @@ TEST_F(Win32Port, EventsComeFromWaitsOrFromLooksAtTheQueuesOfADeviceThatCannotWa
     port.Open();
     comm->Receive("def");
     EXPECT_TRUE(WaitUntil([&] { return received == "def"; }));
+    const int before = emptied;
+    ASSERT_TRUE(Send("y"));
+    EXPECT_TRUE(WaitUntil([&] { return emptied > before; }));
     EXPECT_EQ(errors, Errors{});
+}
+
+TEST_F(Win32Port, AWaitThatEndsAbortedThoughNobodyCancelledItIsWaitedAgain)
+{
+    std::string received;
+    int ctsChanges = 0;
+    port.SetOnRxChar([&](QObject*) { received += port.ReadString(); });
+    port.SetOnCTSChange([&](QObject*) { ++ctsChanges; });
+    // usbser.sys ends the very first wait so: the port still waits for events, and sees its modem
+    // lines (looks at the queues would not).
+    comm->AbortNextWait();
+    port.Open();
+    ASSERT_TRUE(WaitUntil([&] { return comm->WaitsStarted() >= 2; }));
+    comm->Raise(EV_CTS);
+    EXPECT_TRUE(WaitUntil([&] { return ctsChanges == 1; }));
+    // A wait later on.
+    comm->Receive("a");
+    ASSERT_TRUE(WaitUntil([&] { return received == "a"; }));
+    comm->AbortNextWait();
+    comm->Receive("b");
+    EXPECT_TRUE(WaitUntil([&] { return received == "ab"; }));
+    EXPECT_TRUE(port.HasEventThread());
+    EXPECT_EQ(errors, Errors{});
+    port.Close();
+
+    // Wine on a pseudo-terminal ends every wait so: the port looks at the queues instead, and
+    // does not spin.
+    comm->AbortEveryWait(true);
+    received.clear();
+    const int before = comm->WaitsStarted();
+    port.Open();
+    comm->Receive("c");
+    EXPECT_TRUE(WaitUntil([&] { return received == "c"; }));
+    RunEventLoop(50ms);
+    EXPECT_LE(comm->WaitsStarted() - before, 3);
+    EXPECT_EQ(errors, Errors{});
+}
+
+TEST_F(Win32Port, EveryWayADriverSaysItsDeviceHasGoneEndsTheSessionWithOneReport)
+{
+    struct Way {
+        const char* driver;
+        DWORD error;
+        DWORD waitError; // how the pending wait ends, when not with the error
+        bool waits;      // the device can wait for events (else it is sampled)
+    };
+    const Way ways[] = {
+        {"FTDI", ERROR_BAD_COMMAND, 0, true},
+        {"FTDI", ERROR_GEN_FAILURE, 0, true},
+        {"CH340", ERROR_ACCESS_DENIED, 0, true},
+        {"usbser.sys", ERROR_DEVICE_REMOVED, ERROR_OPERATION_ABORTED, true},
+        {"a hub", ERROR_DEVICE_NOT_CONNECTED, 0, true},
+        {"wine, the far end of a pseudo-terminal closed", ERROR_NOT_READY, 0, false},
+    };
+    for (const Way& way : ways) {
+        SCOPED_TRACE(std::string(way.driver) + ", error " + std::to_string(way.error));
+        Replace(std::make_shared<ScriptedComm>());
+        comm->RefuseWaits(way.waits ? 0 : ERROR_NOT_SUPPORTED);
+        port.SetOnRxChar([&](QObject*) { port.ReadString(); });
+        port.Open();
+        ASSERT_TRUE(WaitUntil([&] { return comm->WaitsStarted() > 0; }));
+        comm->Unplug(way.error, 0, way.waitError);
+        EXPECT_TRUE(WaitUntil([&] { return !port.GetActive(); }, 1s));
+        RunEventLoop(30ms);
+        EXPECT_EQ(Numbers(), std::vector<int>{ComLine::kGone});
+    }
+
+    // A write that ends aborted though nobody cancelled it: the device has gone.
+    Replace(std::make_shared<ScriptedComm>());
+    port.SetOnRxChar(nullptr);
+    port.Open();
+    comm->SetLineRate(300);
+    ASSERT_TRUE(Send(Line('1')));
+    comm->Unplug(ERROR_BAD_COMMAND, ERROR_OPERATION_ABORTED);
+    try {
+        port.Write(nullptr, 0, true);
+    } catch (const EAbort&) {
+    }
+    EXPECT_EQ(Numbers(), std::vector<int>{ComLine::kGone});
+    EXPECT_FALSE(port.GetActive());
+}
+
+TEST(Win32Channel, AReadThatFindsTheDeviceGoneEndsTheSessionOnceWithoutABeep)
+{
+    auto comm = std::make_shared<ScriptedComm>();
+    Channel channel;
+    channel.SetSystem(std::make_shared<Win32System>(comm));
+    channel.SetDeviceName("COM5"); // windows.h makes SetPort a macro
+    int reports = 0;
+    channel.SetOnError([&reports, previous = channel.OnError()](
+                           TCustomComPort* port, EComError& error, TComAction& action) {
+        ++reports;
+        previous(port, error, action);
+    });
+    channel.OpenPort();
+    ASSERT_TRUE(channel.ok());
+    ASSERT_TRUE(WaitUntil([&] { return comm->WaitsStarted() > 0; }));
+    // The driver leaves its pending wait pending: only the channel's reads, every 10 ms, meet
+    // the error.
+    comm->Unplug(ERROR_NOT_READY, 0, ERROR_IO_PENDING);
+    EXPECT_TRUE(WaitUntil([&] { return !channel.ok(); }, 1s));
+    RunEventLoop(50ms);
+    EXPECT_EQ(reports, 1);
+    EXPECT_EQ(channel.beeps, 0);
+    EXPECT_EQ(channel.LastErrorCode(), ComLine::kGone);
+}
+
+TEST_F(Win32Port, AWriteThatRunsOutOfTimeSaysTimeoutAndNeverLeavesHalfALine)
+{
+    // Runs of one character as one: "1111\r33\r" is "1\r3\r".
+    auto runs = [](const std::string& text) {
+        std::string squeezed;
+        for (const char c : text)
+            if (squeezed.empty() || squeezed.back() != c)
+                squeezed += c;
+        return squeezed;
+    };
+    using Driver = ScriptedComm::Driver;
+    const std::pair<Driver, const char*> drivers[] = {
+        {Driver::Serial, "serial.sys, FTDI: success with fewer bytes"},
+        {Driver::Usbser, "usbser.sys: ERROR_SEM_TIMEOUT"},
+    };
+    for (const auto& [driver, name] : drivers) {
+        SCOPED_TRACE(name);
+        Replace(std::make_shared<ScriptedComm>());
+        comm->SetDriver(driver);
+        port.SetBaudRate(br9600);
+        port.Timeouts().SetWriteConstant(50);
+        port.Open();
+        // The far end holds the line to 600 bits a second: a line needs 383 ms, far more than
+        // its allowance.
+        comm->SetLineRate(600);
+        ASSERT_TRUE(Send(Line('1')));
+        EXPECT_FALSE(Send(Line('2')));
+        EXPECT_EQ(errors, (Errors{{0, "Timeout"}}));
+        // The rest of the first line goes out before any other.
+        EXPECT_TRUE(WaitUntil([&] { return Send(Line('3')); }));
+        comm->SetLineRate(std::nullopt);
+        ASSERT_TRUE(WaitUntil([&] { return comm->AllLeft(); }));
+        EXPECT_EQ(runs(comm->Wire()), "1\r3\r");
+    }
+
+    // A line that merely waits for a slow line is no time-out: at 2400 baud the line needs
+    // 96 ms, and a USB adapter takes each byte only as the one before has gone.
+    Replace(std::make_shared<ScriptedComm>());
+    comm->SetFifo(0);
+    port.SetBaudRate(br2400);
+    port.Open();
+    ASSERT_TRUE(Send(Line('4')));
+    EXPECT_TRUE(Send(Line('5')));
+    EXPECT_EQ(errors, Errors{});
+
+    // A line of which nothing leaves is thrown away whole.
+    ASSERT_TRUE(WaitUntil([&] { return comm->AllLeft(); }));
+    comm->SetLineRate(0);
+    ASSERT_TRUE(Send(Line('6')));
+    EXPECT_FALSE(Send(Line('7')));
+    EXPECT_EQ(errors, (Errors{{0, "Timeout"}}));
+    EXPECT_EQ(comm->Wire().find('6'), std::string::npos);
+}
+
+TEST_F(Win32Port, TheLastLineLeavesTheLineBeforeTheFrameChangesOrThePortLetsGo)
+{
+    // 2400 baud and a 16-byte FIFO: the driver's queue is empty 29 ms into a 96 ms line.
+    port.SetBaudRate(br2400);
+    port.Open();
+    ASSERT_TRUE(Send(Line('1')));
+    port.SetStopBits(sb2); // Kappa mode, chosen during Actual Time
+    EXPECT_EQ(comm->SentAtChangedSettings(), 0);
+    ASSERT_TRUE(Send(Line('2')));
+    port.Close();
+    EXPECT_EQ(comm->CutInTheFifo(), 0);
+    EXPECT_EQ(comm->SentAtChangedSettings(), 0);
+    EXPECT_EQ(comm->Wire(), Line('1') + Line('2'));
+    EXPECT_FALSE(comm->Open());
+
+    // A line that flow control holds: the close waits for it no longer than a second, throws
+    // it away and lets the device go.
+    port.Open();
+    comm->SetLineRate(0);
+    ASSERT_TRUE(Send(Line('3')));
+    const auto start = Clock::now();
+    port.Close();
+    EXPECT_LT(Clock::now() - start, 1200ms);
+    EXPECT_FALSE(comm->Open());
+    EXPECT_EQ(comm->State().StopBits, ONESTOPBIT);
+}
+
+TEST_F(Win32Port, APendingWaitThatNoCancelEndsStillEndsAndNoWaitIsWithoutBound)
+{
+    comm->SetHangLimit(2s);
+    comm->IgnoreCancelOfWaits(true);
+    int ctsChanges = 0;
+    port.SetOnRxChar([&](QObject*) { port.ReadString(); });
+    port.Open();
+    ASSERT_TRUE(WaitUntil([&] { return comm->WaitsStarted() > 0; }));
+    // A new handler is a new mask, which the wait in progress must not hold up.
+    const auto start = Clock::now();
+    port.SetOnCTSChange([&](QObject*) { ++ctsChanges; });
+    ASSERT_TRUE(WaitUntil([&] { return comm->WaitsStarted() > 1; }));
+    comm->Raise(EV_CTS);
+    EXPECT_TRUE(WaitUntil([&] { return ctsChanges == 1; }));
+    EXPECT_LT(Clock::now() - start, 500ms);
+    // Closing ends the thread's wait the same way.
+    const auto closing = Clock::now();
+    port.Close();
+    EXPECT_LT(Clock::now() - closing, 500ms);
+
+    // A driver that ends a write neither at its time-out nor when cancelled (an adapter wedged
+    // as it was pulled out): the write ends as a time-out all the same, and the port closes.
+    comm->WedgeWrites(true);
+    port.Timeouts().SetWriteConstant(100);
+    port.Open();
+    ASSERT_TRUE(Send(Line('1')));
+    const auto writing = Clock::now();
+    EXPECT_FALSE(Send(Line('2')));
+    EXPECT_LT(Clock::now() - writing, 1500ms);
+    EXPECT_EQ(errors, (Errors{{0, "Timeout"}}));
+    const auto closingAgain = Clock::now();
+    port.Close();
+    EXPECT_LT(Clock::now() - closingAgain, 1500ms);
+    EXPECT_FALSE(comm->Open());
+    EXPECT_EQ(comm->Hangs(), 0);
 }
