@@ -80,9 +80,11 @@ bool HasHardware(const Roots& roots, const std::string& node)
     return FirstLine(type) != "0";
 }
 
-bool IsPresent(const Roots& roots, int number)
+// `linked`: the ports directory lists a COMn entry; only then can a link there decide.
+bool IsPresent(const Roots& roots, int number, bool linked)
 {
-    const std::string path = Resolved(roots, "COM" + std::to_string(number));
+    const std::string path =
+        linked ? Resolved(roots, "COM" + std::to_string(number)) : roots.TablePath(number);
     if (path.empty() || !Exists(path))
         return false;
     return path == LinkPath(roots, number) || HasHardware(roots, path);
@@ -213,21 +215,24 @@ std::string ComNames::Resolve(std::string_view name) const
 
 std::vector<std::string> ComNames::Present() const
 {
-    std::set<int> numbers;
-    for (const TableRange& range : kTable) {
-        for (int n = range.first; n < range.first + range.count; ++n)
-            numbers.insert(n);
-    }
+    // The ports directory is read once: asking it for a link under every number costs a look-up
+    // each, which adds up on a slow or network file system.
+    std::set<int> linked;
     std::error_code error;
     if (!roots_->portsDir.empty()) {
         for (const auto& entry : fs::directory_iterator(roots_->portsDir, error)) {
             if (const int n = Number(entry.path().filename().string()))
-                numbers.insert(n);
+                linked.insert(n);
         }
+    }
+    std::set<int> numbers = linked;
+    for (const TableRange& range : kTable) {
+        for (int n = range.first; n < range.first + range.count; ++n)
+            numbers.insert(n);
     }
     std::vector<std::string> names;
     for (int n : numbers) {
-        if (IsPresent(*roots_, n))
+        if (IsPresent(*roots_, n, linked.contains(n)))
             names.push_back("COM" + std::to_string(n));
     }
     return names;
