@@ -680,6 +680,14 @@ TEST_F(Vmline, ActualTimeFillsTheCdcAcmLineAsAPlainWriteLoopDoes)
     }
 }
 
+// The seconds from `bound` to the guest's clock as a job printed it; "?" when it printed none.
+std::string NodeSeconds(const std::string& printed, double bound)
+{
+    char* end = nullptr;
+    const double at = std::strtod(printed.c_str(), &end);
+    return end == printed.c_str() ? std::string("?") : Seconds(at - bound);
+}
+
 // As with the FTDI adapter: the window opens the device again when it is back, and the run
 // owns up to the unplug.
 TEST_F(Vmline, APulledCdcAcmDeviceIsReopenedWhenItComesBack)
@@ -713,7 +721,7 @@ TEST_F(Vmline, APulledCdcAcmDeviceIsReopenedWhenItComesBack)
     EXPECT_EQ(guest->Wait(job, 60s), 1) << "the unplug still fails the run:\n" << guest->Output(job);
     ASSERT_EQ(guest->Wait(node, 30s), 0);
     Figure("CDC-ACM reconnect: unplug reported after",
-           Seconds(reported) + "; bind to /dev/ttyACM0 " + (guest->Output(node).empty() ? std::string("?") : Seconds(std::strtod(guest->Output(node).c_str(), nullptr) - bound)) +
+           Seconds(reported) + "; bind to /dev/ttyACM0 " + NodeSeconds(guest->Output(node), bound) +
                ", to the first line " + Seconds(back) + "; " + guest->Output(job));
 }
 
