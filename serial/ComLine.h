@@ -6,9 +6,8 @@
 // background, reading, line errors, modem lines, and the thread that waits for line events.
 //
 // Calls that fail throw ComLine::Failure with the system's error number and the call that
-// failed; the port passes it through its error path. Error 5 is a device that has gone away:
-// EIO on Linux, ERROR_ACCESS_DENIED on Windows, and every other way a system says so is
-// reported as 5 too.
+// failed; the port passes it through its error path. Every way a system says that a device has
+// gone away is reported as one number, kGone.
 
 #include "serial/ComTypes.h"
 
@@ -23,7 +22,9 @@ class TTimeouts;
 
 class ComLine {
 public:
-    static constexpr int kGone = 5;
+    // EIO on Linux; ERROR_DEVICE_REMOVED on Windows, whose drivers also say ERROR_ACCESS_DENIED
+    // (a refusal too), ERROR_NOT_READY and more, and whose text for it says so.
+    static const int kGone;
 
     struct Failure {
         int error;

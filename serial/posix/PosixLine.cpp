@@ -15,6 +15,8 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
+const int ComLine::kGone = EIO;
+
 namespace {
 
 // Throws the failure of a call (result -errno); "try again" and "in progress" are no failure.

@@ -68,6 +68,8 @@ DWORD Milliseconds(std::chrono::nanoseconds time)
 
 } // namespace
 
+const int ComLine::kGone = ERROR_DEVICE_REMOVED;
+
 bool Win32Line::Gone(DWORD error)
 {
     switch (error) {
