@@ -14,6 +14,8 @@ namespace {
 void Print(std::FILE* stream, const QString& text)
 {
     std::fputs(text.toLocal8Bit().constData(), stream);
+    // Out as it happens: Windows' C library holds standard error that goes to a file until exit.
+    std::fflush(stream);
 }
 
 } // namespace
