@@ -231,7 +231,7 @@ void TForm1::PortChange()
         channel_->OpenPort();
         portShownOpen_ = channel_->ok();
         if (portShownOpen_) {
-            Schnittstelle->SetCaption(QStringLiteral("COM%1 OK!").arg(channel_->Port()));
+            Schnittstelle->SetCaption(QStringLiteral("COM%1 OK!").arg(PortNumber()));
             Schnittstelle->SetHint(kInterfaceHint);
             RememberOpenPort();
         }

@@ -134,6 +134,9 @@ private:
     void WatchForReconnects();
     // The port is open now under the name the window shows: remember its device.
     void RememberOpenPort();
+    // The number of the port the channel has, read from its whole name: the channel's own
+    // reading keeps only two digits, so COM120 would show as COM20.
+    int PortNumber() const;
     // Devices came or went: a port lost under the window is opened again if it is back.
     void ReopenReturnedPort();
 

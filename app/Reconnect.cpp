@@ -33,9 +33,14 @@ void TForm1::WatchForReconnects()
             [this] { Guarded(desktop_, [this] { ReopenReturnedPort(); }); });
 }
 
+int TForm1::PortNumber() const
+{
+    return ComNames::Number(channel_->DeviceName());
+}
+
 void TForm1::RememberOpenPort()
 {
-    session_.Opened(ComNames::FromEnvironment(), "COM" + std::to_string(channel_->Port()));
+    session_.Opened(ComNames::FromEnvironment(), "COM" + std::to_string(PortNumber()));
 }
 
 void TForm1::ReopenReturnedPort()
@@ -66,7 +71,7 @@ void TForm1::ReopenReturnedPort()
     }
     portShownOpen_ = true;
     RememberOpenPort();
-    Schnittstelle->SetCaption(QStringLiteral("COM%1 OK!").arg(channel_->Port()));
+    Schnittstelle->SetCaption(QStringLiteral("COM%1 OK!").arg(PortNumber()));
     Schnittstelle->SetHint(kInterfaceHint + QStringLiteral("\nReopened at %1 after a reconnect")
                                                 .arg(QTime::currentTime().toString("HH:mm:ss")));
 }

@@ -1,17 +1,15 @@
 #include "app/Timer.h"
 
+#include "app/ClockWatch.h"
+
 #include <QPointer>
-#include <QSocketNotifier>
 
 TTimer::TTimer(QObject* parent) : QObject(parent)
 {
     fallback_.setTimerType(Qt::PreciseTimer);
     connect(&fallback_, &QTimer::timeout, this, &TTimer::timeout);
-    if (clock_.Valid()) {
-        notifier_ = std::make_unique<QSocketNotifier>(clock_.Descriptor(), QSocketNotifier::Read);
-        notifier_->setEnabled(false);
-        connect(notifier_.get(), &QSocketNotifier::activated, this, &TTimer::Tick);
-    }
+    if (clock_.Valid())
+        watch_ = std::make_unique<ClockWatch>(clock_, [this] { Tick(); });
 }
 
 TTimer::~TTimer() = default;
@@ -25,23 +23,23 @@ void TTimer::start(int intervalMs)
 void TTimer::start()
 {
     active_ = true;
-    if (!notifier_) {
+    if (!watch_) {
         fallback_.start(interval_);
         return;
     }
     clock_.Arm(interval_);
-    notifier_->setEnabled(true);
+    watch_->SetEnabled(true);
 }
 
 void TTimer::stop()
 {
     active_ = false;
     fallback_.stop();
-    if (!notifier_)
+    if (!watch_)
         return;
     // No tick comes after a stop, not even for a deadline that passed unread.
     clock_.Disarm();
-    notifier_->setEnabled(false);
+    watch_->SetEnabled(false);
 }
 
 void TTimer::Tick()

@@ -4,8 +4,9 @@
 //
 // A board shows the time each running-time line carries, so what a technician sees is how
 // regularly the lines leave. Qt's own timers wake the event loop on whole milliseconds, up to
-// one late at every tick. TTimer takes its ticks from a kernel clock (os/PeriodicClock.h) at
-// absolute deadlines instead, which the event loop notices the moment it expires. A tick that
+// one late at every tick, and on Windows on the system's tick (15.6 ms for a window not seen).
+// TTimer takes its ticks from a kernel clock (os/PeriodicClock.h) at absolute deadlines instead,
+// which the event loop notices the moment it expires. A tick that
 // comes while the thread is busy is delivered once, as soon as it is free; the deadlines keep
 // their phase.
 // As with Qt's timers, a tick never starts while the previous one still runs (its handler may
@@ -18,7 +19,7 @@
 
 #include <memory>
 
-class QSocketNotifier;
+class ClockWatch;
 
 class TTimer : public QObject {
     Q_OBJECT
@@ -43,8 +44,7 @@ private:
     bool active_ = false;
     bool ticking_ = false;
     PeriodicClock clock_;
-    std::unique_ptr<QSocketNotifier> notifier_;
-    // Without a kernel clock (on Windows, or no descriptor left), Qt's own precise timer stands
-    // in.
+    std::unique_ptr<ClockWatch> watch_;
+    // Without a kernel clock (none left), Qt's own precise timer stands in.
     QTimer fallback_;
 };

@@ -1,7 +1,7 @@
 #pragma once
-// The rest of the program names ports "COMn" (or "\\.\COMn"), n from 1 to 99. What a name leads
-// to is the system's: on Windows the device of that name, on Linux a device found through the
-// user's ports directory or a fixed table (os/posix/ComRoots.h).
+// The rest of the program names ports "COMn" (or "\\.\COMn"), n from 1 to kLastNumber. What a
+// name leads to is the system's: on Windows the device of that name, on Linux a device found
+// through the user's ports directory or a fixed table (os/posix/ComRoots.h).
 
 #include <memory>
 #include <string>
@@ -10,9 +10,9 @@
 
 class ComNames {
 public:
-    // The highest COM number. The serial channel reads a port's number back from the last two
-    // characters of its name, so the window could not show a higher one.
-    static constexpr int kLastNumber = 99;
+    // The highest COM number, the system's: Windows numbers ports up to COM4096; on Linux the
+    // fixed table ends at COM99.
+    static const int kLastNumber;
 
     // The number n of "COMn", 1 to kLastNumber; 0 for any other text.
     static int ComNumber(std::string_view name);

@@ -1,8 +1,10 @@
 #pragma once
-// A kernel clock that expires at absolute deadlines, one interval apart, and says so on a
-// descriptor an event loop can watch for reading (a QSocketNotifier). Where the system offers no
-// such clock (Windows), or has no descriptor left, there is none: the owner then needs a timer of
-// its own.
+// A kernel clock that expires at absolute deadlines, one interval apart, and says so on an object
+// an event loop can watch: on Linux a descriptor that turns readable (a timerfd), on Windows a
+// waitable timer that is signalled. Where the system has none left, there is none: the owner then
+// needs a timer of its own.
+
+#include <cstdint>
 
 class PeriodicClock {
 public:
@@ -11,9 +13,11 @@ public:
     PeriodicClock(const PeriodicClock&) = delete;
     PeriodicClock& operator=(const PeriodicClock&) = delete;
 
-    // The descriptor to watch, or -1 when there is no clock.
-    int Descriptor() const { return descriptor_; }
-    bool Valid() const { return descriptor_ >= 0; }
+    // What to watch: the descriptor on Linux, the timer's HANDLE on Windows; kNone without a
+    // clock.
+    static constexpr std::intptr_t kNone = -1;
+    std::intptr_t Watched() const { return watched_; }
+    bool Valid() const { return watched_ != kNone; }
 
     // The first deadline one interval from now, then every interval after it; deadlines keep
     // their phase however late they are read. A zero interval means "at once" and then again
@@ -25,5 +29,10 @@ public:
     bool Expired();
 
 private:
-    int descriptor_ = -1;
+    std::intptr_t watched_ = kNone;
+    // Whether the clock keeps time finer than the system's timer tick (a timerfd always does).
+    // One that does not raises the system's timer resolution while it is armed.
+    bool highResolution_ = false;
+    enum class State { Disarmed, Armed, ArmedOnFinerSystemTicks };
+    State state_ = State::Disarmed;
 };

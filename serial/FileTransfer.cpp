@@ -5,8 +5,7 @@
 
 bool FileTransfer::Open(const std::string& name, std::int32_t maxChunk)
 {
-    // "e": close-on-exec, so that programs started from the desktop do not inherit it.
-    file_.reset(std::fopen(name.c_str(), "rbe"));
+    file_ = OpenFileStream(name, "rb");
     if (!file_)
         return false;
     const long start = std::ftell(file_.get());

@@ -3,16 +3,10 @@
 // Holds the open file and the counters; the channel decides when a chunk goes out and reports
 // the progress.
 
-#include <cstdint>
-#include <cstdio>
-#include <memory>
-#include <string>
+#include "os/FileStream.h"
 
-// A buffered byte stream that closes itself.
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using FileStream = std::unique_ptr<std::FILE, FileCloser>;
+#include <cstdint>
+#include <string>
 
 class FileTransfer {
 public:

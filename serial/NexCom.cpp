@@ -140,9 +140,8 @@ void TNexComThread::SetHWHandshake(bool on)
 void TNexComThread::SetDebugFile(const std::string& name)
 {
     debugCapture_.reset();
-    // "e": close-on-exec, so that programs started from the desktop do not inherit it.
     if (!name.empty())
-        debugCapture_.reset(std::fopen(name.c_str(), "abe"));
+        debugCapture_ = OpenFileStream(name, "ab");
     debugFile_ = debugCapture_ ? name : std::string();
 }
 

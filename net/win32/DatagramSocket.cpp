@@ -4,6 +4,8 @@
 
 #include <winsock2.h>
 
+#include <mswsock.h>
+
 namespace {
 
 SOCKET Socket(std::intptr_t handle)
@@ -31,6 +33,13 @@ DatagramSocket DatagramSocket::Open(int& error)
     const BOOL broadcast = TRUE;
     static_cast<void>(::setsockopt(created, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&broadcast),
                                    sizeof broadcast));
+    // A board that is off answers a datagram with an ICMP "port unreachable", which Windows
+    // would report as WSAECONNRESET on the socket's next call: a sender has nothing to learn
+    // from it, and a receiver would wake for nothing.
+    BOOL reportResets = FALSE;
+    DWORD returned = 0;
+    static_cast<void>(::WSAIoctl(created, SIO_UDP_CONNRESET, &reportResets, sizeof reportResets,
+                                 nullptr, 0, &returned, nullptr, nullptr));
     return opened;
 }
 

@@ -25,8 +25,13 @@ struct TableRange {
 
 constexpr std::array<TableRange, 4> kTable = {{
     {1, 32, "ttyS"}, {33, 32, "ttyUSB"}, {65, 32, "ttyACM"}, {97, 3, "ttyAMA"}}};
-static_assert(kTable.back().first + kTable.back().count - 1 == ComNames::kLastNumber,
-              "the table covers every COM number");
+
+} // namespace
+
+// The table covers every COM number; a ports directory's link beyond it names nothing.
+const int ComNames::kLastNumber = kTable.back().first + kTable.back().count - 1;
+
+namespace {
 
 std::string FirstLine(const fs::path& file)
 {

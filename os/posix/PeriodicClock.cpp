@@ -15,14 +15,17 @@ timespec Milliseconds(int ms)
 } // namespace
 
 PeriodicClock::PeriodicClock()
-    : descriptor_(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC))
 {
+    const int descriptor = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (descriptor >= 0)
+        watched_ = descriptor;
+    highResolution_ = true;
 }
 
 PeriodicClock::~PeriodicClock()
 {
-    if (descriptor_ >= 0)
-        ::close(descriptor_);
+    if (Valid())
+        ::close(static_cast<int>(watched_));
 }
 
 void PeriodicClock::Arm(int intervalMs)
@@ -31,19 +34,21 @@ void PeriodicClock::Arm(int intervalMs)
     // A zero interval would disarm the kernel timer; one nanosecond stands for "at once".
     const timespec period = intervalMs > 0 ? Milliseconds(intervalMs) : timespec{0, 1};
     const itimerspec schedule{period, period};
-    ::timerfd_settime(descriptor_, 0, &schedule, nullptr);
+    ::timerfd_settime(static_cast<int>(watched_), 0, &schedule, nullptr);
+    state_ = State::Armed;
 }
 
 void PeriodicClock::Disarm()
 {
     // Disarming also forgets deadlines that passed unread.
     const itimerspec disarmed{};
-    ::timerfd_settime(descriptor_, 0, &disarmed, nullptr);
+    ::timerfd_settime(static_cast<int>(watched_), 0, &disarmed, nullptr);
+    state_ = State::Disarmed;
 }
 
 bool PeriodicClock::Expired()
 {
     // However many deadlines passed, the count comes in one read.
     std::uint64_t expired = 0;
-    return ::read(descriptor_, &expired, sizeof expired) == sizeof expired;
+    return state_ != State::Disarmed && ::read(static_cast<int>(watched_), &expired, sizeof expired) == sizeof expired;
 }

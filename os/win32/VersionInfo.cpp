@@ -1,30 +1,13 @@
 #include "os/VersionInfo.h"
 
+#include "os/win32/WideText.h"
+
 #include <windows.h>
 
 #include <cwchar>
 #include <vector>
 
 namespace {
-
-std::wstring Wide(const std::string& text)
-{
-    const int size = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                           nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(size), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
-    return wide;
-}
-
-std::string Narrow(std::wstring_view text)
-{
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                           nullptr, 0, nullptr, nullptr);
-    std::string narrow(static_cast<std::size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(),
-                          size, nullptr, nullptr);
-    return narrow;
-}
 
 std::string FileVersion(const std::wstring& fileName)
 {
@@ -58,7 +41,7 @@ std::string FileVersion(const std::wstring& fileName)
         versionLength == 0)
         return "No Version";
     const auto* text = static_cast<const wchar_t*>(version);
-    return Narrow(std::wstring_view(text, ::wcsnlen(text, versionLength)));
+    return Utf8(std::wstring_view(text, ::wcsnlen(text, versionLength)));
 }
 
 } // namespace

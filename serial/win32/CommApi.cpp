@@ -1,5 +1,7 @@
 #include "serial/win32/CommApi.h"
 
+#include "os/win32/WideText.h"
+
 namespace {
 
 DWORD Outcome(BOOL succeeded) { return succeeded ? ERROR_SUCCESS : ::GetLastError(); }
@@ -8,7 +10,7 @@ class NativeCommApi : public CommApi {
 public:
     DWORD OpenDevice(const std::string& path, HANDLE& device) override
     {
-        device = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+        device = ::CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED,
                                nullptr);
         return Outcome(device != INVALID_HANDLE_VALUE);

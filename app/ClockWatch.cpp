@@ -1,0 +1,10 @@
+#include "app/ClockWatch.h"
+
+// The constructor is the system's (posix/, win32/ ClockWatch.cpp): it makes the notifier.
+
+ClockWatch::~ClockWatch() = default;
+
+void ClockWatch::SetEnabled(bool enabled)
+{
+    enable_(enabled);
+}
