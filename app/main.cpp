@@ -9,17 +9,6 @@
 #include <cstdio>
 #include <optional>
 
-namespace {
-
-void Print(std::FILE* stream, const QString& text)
-{
-    std::fputs(text.toLocal8Bit().constData(), stream);
-    // Out as it happens: Windows' C library holds standard error that goes to a file until exit.
-    std::fflush(stream);
-}
-
-} // namespace
-
 int main(int argc, char* argv[])
 {
     // Options are read before the window system is asked for, so that --help, --version and a

@@ -4,17 +4,63 @@
 #include "serial/win32/Win32Line.h"
 #include "serial/win32/Win32System.h"
 
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+// An open handed to a thread of its own, which the caller may stop waiting for.
+struct PendingOpen {
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool done = false;
+    bool abandoned = false;
+    DWORD error = ERROR_SUCCESS;
+    HANDLE device = INVALID_HANDLE_VALUE;
+};
+
+} // namespace
+
 std::unique_ptr<ComLine> Win32System::OpenLine(const std::string& name)
 {
     // "\\.\COMn" opens every COM number, the ones from 10 on too; other names are the system's
     // own.
     const int number = ComNames::Number(name);
     const std::string path = number ? "\\\\.\\COM" + std::to_string(number) : name;
-    HANDLE device = INVALID_HANDLE_VALUE;
+    // Opening an outgoing Bluetooth port first connects to the far device, which takes seconds
+    // (or ten and more when it is off), and the window's thread is the one that opens. The open
+    // runs on a thread of its own; one that ends too late closes what it got.
+    auto pending = std::make_shared<PendingOpen>();
+    std::thread opener([api = api_, path, pending] {
+        HANDLE device = INVALID_HANDLE_VALUE;
+        const DWORD error = api->OpenDevice(path, device);
+        const std::lock_guard lock(pending->mutex);
+        if (pending->abandoned) {
+            if (error == ERROR_SUCCESS)
+                api->CloseHandle(device);
+            return;
+        }
+        pending->done = true;
+        pending->error = error;
+        pending->device = device;
+        pending->ended.notify_all();
+    });
+    std::unique_lock lock(pending->mutex);
+    if (!pending->ended.wait_for(lock, kOpenWithin, [&] { return pending->done; })) {
+        pending->abandoned = true;
+        lock.unlock();
+        // No call ends a CreateFile for every driver: the thread ends when the driver answers.
+        opener.detach();
+        // Windows' own number for a Bluetooth port whose far device did not answer.
+        throw ComLine::Failure{ERROR_SEM_TIMEOUT, "CreateFile"};
+    }
+    lock.unlock();
+    opener.join();
     // The system's own number: ERROR_ACCESS_DENIED here is another program holding the port.
-    if (const DWORD error = api_->OpenDevice(path, device))
-        throw ComLine::Failure{static_cast<int>(error), "CreateFile"};
-    return std::make_unique<Win32Line>(api_, device);
+    if (pending->error != ERROR_SUCCESS)
+        throw ComLine::Failure{static_cast<int>(pending->error), "CreateFile"};
+    return std::make_unique<Win32Line>(api_, pending->device);
 }
 
 std::shared_ptr<ComSystem> ComSystem::Native()

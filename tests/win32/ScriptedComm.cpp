@@ -138,6 +138,12 @@ void ScriptedComm::RefuseOpen(DWORD error)
     refuseOpen_ = error;
 }
 
+void ScriptedComm::DelayOpens(std::chrono::milliseconds delay)
+{
+    std::lock_guard lock(mutex_);
+    openDelay_ = delay;
+}
+
 void ScriptedComm::SetHangLimit(std::chrono::milliseconds limit)
 {
     std::lock_guard lock(mutex_);
@@ -377,8 +383,13 @@ DWORD ScriptedComm::Enter(const char* name, HANDLE device, DWORD argument)
 
 DWORD ScriptedComm::OpenDevice(const std::string&, HANDLE& device)
 {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     calls_.push_back({"CreateFile", Clock::now()});
+    // The driver answers when it answers: nothing the caller does ends the wait.
+    const auto answer = Clock::now() + openDelay_;
+    lock.unlock();
+    std::this_thread::sleep_until(answer);
+    lock.lock();
     device = INVALID_HANDLE_VALUE;
     if (refuseOpen_)
         return refuseOpen_;

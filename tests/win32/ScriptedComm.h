@@ -76,6 +76,8 @@ public:
     void AddLineErrors(DWORD errors);
     // Device opens fail with this error; 0 lifts it.
     void RefuseOpen(DWORD error);
+    // Device opens answer only after this long (an outgoing Bluetooth port connecting).
+    void DelayOpens(std::chrono::milliseconds delay);
     // How long a call that would block for good blocks before it counts as a hang.
     void SetHangLimit(std::chrono::milliseconds limit);
 
@@ -180,6 +182,7 @@ private:
     bool ignoreCancel_ = false;
     bool wedgeWrites_ = false;
     DWORD refuseOpen_ = 0;
+    std::chrono::milliseconds openDelay_{0};
     std::chrono::milliseconds hangLimit_{3000};
 
     bool open_ = false;

@@ -343,3 +343,19 @@ TEST_F(Win32Port, APendingWaitThatNoCancelEndsStillEndsAndNoWaitIsWithoutBound)
     EXPECT_FALSE(comm->Open());
     EXPECT_EQ(comm->Hangs(), 0);
 }
+
+TEST_F(Win32Port, AnOpenThatTheDeviceDoesNotAnswerEndsWithinAMomentAndItsLateHandleIsClosed)
+{
+    comm->DelayOpens(Win32System::kOpenWithin + 1500ms); // a Bluetooth port's far device, off
+    const auto started = Clock::now();
+    try {
+        port.Open();
+    } catch (const std::exception&) {
+        // the report is in errors
+    }
+    EXPECT_LT(Clock::now() - started, Win32System::kOpenWithin + 1s);
+    EXPECT_EQ(Numbers(), std::vector<int>{ERROR_SEM_TIMEOUT});
+    EXPECT_FALSE(port.GetActive());
+    // The device answers after all: what it opened is let go, so that the next open finds it free.
+    EXPECT_TRUE(WaitUntil([&] { return comm->CallsOf("CloseHandle") == 1 && !comm->Open(); }, 5s));
+}

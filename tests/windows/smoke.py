@@ -6,9 +6,9 @@
 
 The zip is unpacked into a temporary folder and marqtest.exe runs from there, so a library
 missing from the zip fails the cases. Everything runs on its own Xvfb display in a private wine
-prefix, build/windows/wine. Its only serial port is COM5, a pseudo-terminal that this suite
-holds; every other COM link that wine makes to this machine's devices is pointed at nothing
-before each case, so no case can reach a real port. Each case prints PASS, FAIL or SKIPPED with
+prefix, build/windows/wine. Its only serial ports are COM5 and COM120, pseudo-terminals that
+this suite holds; every other COM link that wine makes to this machine's devices is pointed at
+nothing before each case, so no case can reach a real port. Each case prints PASS, FAIL or SKIPPED with
 its name; the suite fails when one fails.
 """
 
@@ -38,7 +38,12 @@ RUN_ENDS_WITHIN = 4.0
 BLANK_LINE = b"          :  .  .     \r"
 ALL_DIGITS_LINE = b"        88:88:88.888  \r"
 
-CASES = ["version", "help", "udp-blank", "serial-all-digits", "serial-far-end-closed", "window"]
+CASES = ["version", "manifest", "help", "console-exit-status", "udp-blank", "serial-all-digits",
+         "serial-com120", "serial-far-end-closed", "german-text", "ticks-19200", "window"]
+# Our own ports: wine links each to a link of ours, which a case points at a pseudo-terminal.
+OUR_PORTS = ("COM5", "COM120")
+# Actual Time's interval at 19200 baud, in milliseconds.
+TICK_19200_MS = 13
 
 
 def project_version():
@@ -64,7 +69,6 @@ class Wine:
                         WINEDLLOVERRIDES="mscoree,mshtml=")
         self.dosdevices = PREFIX / "dosdevices"
         self.ports = PREFIX / "marq-ports"
-        self.com5 = self.ports / "COM5"
         self.nothing = self.ports / "nothing"
 
     def run(self, args, cwd=None, timeout=CASE_SECONDS):
@@ -85,17 +89,20 @@ class Wine:
             subprocess.run([WINESERVER, "-w"], env=self.env, timeout=60)
             print(f"wine prefix made in {time.monotonic() - started:.1f} s")
         self.ports.mkdir(exist_ok=True)
-        self.point_com5_at(self.nothing)
+        for port in OUR_PORTS:
+            self.point_at(port, self.nothing)
         # Wine links COM numbers to the machine's ttyS, ttyUSB and ttyACM devices when a session
-        # starts; COM5 it links to our own link instead, once the prefix says so.
+        # starts; ours it links to our own links instead, once the prefix says so.
         started = time.monotonic()
         self.stop()
         self.forget_ports()
         self.serve()
-        mapped = self.run(["reg", "query", r"HKLM\Software\Wine\Ports", "/v", "COM5"])
-        if str(self.com5) not in mapped.stdout.decode(errors="replace"):
-            self.run(["reg", "add", r"HKLM\Software\Wine\Ports", "/v", "COM5", "/d",
-                      str(self.com5), "/f"]).check_returncode()
+        mapped = self.run(["reg", "query", r"HKLM\Software\Wine\Ports"]).stdout.decode(errors="replace")
+        missing = [port for port in OUR_PORTS if str(self.ports / port) not in mapped]
+        if missing:
+            for port in missing:
+                self.run(["reg", "add", r"HKLM\Software\Wine\Ports", "/v", port, "/d",
+                          str(self.ports / port), "/f"]).check_returncode()
             self.stop()
             self.forget_ports()
             self.serve()
@@ -113,9 +120,10 @@ class Wine:
             subprocess.run([WINESERVER, option], env=self.env, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, timeout=60)
 
-    def point_com5_at(self, target):
-        self.com5.unlink(missing_ok=True)
-        self.com5.symlink_to(target)
+    def point_at(self, port, target):
+        link = self.ports / port
+        link.unlink(missing_ok=True)
+        link.symlink_to(target)
 
     def com_links(self):
         return [link for link in self.dosdevices.iterdir()
@@ -127,14 +135,17 @@ class Wine:
             link.unlink()
 
     def hide_other_ports(self):
-        """Points every COM link but COM5 at nothing; a port opened there does nothing."""
-        deadline = time.monotonic() + 10
-        while not (self.dosdevices / "com5").is_symlink():
-            check(time.monotonic() < deadline, "wine made no COM5 link")
-            time.sleep(0.05)
-        check(os.readlink(self.dosdevices / "com5") == str(self.com5),
-              f"wine's COM5 leads to {os.readlink(self.dosdevices / 'com5')}")
-        others = [link for link in self.com_links() if link.name.lower() != "com5"]
+        """Points every COM link but ours at nothing; a port opened there does nothing."""
+        for port in OUR_PORTS:
+            link = self.dosdevices / port.lower()
+            deadline = time.monotonic() + 10
+            while not link.is_symlink():
+                check(time.monotonic() < deadline, f"wine made no {port} link")
+                time.sleep(0.05)
+            check(os.readlink(link) == str(self.ports / port),
+                  f"wine's {port} leads to {os.readlink(link)}")
+        ours = [port.lower() for port in OUR_PORTS]
+        others = [link for link in self.com_links() if link.name.lower() not in ours]
         for link in others:
             link.unlink()
             link.symlink_to(self.nothing)
@@ -186,35 +197,49 @@ class Suite:
                     break
         check(datagrams == [BLANK_LINE], f"received {datagrams!r}")
 
-    def case_serial_all_digits(self):
+    def serial_run(self, port, *args, seconds=CASE_SECONDS):
+        """Runs the program with `port` led to a pseudo-terminal; returns its exit status,
+        standard error and the reader that saw the far end."""
         master, slave = os.openpty()
         reader = PtyReader(master)
         try:
-            self.wine.point_com5_at(os.ttyname(slave))
+            self.wine.point_at(port, os.ttyname(slave))
             reader.start()
-            code, _, err = self.marqtest("--port", "COM5", "--baud", "9600", "--start",
-                                         "all-digits", "--for", "0")
-            check(code == 0, f"exit status {code}: {err.strip()}")
+            code, _, err = self.marqtest("--port", port, *args, timeout=seconds)
         finally:
             reader.finish()
-            self.wine.point_com5_at(self.wine.nothing)
+            self.wine.point_at(port, self.wine.nothing)
             os.close(master)
             os.close(slave)
+        return code, err, reader
+
+    def case_serial_all_digits(self):
+        code, err, reader = self.serial_run("COM5", "--baud", "9600", "--start", "all-digits",
+                                            "--for", "0")
+        check(code == 0, f"exit status {code}: {err.strip()}")
         check(reader.received == ALL_DIGITS_LINE, f"the line carried {reader.received!r}")
 
-    def case_serial_far_end_closed(self):
-        """The pseudo-terminal's far end closes during Actual Time, as an adapter is pulled out."""
+    def case_serial_com120(self):
+        """A port above COM99, as Windows numbers ports up to COM4096."""
+        code, err, reader = self.serial_run("COM120", "--start", "all-digits", "--for", "0")
+        check(code == 0, f"exit status {code}: {err.strip()}")
+        check(reader.received == ALL_DIGITS_LINE, f"the line carried {reader.received!r}")
+
+    def far_end_closed(self, env):
+        """Closes the pseudo-terminal's far end during Actual Time, as an adapter is pulled
+        out; returns the exit status, the reasons on standard error (in the system's 8-bit
+        encoding, as a program reading a redirect takes them) and when the run ended."""
         master, slave = os.openpty()
         reader = PtyReader(master)
         program = None
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
             try:
-                self.wine.point_com5_at(os.ttyname(slave))
+                self.wine.point_at("COM5", os.ttyname(slave))
                 self.wine.hide_other_ports()
                 reader.start()
                 program = subprocess.Popen(
                     [WINE, self.exe, "--port", "COM5", "--start", "actual-time", "--for", "5"],
-                    cwd=self.folder, env=self.wine.env, stdout=out, stderr=err)
+                    cwd=self.folder, env=env, stdout=out, stderr=err)
 
                 def lines(count):
                     check(program.poll() is None, f"the program ended with exit status "
@@ -229,8 +254,6 @@ class Suite:
                 os.close(master)
                 os.close(slave)
                 master = slave = None
-                # When the reason comes cannot be seen from here: the C library holds the
-                # program's standard error, a file, until it ends.
                 program.wait(timeout=CASE_SECONDS)
                 ended = time.monotonic() - started
             finally:
@@ -242,17 +265,76 @@ class Suite:
                 for fd in (master, slave):
                     if fd is not None:
                         os.close(fd)
-                self.wine.point_com5_at(self.wine.nothing)
+                self.wine.point_at("COM5", self.wine.nothing)
             err.seek(0)
-            reasons = [line.strip() for line in err.read().decode(errors="replace").splitlines()
-                       if line.strip()]
-        check(program.returncode == 1, f"exit status {program.returncode}: {reasons}")
+            reasons = [line.strip() for line in err.read().decode("cp1252", errors="replace")
+                       .splitlines() if line.strip()]
+        return program.returncode, reasons, ended
+
+    def case_serial_far_end_closed(self):
+        code, reasons, ended = self.far_end_closed(self.wine.env)
+        check(code == 1, f"exit status {code}: {reasons}")
         # Every way a driver says its device has gone is reported as ERROR_DEVICE_REMOVED: wine's
         # text for it. The driver's own number ("Not ready" here) fails.
         check(reasons == ["marqtest: Device removed"], f"the reasons given: {reasons}")
         # As long as a run whose far end stays: the window closing waits for nothing that went.
         check(ended <= 5 + RUN_ENDS_WITHIN, f"the program ended {ended:.1f} s into its 5 s run")
         return f"{reasons[0]!r}, ended {ended:.1f} s into its 5 s run"
+
+    def case_german_text(self):
+        """The system's own text in German keeps its umlaut, from the message table to the
+        redirected standard error (code page 1252 on a German Windows)."""
+        code, reasons, _ = self.far_end_closed(dict(self.wine.env, LANG="de_DE.UTF-8",
+                                                    LC_ALL="de_DE.UTF-8"))
+        check(code == 1, f"exit status {code}: {reasons}")
+        check(reasons == ["marqtest: Gerät entfernt"], f"the reasons given: {reasons}")
+        return repr(reasons[0])
+
+    def case_ticks_19200(self):
+        """The spacing of Actual Time's lines at 19200 baud, one every 13 ms: a figure only."""
+        code, err, reader = self.serial_run("COM5", "--baud", "19200", "--start", "actual-time",
+                                            "--for", "3")
+        check(code == 0, f"exit status {code}: {err.strip()}")
+        times = reader.line_times
+        check(len(times) >= 10, f"{len(times)} lines arrived")
+        gaps = sorted((b - a) * 1000 for a, b in zip(times, times[1:]))
+        span = times[-1] - times[0]
+
+        def at(share):
+            return gaps[min(len(gaps) - 1, int(share * len(gaps)))]
+
+        return (f"{len(times)} lines, {(len(times) - 1) / span:.1f} per s "
+                f"(due {1000 / TICK_19200_MS:.1f}); gap median {at(0.5):.1f} ms, "
+                f"p90 {at(0.9):.1f} ms, worst {gaps[-1]:.1f} ms")
+
+    def case_manifest(self):
+        """The application manifest Windows reads before the program starts."""
+        for exe in ("marqtest.exe", "marqtest-cli.exe"):
+            data = (self.folder / exe).read_bytes()
+            for entry in (b"PerMonitorV2", b"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",
+                          b"<longPathAware", b'level="asInvoker"'):
+                check(entry in data, f"{exe} carries no manifest with {entry.decode()}")
+
+    def case_console_exit_status(self):
+        """The console companion as a script uses it: cmd waits for it, its output comes in
+        order, and its exit status reaches %ERRORLEVEL%."""
+        script = self.folder / "status.bat"
+        script.write_text("@echo off\r\n"
+                          "marqtest-cli.exe --version\r\n"
+                          "echo after version: %ERRORLEVEL%\r\n"
+                          "marqtest-cli.exe --start no-such-test\r\n"
+                          "echo after a bad option: %ERRORLEVEL%\r\n")
+        self.wine.hide_other_ports()
+        result = self.wine.run(["cmd", "/c", "status.bat"], cwd=self.folder)
+        out = result.stdout.decode(errors="replace").replace("\r\n", "\n")
+        lines = [line for line in out.splitlines() if line.strip()]
+        expected_start = [f"marqtest {self.version}"]
+        check(lines[:1] == expected_start, f"printed {out!r}")
+        check("after version: 0" in lines and "after a bad option: 2" in lines,
+              f"printed {out!r}")
+        check(lines.index("after version: 0") < lines.index("after a bad option: 2"),
+              f"printed {out!r}")
+        return "after --version 0, after a bad option 2"
 
     def case_window(self):
         self.wine.hide_other_ports()
@@ -297,6 +379,8 @@ class PtyReader(threading.Thread):
         super().__init__(daemon=True)
         self.master = master
         self.received = b""
+        # When each line's carriage return arrived.
+        self.line_times = []
         self.done = threading.Event()
 
     def run(self):
@@ -306,9 +390,11 @@ class PtyReader(threading.Thread):
     def read(self, seconds):
         while select.select([self.master], [], [], seconds)[0]:
             try:
-                self.received += os.read(self.master, 4096)
+                chunk = os.read(self.master, 4096)
             except OSError:
                 return
+            self.received += chunk
+            self.line_times += [time.monotonic()] * chunk.count(b"\r")
 
     def finish(self):
         self.done.set()
