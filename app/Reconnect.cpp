@@ -4,7 +4,6 @@
 #include "app/Form1.h"
 
 #include "app/PassingRefusal.h"
-#include "serial/ComLine.h"
 
 #include <QTime>
 #include <QTimer>
@@ -17,13 +16,12 @@ constexpr int kRetryEveryMs = 250;
 void TForm1::WatchForReconnects()
 {
     // The channel keeps its errors to itself; the one that says the device behind the open port
-    // has gone (the driver reports it as ComLine::kGone, then closes the port) concerns the window
-    // as well.
+    // has gone (the port closes itself after reporting it) concerns the window as well.
     channel_->SetOnError([this, channelError = channel_->OnError()](
                              TCustomComPort* port, EComError& error, TComAction& action) {
         const bool open = port->GetActive();
         channelError(port, error, action);
-        if (open && error.ErrorCode() == ComLine::kGone)
+        if (open && error.IsGone())
             session_.Lost();
     });
     reopenRetry_ = new QTimer(this);

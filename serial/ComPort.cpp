@@ -82,6 +82,17 @@ void TCustomComPort::CreateHandle()
     }
 }
 
+bool EComError::IsGone() const
+{
+    return errorCode_ == ComLine::kGone;
+}
+
+void TCustomComPort::CloseGoneLine(const QPointer<TCustomComPort>& port, std::uint64_t session)
+{
+    if (port && port->session_ == session)
+        port->FreeHandle();
+}
+
 void TCustomComPort::FreeHandle()
 {
     DestroyThread();

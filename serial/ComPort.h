@@ -18,6 +18,7 @@
 #include "serial/posix/LineCounters.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QStringList>
 
 #include <cstdint>
@@ -37,6 +38,9 @@ class EComError : public Exception {
 public:
     EComError(int number, const std::string& message) : Exception(message), errorCode_(number) {}
     int ErrorCode() const { return errorCode_; }
+    // The device behind the port has gone away (unplugged, powered off): the port closes itself
+    // once the error has been reported.
+    bool IsGone() const;
 
 private:
     int errorCode_;
@@ -182,6 +186,9 @@ protected:
 
 private:
     void FreeHandle();
+    // After a gone device's error was reported: closes the port, unless the error handler has
+    // closed or reopened it meanwhile (the new session is its own) or destroyed it.
+    static void CloseGoneLine(const QPointer<TCustomComPort>& port, std::uint64_t session);
     // Rewrites the open device's line settings from the stored ones; the setters call it.
     void SetComDCB();
     // Runs a call of the open line; its failure takes the error path, naming the call in the

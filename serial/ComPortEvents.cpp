@@ -139,9 +139,8 @@ void TCustomComPort::ThreadFailed(int error, const char* operation)
         if (alive)
             ReportException(failure);
     }
-    // Unless the error handler has closed or reopened the port: the new session is its own.
-    if (alive && error == ComLine::kGone && session_ == session)
-        FreeHandle();
+    if (error == ComLine::kGone)
+        CloseGoneLine(alive, session);
 }
 
 bool TCustomComPort::HasEventThread() const { return line_ && line_->Watching(); }

@@ -47,17 +47,14 @@ void TCustomComPort::CheckWrite(int error, const char* operation)
 {
     if (error == 0)
         return;
-    if (error != ComLine::kGone)
-        RaiseFrom(error, SystemText(error), operation);
-    // Reported with the port still open, as the event thread reports it; then closed, unless
-    // the error handler has closed or reopened it already.
+    // Reported with the port still open, as the event thread reports it.
     const std::uint64_t session = session_;
     const QPointer<TCustomComPort> alive(this);
     try {
         RaiseFrom(error, SystemText(error), operation);
     } catch (...) {
-        if (alive && session_ == session)
-            FreeHandle();
+        if (error == ComLine::kGone)
+            CloseGoneLine(alive, session);
         throw;
     }
 }

@@ -3,7 +3,6 @@
 #include "ScriptedComm.h"
 #include "Waiting.h"
 
-#include "serial/ComLine.h"
 #include "serial/ComPort.h"
 #include "serial/NexCom.h"
 #include "serial/win32/Win32System.h"
@@ -183,7 +182,7 @@ TEST_F(Win32Port, EveryWayADriverSaysItsDeviceHasGoneEndsTheSessionWithOneReport
         comm->Unplug(way.error, 0, way.waitError);
         EXPECT_TRUE(WaitUntil([&] { return !port.GetActive(); }, 1s));
         RunEventLoop(30ms);
-        EXPECT_EQ(Numbers(), std::vector<int>{ComLine::kGone});
+        EXPECT_EQ(Numbers(), std::vector<int>{ERROR_DEVICE_REMOVED});
     }
 
     // A write that ends aborted though nobody cancelled it: the device has gone.
@@ -197,7 +196,7 @@ TEST_F(Win32Port, EveryWayADriverSaysItsDeviceHasGoneEndsTheSessionWithOneReport
         port.Write(nullptr, 0, true);
     } catch (const EAbort&) {
     }
-    EXPECT_EQ(Numbers(), std::vector<int>{ComLine::kGone});
+    EXPECT_EQ(Numbers(), std::vector<int>{ERROR_DEVICE_REMOVED});
     EXPECT_FALSE(port.GetActive());
 }
 
@@ -223,7 +222,7 @@ TEST(Win32Channel, AReadThatFindsTheDeviceGoneEndsTheSessionOnceWithoutABeep)
     RunEventLoop(50ms);
     EXPECT_EQ(reports, 1);
     EXPECT_EQ(channel.beeps, 0);
-    EXPECT_EQ(channel.LastErrorCode(), ComLine::kGone);
+    EXPECT_EQ(channel.LastErrorCode(), ERROR_DEVICE_REMOVED);
 }
 
 TEST_F(Win32Port, AWriteThatRunsOutOfTimeSaysTimeoutAndNeverLeavesHalfALine)
