@@ -2,8 +2,8 @@
 // Receives datagrams on one IPv4 address and port and hands each one over whole, up to the
 // largest size UDP carries.
 
-#include "os/posix/UniqueFd.h"
 #include "lang/Closure.h"
+#include "net/DatagramSocket.h"
 
 #include <QObject>
 #include <QSocketNotifier>
@@ -29,7 +29,7 @@ public:
 private:
     void Read();
 
-    UniqueFd socket_;
+    DatagramSocket socket_;
     std::unique_ptr<QSocketNotifier> notifier_;
 };
 

@@ -42,9 +42,15 @@ public:
 
     // Asks the system to close without lingering over unsent data; a refusal changes nothing.
     void DontLinger();
-    // Binds to every local address at `port` (0: a free port of the system's choosing). False
-    // when the system refuses (the port is taken).
-    bool Bind(uint16_t port);
+    // Binds to `address` (0.0.0.0: every local address) at `port` (0: a free port of the
+    // system's choosing): 0, or the error number the system refused with (the port is taken).
+    int Bind(uint16_t port, Ipv4Address address = {});
+    // Where the socket is bound; port 0 before a bind.
+    struct Endpoint {
+        Ipv4Address address;
+        uint16_t port = 0;
+    };
+    Endpoint Local() const;
     // Hands one datagram to the system without waiting: 0, or the error number it was refused with.
     int SendTo(std::string_view bytes, Ipv4Address address, uint16_t port);
     // Takes one waiting datagram off the socket without waiting, cut to the buffer's size.

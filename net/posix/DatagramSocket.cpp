@@ -1,6 +1,6 @@
 #include "net/DatagramSocket.h"
 
-#include "net/posix/SocketAddress.h"
+#include "net/SocketAddress.h"
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -33,10 +33,21 @@ void DatagramSocket::DontLinger()
     static_cast<void>(::setsockopt(static_cast<int>(handle_), SOL_SOCKET, SO_LINGER, &noLinger, sizeof noLinger));
 }
 
-bool DatagramSocket::Bind(uint16_t port)
+int DatagramSocket::Bind(uint16_t port, Ipv4Address address)
 {
-    const sockaddr_in local = SocketAddress(Ipv4Address{}, port);
-    return ::bind(static_cast<int>(handle_), reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
+    const sockaddr_in local = SocketAddress(address, port);
+    if (::bind(static_cast<int>(handle_), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0)
+        return errno;
+    return 0;
+}
+
+DatagramSocket::Endpoint DatagramSocket::Local() const
+{
+    sockaddr_in local{};
+    socklen_t length = sizeof local;
+    if (::getsockname(static_cast<int>(handle_), reinterpret_cast<sockaddr*>(&local), &length) != 0)
+        return {};
+    return {FromInAddr(local.sin_addr), ntohs(local.sin_port)};
 }
 
 int DatagramSocket::SendTo(std::string_view bytes, Ipv4Address address, uint16_t port)

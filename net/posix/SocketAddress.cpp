@@ -1,4 +1,4 @@
-#include "net/posix/SocketAddress.h"
+#include "net/SocketAddress.h"
 
 #include <arpa/inet.h>
 

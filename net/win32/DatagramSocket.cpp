@@ -1,6 +1,6 @@
 #include "net/DatagramSocket.h"
 
-#include "net/win32/SocketAddress.h"
+#include "net/SocketAddress.h"
 
 #include <winsock2.h>
 
@@ -56,10 +56,21 @@ void DatagramSocket::DontLinger()
                                    reinterpret_cast<const char*>(&dontLinger), sizeof dontLinger));
 }
 
-bool DatagramSocket::Bind(uint16_t port)
+int DatagramSocket::Bind(uint16_t port, Ipv4Address address)
 {
-    const sockaddr_in local = SocketAddress(Ipv4Address{}, port);
-    return ::bind(Socket(handle_), reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
+    const sockaddr_in local = SocketAddress(address, port);
+    if (::bind(Socket(handle_), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0)
+        return ::WSAGetLastError();
+    return 0;
+}
+
+DatagramSocket::Endpoint DatagramSocket::Local() const
+{
+    sockaddr_in local{};
+    int length = sizeof local;
+    if (::getsockname(Socket(handle_), reinterpret_cast<sockaddr*>(&local), &length) != 0)
+        return {};
+    return {FromInAddr(local.sin_addr), ntohs(local.sin_port)};
 }
 
 int DatagramSocket::SendTo(std::string_view bytes, Ipv4Address address, uint16_t port)

@@ -1,4 +1,4 @@
-#include "net/win32/SocketAddress.h"
+#include "net/SocketAddress.h"
 
 #include <ws2tcpip.h>
 

@@ -1,9 +1,10 @@
 #pragma once
-// Between the socket layer's address records and the addresses the rest of the program uses.
+// Between the system's address records and the addresses the rest of the program uses.
 
 #include "net/Ipv4Address.h"
 
-#include <winsock2.h>
+// The system's own headers (net/<system>/SystemSockets.h).
+#include "SystemSockets.h"
 
 #include <cstring>
 
