@@ -294,10 +294,7 @@ void TForm1::ShowPortError()
 
 void TForm1::KappaModeClick()
 {
-    // Kappa devices speak 7-N-2; everything else the channel's own 8-N-1.
-    const bool kappa = KappaMode->isChecked();
-    channel_->SetDataBits(TNexComThread::DataBitsFromCount(kappa ? 7 : 8));
-    channel_->SetStopBits(kappa ? sb2 : sb1);
+    channel_->SetKappaFrame(KappaMode->isChecked());
 }
 
 void TForm1::EndClick()

@@ -17,10 +17,7 @@ SerialRoute::SerialRoute(BoardInput& input, const std::string& device, int baud,
 {
     channel_->SetDeviceName(device); // the driver resolves "COMn" itself
     channel_->SetBaud(baud);
-    if (kappa) {
-        channel_->SetDataBits(TNexComThread::DataBitsFromCount(7));
-        channel_->SetStopBits(sb2);
-    }
+    channel_->SetKappaFrame(kappa);
     channel_->SetOnStringReceived([&input](QObject*, std::string& text) {
         input.StringReceived(Route::Serial, text);
     });

@@ -119,6 +119,12 @@ void TNexComThread::SetBaud(int bitsPerSecond)
     SetBaudRate(BaudRateOf(bitsPerSecond));
 }
 
+void TNexComThread::SetKappaFrame(bool kappa)
+{
+    SetDataBits(DataBitsFromCount(kappa ? 7 : 8));
+    SetStopBits(kappa ? sb2 : sb1);
+}
+
 void TNexComThread::SetBufSize(std::int32_t bytes)
 {
     BufferSizes().SetInput(bytes);

@@ -70,6 +70,9 @@ public:
     int LastErrorCode() const { return lastErrorCode_; }
 
     static TDataBits DataBitsFromCount(int count);
+    // The frame Kappa devices speak, 7 data bits, no parity and 2 stop bits; otherwise the
+    // channel's own 8-N-1.
+    void SetKappaFrame(bool kappa);
     void SetCTSFlow();
     void NoCTSFlow();
 
