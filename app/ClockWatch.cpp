@@ -1,6 +1,6 @@
 #include "app/ClockWatch.h"
 
-// The constructor is the system's (posix/, win32/ ClockWatch.cpp): it makes the notifier.
+// The constructor is the system's (linux/, win32/ ClockWatch.cpp): it makes the notifier.
 
 ClockWatch::~ClockWatch() = default;
 

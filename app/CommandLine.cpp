@@ -131,6 +131,104 @@ void Tick(QCheckBox& box)
         box.click();
 }
 
+// The port, its rate and the line format; the refusal's reason when one is wrong.
+std::optional<QString> ReadLineOptions(const Options& o, StartOptions& options)
+{
+    if (o.parser.isSet(o.port)) {
+        const QString port = o.parser.value(o.port).toUpper();
+        if (ComNames::ComNumber(port.toStdString()) == 0)
+            return QStringLiteral("--port %1: give a port as COM and its number, like COM3")
+                .arg(o.parser.value(o.port));
+        options.port = port;
+    }
+    if (o.parser.isSet(o.baud)) {
+        const QString rate = o.parser.value(o.baud);
+        const std::vector<std::string> rates = protocol::LineRateTexts();
+        if (std::find(rates.begin(), rates.end(), rate.toStdString()) == rates.end())
+            return QStringLiteral("--baud %1: the rate is one of %2")
+                .arg(rate, QString::fromStdString(protocol::JoinList(rates, ", ")));
+        options.baud = rate;
+    }
+    options.kappa = o.parser.isSet(o.kappa);
+    options.lyra = o.parser.isSet(o.lyra);
+    options.rotate = o.parser.isSet(o.rotate);
+    options.removeColons = o.parser.isSet(o.removeColons);
+    options.removePoints = o.parser.isSet(o.removePoints);
+    if (o.parser.isSet(o.address)) {
+        const QString address = o.parser.value(o.address);
+        if (!ValidAddress(address)) {
+            std::vector<std::string> items = protocol::AddressLetterRanges();
+            items.emplace_back(protocol::kNoAddress);
+            return QStringLiteral("--address %1: the address is one of %2")
+                .arg(address, QString::fromStdString(protocol::JoinList(items)));
+        }
+        options.address = address.toUpper();
+    }
+    return std::nullopt;
+}
+
+// The datagram destination and the Lyra bars; the refusal's reason when one is wrong.
+std::optional<QString> ReadUdpAndLyraOptions(const Options& o, StartOptions& options)
+{
+    if (o.parser.isSet(o.udp)) {
+        const QString target = o.parser.value(o.udp);
+        // Port 0 is no destination: every datagram to it would be refused.
+        const auto endpoint = SplitEndpoint(target.toStdString());
+        if (!endpoint || endpoint->port == 0)
+            return QStringLiteral("--udp %1: give the destination as HOST:PORT with a port from 1 "
+                                  "to 65535, like 127.0.0.1:%2")
+                .arg(target)
+                .arg(kDefaultUdpPort);
+        options.udpHost = QString::fromStdString(endpoint->host);
+        options.udpPort = QString::number(endpoint->port);
+    }
+    // A track-bar position: a whole number within the bar's range.
+    const auto position = [&](const QCommandLineOption& option, int highest) -> std::optional<int> {
+        bool isNumber = false;
+        const int value = o.parser.value(option).toInt(&isNumber);
+        return isNumber && value >= 0 && value <= highest ? std::optional<int>(value) : std::nullopt;
+    };
+    if (o.parser.isSet(o.brightness)) {
+        options.brightness = position(o.brightness, 9);
+        if (!options.brightness)
+            return QStringLiteral("--brightness %1: the brightness is a number from 0 to 9")
+                .arg(o.parser.value(o.brightness));
+    }
+    if (o.parser.isSet(o.timeout)) {
+        options.timeout = position(o.timeout, 99);
+        if (!options.timeout)
+            return QStringLiteral("--timeout %1: the time-out is a number from 0 to 99")
+                .arg(o.parser.value(o.timeout));
+    }
+    return std::nullopt;
+}
+
+// The test to start and how long to run; the refusal's reason when one is wrong.
+std::optional<QString> ReadTestOptions(const Options& o, StartOptions& options)
+{
+    if (o.parser.isSet(o.start)) {
+        const QString name = o.parser.value(o.start);
+        QStringList names;
+        for (const auto& [text, start] : kStartNames) {
+            names << text;
+            if (name == QLatin1String(text))
+                options.start = start;
+        }
+        if (!options.start)
+            return QStringLiteral("--start %1: the test is one of %2").arg(name, names.join(", "));
+    }
+    if (o.parser.isSet(o.runFor)) {
+        bool isNumber = false;
+        const double seconds = o.parser.value(o.runFor).toDouble(&isNumber);
+        if (!isNumber || !(seconds >= 0 && seconds <= kLongestRunSeconds))
+            return QStringLiteral("--for %1: give the seconds to run as a number from 0 to %2")
+                .arg(o.parser.value(o.runFor))
+                .arg(kLongestRunSeconds, 0, 'f', 0);
+        options.runFor = std::chrono::milliseconds(std::llround(seconds * 1000));
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 QString HelpText()
@@ -154,85 +252,9 @@ CommandLineResult ParseCommandLine(const QStringList& arguments)
         return Refuse(QStringLiteral("unexpected argument '%1'").arg(o.parser.positionalArguments().first()));
 
     StartOptions options;
-    if (o.parser.isSet(o.port)) {
-        const QString port = o.parser.value(o.port).toUpper();
-        if (ComNames::ComNumber(port.toStdString()) == 0)
-            return Refuse(QStringLiteral("--port %1: give a port as COM and its number, like COM3")
-                              .arg(o.parser.value(o.port)));
-        options.port = port;
-    }
-    if (o.parser.isSet(o.baud)) {
-        const QString rate = o.parser.value(o.baud);
-        const std::vector<std::string> rates = protocol::LineRateTexts();
-        if (std::find(rates.begin(), rates.end(), rate.toStdString()) == rates.end())
-            return Refuse(QStringLiteral("--baud %1: the rate is one of %2")
-                              .arg(rate, QString::fromStdString(protocol::JoinList(rates, ", "))));
-        options.baud = rate;
-    }
-    options.kappa = o.parser.isSet(o.kappa);
-    options.lyra = o.parser.isSet(o.lyra);
-    options.rotate = o.parser.isSet(o.rotate);
-    options.removeColons = o.parser.isSet(o.removeColons);
-    options.removePoints = o.parser.isSet(o.removePoints);
-    if (o.parser.isSet(o.address)) {
-        const QString address = o.parser.value(o.address);
-        if (!ValidAddress(address)) {
-            std::vector<std::string> items = protocol::AddressLetterRanges();
-            items.emplace_back(protocol::kNoAddress);
-            return Refuse(QStringLiteral("--address %1: the address is one of %2")
-                              .arg(address, QString::fromStdString(protocol::JoinList(items))));
-        }
-        options.address = address.toUpper();
-    }
-    if (o.parser.isSet(o.udp)) {
-        const QString target = o.parser.value(o.udp);
-        // Port 0 is no destination: every datagram to it would be refused.
-        const auto endpoint = SplitEndpoint(target.toStdString());
-        if (!endpoint || endpoint->port == 0)
-            return Refuse(QStringLiteral("--udp %1: give the destination as HOST:PORT with a port from 1 "
-                                         "to 65535, like 127.0.0.1:%2")
-                              .arg(target)
-                              .arg(kDefaultUdpPort));
-        options.udpHost = QString::fromStdString(endpoint->host);
-        options.udpPort = QString::number(endpoint->port);
-    }
-    // A track-bar position: a whole number within the bar's range.
-    const auto position = [&](const QCommandLineOption& option, int highest) -> std::optional<int> {
-        bool isNumber = false;
-        const int value = o.parser.value(option).toInt(&isNumber);
-        return isNumber && value >= 0 && value <= highest ? std::optional<int>(value) : std::nullopt;
-    };
-    if (o.parser.isSet(o.brightness)) {
-        options.brightness = position(o.brightness, 9);
-        if (!options.brightness)
-            return Refuse(QStringLiteral("--brightness %1: the brightness is a number from 0 to 9")
-                              .arg(o.parser.value(o.brightness)));
-    }
-    if (o.parser.isSet(o.timeout)) {
-        options.timeout = position(o.timeout, 99);
-        if (!options.timeout)
-            return Refuse(QStringLiteral("--timeout %1: the time-out is a number from 0 to 99")
-                              .arg(o.parser.value(o.timeout)));
-    }
-    if (o.parser.isSet(o.start)) {
-        const QString name = o.parser.value(o.start);
-        QStringList names;
-        for (const auto& [text, start] : kStartNames) {
-            names << text;
-            if (name == QLatin1String(text))
-                options.start = start;
-        }
-        if (!options.start)
-            return Refuse(QStringLiteral("--start %1: the test is one of %2").arg(name, names.join(", ")));
-    }
-    if (o.parser.isSet(o.runFor)) {
-        bool isNumber = false;
-        const double seconds = o.parser.value(o.runFor).toDouble(&isNumber);
-        if (!isNumber || !(seconds >= 0 && seconds <= kLongestRunSeconds))
-            return Refuse(QStringLiteral("--for %1: give the seconds to run as a number from 0 to %2")
-                              .arg(o.parser.value(o.runFor))
-                              .arg(kLongestRunSeconds, 0, 'f', 0));
-        options.runFor = std::chrono::milliseconds(std::llround(seconds * 1000));
+    for (const auto read : {ReadLineOptions, ReadUdpAndLyraOptions, ReadTestOptions}) {
+        if (const std::optional<QString> refusal = read(o, options))
+            return Refuse(*refusal);
     }
     return options;
 }

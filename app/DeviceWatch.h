@@ -1,6 +1,6 @@
 #pragma once
 // Says when serial devices may have come or gone. What it listens to is the system's
-// (app/posix/DeviceWatch.cpp, app/win32/DeviceWatch.cpp).
+// (app/linux/DeviceWatch.cpp, app/win32/DeviceWatch.cpp).
 
 #include <QObject>
 #include <QTimer>

@@ -135,7 +135,16 @@ void TForm1::CreateControls()
     TimeoutTB = new TTrackBar(this, 0, 99, 0, {{40, 424, 217, 33}, timeoutHint});
     Timer1 = new TTimer(this);
     NMUDP1 = new TNMUDP(this);
+    NameControls();
+    OrderTabs();
+    FitFontToDesign(*this);
+    // Driver messages can be long; the status keeps to the room left of "Baudrate:", above the
+    // buttons.
+    Schnittstelle->SetTextBox(Baudrate->x() - Schnittstelle->x() - 2, 2);
+}
 
+void TForm1::NameControls()
+{
     const std::pair<QObject*, const char*> names[] = {
         {Schnittstelle, "Schnittstelle"}, {Daten, "Daten"}, {Text2, "Text2"}, {Test1, "Test1"},
         {Baudrate, "Baudrate"}, {WebsiteL, "WebsiteL"}, {BugreportsL, "BugreportsL"},
@@ -151,7 +160,10 @@ void TForm1::CreateControls()
         {Timer1, "Timer1"}, {NMUDP1, "NMUDP1"}};
     for (const auto& [object, name] : names)
         object->setObjectName(QLatin1String(name));
+}
 
+void TForm1::OrderTabs()
+{
     // Keyboard order, from the port list to the time-out track bar.
     const QList<QWidget*> tabOrder = {Port,     Baud,        Button1,        ActualTime, Button2,
                                       Dauertest, SendData,   BestNr,         Bestzeit,   BestPunkte,
@@ -160,10 +172,6 @@ void TForm1::CreateControls()
                                       LyraBrightnessTB, TimeDateB, TimeoutTB};
     for (qsizetype i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
-    FitFontToDesign(*this);
-    // Driver messages can be long; the status keeps to the room left of "Baudrate:", above the
-    // buttons.
-    Schnittstelle->SetTextBox(Baudrate->x() - Schnittstelle->x() - 2, 2);
 }
 
 void TForm1::ConnectHandlers()

@@ -111,24 +111,35 @@ public:
     TNexComThread& Channel() { return *channel_; }
 
 private:
+    // Form1.cpp
     void CreateControls();
+    void NameControls();
+    void OrderTabs();
     void ConnectHandlers();
     void FormCreate();
     void FormDestroy();
-    // Brings the Interface list up to date with the devices present, keeping the choice.
-    void FillPortList();
     // Opens the channel again on its port and remembers its device; false with the reason shown
     // in Schnittstelle when that fails.
     bool ReopenChannel();
     // Shows in Schnittstelle why the port is not open.
     void ShowPortError();
+
+    // PortList.cpp: brings the Interface list up to date with the devices present, keeping the
+    // choice.
+    void FillPortList();
+
+    // LineOutput.cpp
     // Hands `text` to NMUDP1 for the host and port of the edits; false with the message shown in
     // Daten when the datagram could not be sent.
     bool SendDatagram(const std::string& text);
-    bool ZeroHundredths() const;
     // A port that closed under the window (an adapter pulled out) must not go on showing
     // "OK!": the first line that finds it gone shows the reason instead, once.
     void ShowLostPort();
+
+    // TestModes.cpp
+    bool ZeroHundredths() const;
+
+    // Reconnect.cpp
     // Learns from the channel's errors when the open port's device has gone, and readies the
     // retries of a reopen.
     void WatchForReconnects();

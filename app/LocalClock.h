@@ -4,7 +4,7 @@
 // QDateTime::currentDateTime() looks at the zone file again on every call. At Actual Time's 77
 // ticks a second that was most of the work between a tick and its line leaving, and its varying
 // cost showed at the board as wander between lines. The C library's local time reads the zone
-// once, at first use, and follows its daylight-saving rules from then on (app/posix, app/win32).
+// once, at first use, and follows its daylight-saving rules from then on (app/linux, app/win32).
 // The result carries its offset from UTC, so its date, its time of day and the instant are all
 // right.
 

@@ -1,6 +1,6 @@
 #include "LineFormat.h"
 
-#include "os/posix/TermiosRecord.h"
+#include "os/linux/TermiosRecord.h"
 
 #include <cstdint>
 

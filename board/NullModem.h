@@ -4,7 +4,7 @@
 // Nothing is dropped: when the receiving side is full, reading pauses until it drains. The
 // masters must not block.
 
-#include "os/posix/PseudoTerminal.h"
+#include "os/linux/PseudoTerminal.h"
 
 #include <QObject>
 #include <QSocketNotifier>

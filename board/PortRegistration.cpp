@@ -1,8 +1,8 @@
 #include "PortRegistration.h"
 
 #include "lang/Exceptions.h"
-#include "os/posix/BoardLink.h"
-#include "os/posix/ComRoots.h"
+#include "os/linux/BoardLink.h"
+#include "os/linux/ComRoots.h"
 
 #include <cerrno>
 #include <system_error>

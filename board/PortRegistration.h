@@ -4,7 +4,7 @@
 // (os/BoardLink). The link goes when this object does; a board that is killed leaves a link that
 // leads nowhere and that the next board may take over. Links the user made are never touched.
 
-#include "os/posix/UniqueFd.h"
+#include "os/linux/UniqueFd.h"
 
 #include <filesystem>
 #include <optional>

@@ -2,7 +2,7 @@
 // Turns SIGINT, SIGTERM and SIGHUP into a Qt signal on the main thread, so that Ctrl-C runs the
 // normal shutdown (and every destructor) instead of killing the process.
 
-#include "os/posix/UniqueFd.h"
+#include "os/linux/UniqueFd.h"
 
 #include <QObject>
 #include <QSocketNotifier>

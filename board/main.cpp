@@ -10,8 +10,8 @@
 #include "SignalWatcher.h"
 #include "TextDisplay.h"
 #include "UdpListener.h"
-#include "os/posix/ComRoots.h"
-#include "os/posix/PseudoTerminal.h"
+#include "os/linux/ComRoots.h"
+#include "os/linux/PseudoTerminal.h"
 #include "os/VersionInfo.h"
 
 #include <QApplication>
@@ -22,6 +22,7 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <optional>
 
 using namespace board;
 
@@ -73,12 +74,9 @@ void Announce(const BoardOptions& options, const VirtualLine* line, const std::s
     std::cout << std::endl;
 }
 
-int Run(int argc, char** argv)
+// Help, the version or a refused option: answered without a board, with the exit status.
+std::optional<int> AnswerWithoutBoard(const BoardCommandLine& parsed)
 {
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-    const auto parsed = ParseBoardOptions(arguments);
     if (const auto* usage = std::get_if<UsageText>(&parsed)) {
         std::cout << usage->text;
         return 0;
@@ -91,6 +89,31 @@ int Run(int argc, char** argv)
         std::cerr << "marqboard: " << error->message << "\nTry marqboard --help.\n";
         return 2;
     }
+    return std::nullopt;
+}
+
+// The board's window, its caption naming where the board listens.
+std::unique_ptr<BoardWidget> ShowWindow(const BoardState& state, const std::string& lineName,
+                                        const UdpListener* udp)
+{
+    QString where = QString::fromStdString(lineName);
+    if (udp)
+        where += QString::fromUtf8("  ·  UDP ") + QString::fromStdString(udp->Endpoint());
+    auto widget = std::make_unique<BoardWidget>(state, where);
+    widget->setWindowTitle("marqboard");
+    widget->resize(widget->sizeHint().scaled(1100, 400, Qt::KeepAspectRatio));
+    widget->show();
+    return widget;
+}
+
+int Run(int argc, char** argv)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const auto parsed = ParseBoardOptions(arguments);
+    if (const std::optional<int> answered = AnswerWithoutBoard(parsed))
+        return *answered;
     const auto& options = std::get<BoardOptions>(parsed);
     const bool window = !options.headless && !options.print;
 
@@ -128,15 +151,8 @@ int Run(int argc, char** argv)
     if (options.headless)
         text = std::make_unique<TextDisplay>(state, options.print ? stderr : stdout);
     std::unique_ptr<BoardWidget> widget;
-    if (window) {
-        QString where = QString::fromStdString(line ? line->registration.Name() : options.device);
-        if (udp)
-            where += QString::fromUtf8("  ·  UDP ") + QString::fromStdString(udp->Endpoint());
-        widget = std::make_unique<BoardWidget>(state, where);
-        widget->setWindowTitle("marqboard");
-        widget->resize(widget->sizeHint().scaled(1100, 400, Qt::KeepAspectRatio));
-        widget->show();
-    }
+    if (window)
+        widget = ShowWindow(state, line ? line->registration.Name() : options.device, udp.get());
 
     // Every item is printed (with --print) and redrawn. A reader that went away ends the board
     // the normal way, so that its port link is removed.

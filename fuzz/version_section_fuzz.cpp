@@ -1,6 +1,6 @@
 // Arbitrary files offered to the version reader, and arbitrary section blocks to the lookup
 // inside them: no input may crash it or make it read outside what it was given.
-#include "os/posix/VersionSection.h"
+#include "os/linux/VersionSection.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -23,7 +23,7 @@ std::optional<Ipv4Address> LookUpIPv4(const std::string& name, std::string* reas
     const int error = ::getaddrinfo(name.c_str(), nullptr, &hints, &found);
     if (error != 0 || found == nullptr) {
         if (reason)
-            *reason = error != 0 ? ::gai_strerror(error) : "no address";
+            *reason = error != 0 ? NameServiceText(error) : "no address";
         return std::nullopt;
     }
     const std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> owner(found, ::freeaddrinfo);

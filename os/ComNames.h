@@ -1,7 +1,7 @@
 #pragma once
 // The rest of the program names ports "COMn" (or "\\.\COMn"), n from 1 to kLastNumber. What a
 // name leads to is the system's: on Windows the device of that name, on Linux a device found
-// through the user's ports directory or a fixed table (os/posix/ComRoots.h).
+// through the user's ports directory or a fixed table (os/linux/ComRoots.h).
 
 #include <memory>
 #include <string>

@@ -1,6 +1,6 @@
 #pragma once
 // The program's version as the build records it in the executable (a version resource on
-// Windows, a section of its own on Linux: os/posix/VersionSection.h), and the caption suffix
+// Windows, a section of its own on Linux: os/linux/VersionSection.h), and the caption suffix
 // made from it.
 
 #include <string>

@@ -2,7 +2,7 @@
 // What the port needs of the operating system: one open serial line, and the system that opens
 // it. The port (TCustomComPort) keeps what every system shares: its settings, the error path,
 // the handlers and the order they run in. A line does the rest, each system in its own backend
-// (serial/posix, serial/win32): opening and letting go, line settings, the write in the
+// (serial/linux, serial/win32): opening and letting go, line settings, the write in the
 // background, reading, line errors, modem lines, and the thread that waits for line events.
 //
 // Calls that fail throw ComLine::Failure with the system's error number and the call that

@@ -9,13 +9,12 @@
 // The class is written in three files: ComPort.cpp (opening, closing, settings, errors),
 // ComPortIo.cpp (writing, reading, line errors, modem lines) and ComPortEvents.cpp (line events
 // and their dispatch). What needs the operating system is an open ComLine, made by the
-// ComSystem the build chose (serial/posix, serial/win32).
+// ComSystem the build chose (serial/linux, serial/win32).
 
 #include "lang/Closure.h"
 #include "lang/Exceptions.h"
 #include "serial/ComSettings.h"
 #include "serial/ComTypes.h"
-#include "serial/posix/LineCounters.h"
 
 #include <QObject>
 #include <QPointer>
@@ -64,7 +63,7 @@ public:
     TCustomComPort(QObject* owner, std::shared_ptr<ComSystem> system);
     ~TCustomComPort() override;
 
-    // --- state ---
+    // --- state (ComPort.cpp) ---
     bool GetActive() const;
     void SetActive(bool value);
     void Open();
@@ -103,7 +102,7 @@ public:
     // Only while Closed: the system calls the port makes from its next opening on.
     void SetSystem(std::shared_ptr<ComSystem> system);
 
-    // --- transfers ---
+    // --- transfers (ComPortIo.cpp) ---
     // Copies the bytes and returns at once; they go out in the background. Waits only for the
     // previous write to be on the line, and fails with "Timeout" if that one ended short.
     void WriteString(std::string_view text);
@@ -117,25 +116,25 @@ public:
     int InputCount();
     void PurgeOutput();
 
-    // --- modem lines ---
+    // --- modem lines (ComPortIo.cpp) ---
     // A device without modem lines (a pseudo-terminal, some USB adapters) has an empty status
     // and ignores SetDTR.
     void SetDTR();
     TModemStatus GetModemStatus();
 
-    // --- device names (independent of the port's state) ---
+    // --- device names, independent of the port's state (ComPort.cpp) ---
     // Appends "COMn" for every COM number that leads to a serial device present now.
     void EnumComDevices(QStringList& list) const;
     // The system's device behind a COM name and, for USB adapters on Linux, what the adapter
     // calls itself.
     std::string DescribeComDevice(const std::string& name) const;
 
-    // --- errors ---
+    // --- errors (ComPort.cpp) ---
     [[noreturn]] void RaiseError(int number, const std::string& message);
     void CheckActive();
     void CheckInactive();
 
-    // --- line events ---
+    // --- line events (ComPortEvents.cpp) ---
     const TNotifyEvent& OnBreak() const { return onBreak_; }
     const TNotifyEvent& OnCTSChange() const { return onCTSChange_; }
     const TNotifyEvent& OnDSRChange() const { return onDSRChange_; }
@@ -185,6 +184,7 @@ protected:
     virtual bool TxEmptyWanted() const { return bool(onTxEmpty_); }
 
 private:
+    // ComPort.cpp
     void FreeHandle();
     // After a gone device's error was reported: closes the port, unless the error handler has
     // closed or reopened it meanwhile (the new session is its own) or destroyed it.
@@ -196,20 +196,21 @@ private:
     void OnLine(const std::function<void()>& call);
     [[noreturn]] void RaiseFrom(int number, const std::string& message, const char* operation);
 
+    // ComPortEvents.cpp
     void SetComEventMask();
     void CreateThread();
     void DestroyThread();
     template <typename Event> void ChangeHandler(Event& slot, Event handler);
+    // The event thread's reports, run on the user-interface thread.
+    void ThreadDoEvent(std::uint32_t events);
+    void ThreadFailed(int error, const char* operation);
 
+    // ComPortIo.cpp
     void WaitForWriteCompletion();
     // Raises a failed write; a device found gone ends the session, as the event thread does.
     void CheckWrite(int error, const char* operation);
     void CheckLineErrors();
     TLineErrors TakeLineErrors();
-
-    // The event thread's reports, run on the user-interface thread.
-    void ThreadDoEvent(std::uint32_t events);
-    void ThreadFailed(int error, const char* operation);
 
     std::shared_ptr<ComSystem> system_;
     std::unique_ptr<ComLine> line_;

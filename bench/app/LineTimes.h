@@ -2,7 +2,7 @@
 // What the far end of a line sees of a stream of running-time lines: when each line's CR
 // arrived, and how old the clock it carries was by then.
 
-#include "os/posix/PseudoTerminal.h"
+#include "os/linux/PseudoTerminal.h"
 
 #include <atomic>
 #include <chrono>

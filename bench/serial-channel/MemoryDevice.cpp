@@ -15,7 +15,7 @@ int MemoryDevice::Ioctl(int fd, unsigned long request, void* argument)
         *static_cast<int*>(argument) = static_cast<int>(Waiting());
         return 0;
     }
-    return SerialSystem::Ioctl(fd, request, argument);
+    return LinuxSystem::Ioctl(fd, request, argument);
 }
 
 ssize_t MemoryDevice::Read(int, void* buffer, std::size_t count)

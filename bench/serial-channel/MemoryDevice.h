@@ -3,12 +3,12 @@
 // own work can be timed without the kernel's line buffer in the way. Everything else goes to
 // the real device it was opened on.
 
-#include "serial/posix/SerialSystem.h"
+#include "serial/linux/LinuxSystem.h"
 
 #include <cstddef>
 #include <string>
 
-class MemoryDevice : public SerialSystem {
+class MemoryDevice : public LinuxSystem {
 public:
     MemoryDevice(std::string data, std::size_t chunk) : data_(std::move(data)), chunk_(chunk) {}
 

@@ -3,7 +3,7 @@
 // pseudo-terminal to OnMarqReceived running, and the rate of a file transfer to that far end.
 
 #include "MemoryDevice.h"
-#include "os/posix/PseudoTerminal.h"
+#include "os/linux/PseudoTerminal.h"
 #include "serial/NexCom.h"
 
 #include <QCoreApplication>

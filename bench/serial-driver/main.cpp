@@ -8,10 +8,10 @@
 // device answering TIOCOUTQ with ENOTTY: the old rule).
 //
 // serial_driver_bench [--slow-line]: all of it, or the slow line only.
-#include "os/posix/PseudoTerminal.h"
+#include "os/linux/PseudoTerminal.h"
 #include "serial/ComPort.h"
 #include "serial/NexCom.h"
-#include "serial/posix/SerialSystem.h"
+#include "serial/linux/LinuxSystem.h"
 
 #include "support/ScriptedSystem.h"
 #include "support/Waiting.h"
@@ -40,7 +40,7 @@ using namespace std::chrono_literals;
 namespace {
 
 // Looks like a UART with modem lines that never change, so the event thread must sample them.
-class ModemLinesSystem : public SerialSystem {
+class ModemLinesSystem : public LinuxSystem {
 public:
     int Ioctl(int fd, unsigned long request, void* argument) override
     {
@@ -48,7 +48,7 @@ public:
             *static_cast<int*>(argument) = TIOCM_CTS | TIOCM_DSR;
             return 0;
         }
-        return SerialSystem::Ioctl(fd, request, argument);
+        return LinuxSystem::Ioctl(fd, request, argument);
     }
 };
 
@@ -101,7 +101,7 @@ void Latency(TThreadPriority priority, const char* label)
                 std::accumulate(micros.begin(), micros.end(), 0.0) / micros.size());
 }
 
-void Idle(const char* label, std::shared_ptr<SerialSystem> system)
+void Idle(const char* label, std::shared_ptr<LinuxSystem> system)
 {
     PseudoTerminal pty;
     TComPort port(nullptr, std::move(system));
@@ -218,7 +218,7 @@ int main(int argc, char** argv)
         // default.
         Latency(tpTimeCritical, "event thread time-critical");
         Latency(tpNormal, "event thread normal priority");
-        Idle("pseudo-terminal (no modem lines)", std::make_shared<SerialSystem>());
+        Idle("pseudo-terminal (no modem lines)", std::make_shared<LinuxSystem>());
         Idle("modem lines sampled every 10 ms", std::make_shared<ModemLinesSystem>());
     }
     std::printf("slow line: 13 ms tick of 23-byte lines carrying their send time, channel at 2400 "

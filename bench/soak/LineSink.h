@@ -3,8 +3,8 @@
 // 127.0.0.1, read by a thread of their own so that the window's thread never waits for them.
 // Counts whole lines (ended by a carriage return) on the line and datagrams on the socket.
 
-#include "os/posix/PseudoTerminal.h"
-#include "os/posix/UniqueFd.h"
+#include "os/linux/PseudoTerminal.h"
+#include "os/linux/UniqueFd.h"
 
 #include <atomic>
 #include <string>

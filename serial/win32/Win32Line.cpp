@@ -447,7 +447,7 @@ TModemStatus Win32Line::ModemStatus()
 
 bool Win32Line::StartEvents(const EventSettings& settings, EventReports reports)
 {
-    thread_ = ComEventThread::Start(state_, settings, std::move(reports));
+    thread_ = Win32EventThread::Start(state_, settings, std::move(reports));
     return thread_ != nullptr;
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // A serial line on Windows: a communications device opened for overlapped transfers, set up
 // with its DCB, written in the background with WriteFile, read with ReadFile from what has
-// arrived, watched by a ComEventThread; every call goes through a CommApi.
+// arrived, watched by a Win32EventThread; every call goes through a CommApi.
 //
 // Every wait is bounded. A transfer that its driver does not end in time is cancelled, and one
 // that outlives the cancel too (an adapter wedged as it was pulled out) is given up: its record
@@ -9,7 +9,7 @@
 
 #include "serial/ComLine.h"
 #include "serial/WireTime.h"
-#include "serial/win32/ComEventThread.h"
+#include "serial/win32/Win32EventThread.h"
 #include "serial/win32/CommApi.h"
 #include "serial/win32/WinHandle.h"
 
@@ -145,5 +145,5 @@ private:
 
     DWORD errors_ = 0; // CE_ flags read and not reported yet
 
-    std::unique_ptr<ComEventThread> thread_;
+    std::unique_ptr<Win32EventThread> thread_;
 };

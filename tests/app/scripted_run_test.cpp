@@ -4,7 +4,7 @@
 
 #include "app/CommandLine.h"
 #include "app/ScriptedRun.h"
-#include "os/posix/PseudoTerminal.h"
+#include "os/linux/PseudoTerminal.h"
 #include "protocol/DisplayLine.h"
 #include "protocol/LyraCommands.h"
 

@@ -3,7 +3,7 @@
 
 #include "net/NMUDP.h"
 
-#include "serial/posix/SerialSystem.h"
+#include "serial/linux/LinuxSystem.h"
 
 #include <QFile>
 
@@ -155,7 +155,7 @@ TEST_F(SerialPortTest, NoneClosesAndKeepsTheStatus)
 // A pseudo-terminal always keeps 8 data bits, and the C library reports the difference as a
 // failure; a UART takes 7. This system call layer hands the settings to the device as a UART's
 // driver would take them and remembers what the window asked for.
-class UartLikeSystem : public SerialSystem {
+class UartLikeSystem : public LinuxSystem {
 public:
     int SetAttributes(int fd, const termios& attributes) override
     {
@@ -235,17 +235,17 @@ bool GiveForeignGroup(const std::string& path)
 
 // Counts the opens and closes that reach the system, and refuses opens with `refusal` while it
 // is set: as root, a pseudo-terminal cannot be made to refuse.
-class GatekeeperSystem : public SerialSystem {
+class GatekeeperSystem : public LinuxSystem {
 public:
     int Open(const std::string& path) override
     {
         ++opens;
-        return refusal ? -refusal : SerialSystem::Open(path);
+        return refusal ? -refusal : LinuxSystem::Open(path);
     }
     int Close(int fd) override
     {
         ++closes;
-        return SerialSystem::Close(fd);
+        return LinuxSystem::Close(fd);
     }
     int refusal = 0;
     int opens = 0;

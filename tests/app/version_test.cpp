@@ -1,5 +1,5 @@
 // Reading the version section of an executable and the caption made from it.
-#include "os/posix/VersionSection.h"
+#include "os/linux/VersionSection.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -2,7 +2,7 @@
 // and what it leaves when it is killed leads into no other program's terminal.
 
 #include "process/BoardProcess.h"
-#include "os/posix/PseudoTerminal.h"
+#include "os/linux/PseudoTerminal.h"
 
 #include <QProcess>
 #include <filesystem>

@@ -1,6 +1,6 @@
 #include "board/PortRegistration.h"
 
-#include "os/posix/ComRoots.h"
+#include "os/linux/ComRoots.h"
 #include "lang/Exceptions.h"
 
 #include <QTemporaryDir>

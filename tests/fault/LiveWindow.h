@@ -6,7 +6,7 @@
 #include "FaultSupport.h"
 #include "WindowFixture.h"
 
-#include "os/posix/PseudoTerminal.h"
+#include "os/linux/PseudoTerminal.h"
 #include "support/ProcessCounts.h"
 
 class LiveWindow : public WindowTest {

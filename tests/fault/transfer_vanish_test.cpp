@@ -2,7 +2,7 @@
 // report, and the file and the device are let go.
 #include "FaultSupport.h"
 
-#include "os/posix/PseudoTerminal.h"
+#include "os/linux/PseudoTerminal.h"
 #include "serial/NexCom.h"
 #include "support/ProcessCounts.h"
 #include "support/Waiting.h"

@@ -1,7 +1,7 @@
 // COM names on Linux: the number in a name, the fixed table, the user's ports directory, which
 // devices count as present, and the description shown to people. Runs on a made-up /dev and
 // /sys tree.
-#include "os/posix/ComRoots.h"
+#include "os/linux/ComRoots.h"
 
 #include <gtest/gtest.h>
 

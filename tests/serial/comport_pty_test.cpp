@@ -2,10 +2,10 @@
 // device sees them, writes and reads, the write time-out, line events on the user-interface
 // thread, and a far end that goes away.
 #include "serial/ComPort.h"
-#include "serial/posix/CustomBaud.h"
+#include "serial/linux/CustomBaud.h"
 
-#include "os/posix/PseudoTerminal.h"
-#include "os/posix/UniqueFd.h"
+#include "os/linux/PseudoTerminal.h"
+#include "os/linux/UniqueFd.h"
 #include "support/CatchComError.h"
 #include "support/EventRecorder.h"
 #include "support/PortsDirectory.h"

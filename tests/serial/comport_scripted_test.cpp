@@ -3,7 +3,7 @@
 // the dispatch order within one pass, and which setters reach the device at all.
 #include "serial/ComPort.h"
 
-#include "os/posix/PseudoTerminal.h"
+#include "os/linux/PseudoTerminal.h"
 #include "support/EventRecorder.h"
 #include "support/ScriptedSystem.h"
 #include "support/Waiting.h"

@@ -2,7 +2,7 @@
 // settings while Closed, and how line settings become a termios record.
 #include "serial/ComPort.h"
 #include "serial/LineSettings.h"
-#include "serial/posix/TermiosSettings.h"
+#include "serial/linux/TermiosSettings.h"
 
 #include "support/CatchComError.h"
 

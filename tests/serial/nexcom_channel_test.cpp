@@ -1,5 +1,5 @@
 // The channel's settings, port names, open and close, error policy and capture file.
-#include "os/posix/PseudoTerminal.h"
+#include "os/linux/PseudoTerminal.h"
 #include "support/Waiting.h"
 #include "support/channel_support.h"
 

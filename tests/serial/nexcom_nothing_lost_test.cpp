@@ -1,6 +1,6 @@
 // A mebibyte written to the far end as fast as the line takes it: every byte reaches the capture
 // file, and every decoder raises exactly the events that the same bytes give in one piece.
-#include "os/posix/PseudoTerminal.h"
+#include "os/linux/PseudoTerminal.h"
 #include "support/Waiting.h"
 #include "support/channel_support.h"
 

@@ -1,5 +1,5 @@
 // Received bytes through a pseudo-terminal into the channel's decoders.
-#include "os/posix/PseudoTerminal.h"
+#include "os/linux/PseudoTerminal.h"
 #include "support/Waiting.h"
 #include "support/channel_support.h"
 

@@ -1,5 +1,5 @@
 // Sending files over the channel: chunk sizes, the report sequence, refusals, aborts, failures.
-#include "os/posix/PseudoTerminal.h"
+#include "os/linux/PseudoTerminal.h"
 #include "serial/FileTransfer.h"
 #include "support/Waiting.h"
 #include "support/channel_support.h"

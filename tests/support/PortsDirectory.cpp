@@ -1,6 +1,6 @@
 #include "PortsDirectory.h"
 
-#include "os/posix/ComRoots.h"
+#include "os/linux/ComRoots.h"
 
 #include <cstdlib>
 #include <filesystem>

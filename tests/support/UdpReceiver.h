@@ -1,7 +1,7 @@
 #pragma once
 // The far end of the tests: a datagram socket on 127.0.0.1 that collects what arrives.
 
-#include "os/posix/UniqueFd.h"
+#include "os/linux/UniqueFd.h"
 
 #include <chrono>
 #include <cstdint>

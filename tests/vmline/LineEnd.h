@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "os/posix/UniqueFd.h"
+#include "os/linux/UniqueFd.h"
 
 // Connects to a unix socket, waiting (bounded) for it to appear; throws when it does not.
 UniqueFd ConnectUnix(const std::string& path, std::chrono::milliseconds limit);

@@ -17,7 +17,7 @@
 // The last two use the device directly, without the channel: they are what the channel is
 // measured against.
 
-#include "os/posix/UniqueFd.h"
+#include "os/linux/UniqueFd.h"
 #include "os/SystemText.h"
 #include "protocol/DisplayLine.h"
 #include "protocol/LineFields.h"

@@ -1,6 +1,6 @@
 #include "VirtualComPort.h"
 
-#include "os/posix/TermiosRecord.h"
+#include "os/linux/TermiosRecord.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

@@ -2,7 +2,7 @@
 // A pseudo-terminal whose slave side is registered as COM<number> in a ports directory, read
 // while the window in this thread goes on running.
 
-#include "os/posix/PseudoTerminal.h"
+#include "os/linux/PseudoTerminal.h"
 #include "support/PortsDirectory.h"
 
 #include <QString>

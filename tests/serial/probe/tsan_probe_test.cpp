@@ -8,9 +8,9 @@
 //   point goes first, under a thread that still posts to it.
 #include "serial/ComPort.h"
 #include "serial/HandOver.h"
-#include "serial/posix/SerialSystem.h"
+#include "serial/linux/LinuxSystem.h"
 
-#include "os/posix/PseudoTerminal.h"
+#include "os/linux/PseudoTerminal.h"
 #include "support/Waiting.h"
 
 #include <gtest/gtest.h>
@@ -20,13 +20,13 @@
 
 namespace {
 
-class CountingSystem : public SerialSystem {
+class CountingSystem : public LinuxSystem {
 public:
     int Poll(pollfd* fds, nfds_t count, int timeoutMs) override
     {
         if (count == 2) // the event thread's wait
             ++touched;
-        return SerialSystem::Poll(fds, count, timeoutMs);
+        return LinuxSystem::Poll(fds, count, timeoutMs);
     }
     int touched = 0; // deliberately neither atomic nor locked
 };

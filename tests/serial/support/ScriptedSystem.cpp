@@ -20,7 +20,7 @@ int ScriptedSystem::Close(int fd)
         std::lock_guard lock(mutex_);
         Note("close");
     }
-    const int result = SerialSystem::Close(fd);
+    const int result = LinuxSystem::Close(fd);
     ++closes_;
     return result;
 }
@@ -89,7 +89,7 @@ int ScriptedSystem::Ioctl(int fd, unsigned long request, void* argument)
         break;
     }
     lock.unlock();
-    return SerialSystem::Ioctl(fd, request, argument);
+    return LinuxSystem::Ioctl(fd, request, argument);
 }
 
 ssize_t ScriptedSystem::Write(int fd, const void* buffer, std::size_t count)
@@ -103,7 +103,7 @@ ssize_t ScriptedSystem::Write(int fd, const void* buffer, std::size_t count)
     }
     if (!drainRate_) {
         lock.unlock();
-        return SerialSystem::Write(fd, buffer, count);
+        return LinuxSystem::Write(fd, buffer, count);
     }
     const Clock::time_point now = Clock::now();
     const int queued = QueuedAt(now);
@@ -111,7 +111,7 @@ ssize_t ScriptedSystem::Write(int fd, const void* buffer, std::size_t count)
     if (queued >= drainCapacity_)
         return -EAGAIN;
     count = std::min(count, static_cast<std::size_t>(drainCapacity_ - queued));
-    const ssize_t written = SerialSystem::Write(fd, buffer, count);
+    const ssize_t written = LinuxSystem::Write(fd, buffer, count);
     if (written > 0) {
         const Clock::time_point start = std::max(now, lineFreeAt_);
         taken_.push_back({takenBytes_ + 1, static_cast<std::uint64_t>(written), start});
@@ -190,7 +190,7 @@ int ScriptedSystem::Poll(pollfd* fds, nfds_t count, int timeoutMs)
         if (pollError_)
             return -pollError_;
         lock.unlock();
-        int ready = SerialSystem::Poll(fds, count, timeoutMs);
+        int ready = LinuxSystem::Poll(fds, count, timeoutMs);
         // Whatever the wait ends with, the hang-up comes with it.
         if (ready >= 0 && hangUp_) {
             ready += fds[0].revents ? 0 : 1;
@@ -202,7 +202,7 @@ int ScriptedSystem::Poll(pollfd* fds, nfds_t count, int timeoutMs)
         fds[0].revents = POLLHUP;
         return 1;
     }
-    return SerialSystem::Poll(fds, count, timeoutMs);
+    return LinuxSystem::Poll(fds, count, timeoutMs);
 }
 
 int ScriptedSystem::Flush(int fd, int queue)
@@ -225,7 +225,7 @@ int ScriptedSystem::Flush(int fd, int queue)
             lineFreeAt_ = std::min(lineFreeAt_, end);
         }
     }
-    return SerialSystem::Flush(fd, queue);
+    return LinuxSystem::Flush(fd, queue);
 }
 
 void ScriptedSystem::Note(const char* name) { callLog_.push_back({name, Clock::now()}); }
@@ -247,7 +247,7 @@ int ScriptedSystem::GetAttributes(int fd, termios& attributes)
 {
     Count();
     ++attributeCalls_;
-    const int result = SerialSystem::GetAttributes(fd, attributes);
+    const int result = LinuxSystem::GetAttributes(fd, attributes);
     std::lock_guard lock(mutex_);
     if (result == 0 && keepFrames_ && frame_)
         attributes.c_cflag = (attributes.c_cflag & ~kFrame) | frame_;
@@ -264,14 +264,14 @@ int ScriptedSystem::SetAttributes(int fd, const termios& attributes)
         if (keepFrames_)
             frame_ = attributes.c_cflag & kFrame;
     }
-    return SerialSystem::SetAttributes(fd, attributes);
+    return LinuxSystem::SetAttributes(fd, attributes);
 }
 
 int ScriptedSystem::WakeDescriptor()
 {
     if (failWake_)
         return -EMFILE;
-    return SerialSystem::WakeDescriptor();
+    return LinuxSystem::WakeDescriptor();
 }
 
 void ScriptedSystem::SetModemLines(std::optional<int> lines)

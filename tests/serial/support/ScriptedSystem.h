@@ -5,7 +5,7 @@
 // hang-up, failures of single calls, and a gate that holds the event thread before its next poll
 // so that a test can set up several findings for one pass.
 
-#include "serial/posix/SerialSystem.h"
+#include "serial/linux/LinuxSystem.h"
 
 #include <atomic>
 #include <chrono>
@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-class ScriptedSystem : public SerialSystem {
+class ScriptedSystem : public LinuxSystem {
 public:
     int Close(int fd) override;
     int Ioctl(int fd, unsigned long request, void* argument) override;

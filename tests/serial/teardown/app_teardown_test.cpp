@@ -4,7 +4,7 @@
 // exits with 0 when all of that holds.
 #include "serial/ComPort.h"
 
-#include "os/posix/PseudoTerminal.h"
+#include "os/linux/PseudoTerminal.h"
 #include "support/ProcessCounts.h"
 #include "support/Waiting.h"
 
