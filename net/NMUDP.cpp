@@ -93,7 +93,7 @@ void TNMUDP::SendDatagram(const char* buffer, int length)
     const std::string bytes(buffer, static_cast<std::size_t>(length));
     // A port beyond sixteen bits must not be cut to another port that happens to listen.
     if (remotePort_ < 1 || remotePort_ > 65535)
-        throw UDPSockError("Port " + std::to_string(remotePort_) + " out of range 1-65535");
+        throw UDPSockError("Port must be 1-65535");
     const auto port = static_cast<uint16_t>(remotePort_);
     const Ipv4Address remote = ResolveRemoteHost(remoteHost_);
     if (remote == Ipv4Address{})

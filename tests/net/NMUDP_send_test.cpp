@@ -97,8 +97,7 @@ TEST_F(SendTest, PortsOutsideOneTo65535AreRefusedNotCut)
     UdpReceiver at4464(4464);
     for (const int32_t port : {70000, 65536, 0, -1}) {
         udp.SetRemotePort(port);
-        ExpectRefused("Port " + std::to_string(port) + " out of range 1-65535", kLine.data(),
-                      static_cast<int>(kLine.size()));
+        ExpectRefused("Port must be 1-65535", kLine.data(), static_cast<int>(kLine.size()));
     }
     EXPECT_TRUE(!at4464.Bound() || at4464.Empty());
     udp.SetRemotePort(receiver.Port());
