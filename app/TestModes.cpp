@@ -29,14 +29,12 @@ struct RepeatingTest {
     bool TForm1::*flag;
     void (TForm1::*click)();
     TButton* TForm1::*button;
-    const char* stopCaption;
     const char* startCaption;
 };
 constexpr RepeatingTest kRepeatingTests[] = {
-    {&TForm1::SendingData, &TForm1::SendDataClick, &TForm1::SendData, "Send Data off", "Send Data on"},
-    {&TForm1::ContinuousTest, &TForm1::DauertestClick, &TForm1::Dauertest, "Contious test off",
-     "Contious test on"},
-    {nullptr, &TForm1::ActualTimeClick, &TForm1::ActualTime, "Actual time off", "Actual time on"},
+    {&TForm1::SendingData, &TForm1::SendDataClick, &TForm1::SendData, "Send Data on"},
+    {&TForm1::ContinuousTest, &TForm1::DauertestClick, &TForm1::Dauertest, "Contious test on"},
+    {nullptr, &TForm1::ActualTimeClick, &TForm1::ActualTime, "Actual time on"},
 };
 
 // The test Timer1 drives, or would drive if it ran.

@@ -198,7 +198,8 @@ TEST_F(SerialPortTest, AHostNameNeverSlowsTheSerialLine)
                   << receiver.Drain().size() << " datagrams, against " << referenceLines
                   << " serial lines and " << atReference.Drain().size() << " datagrams to 127.0.0.1\n";
         EXPECT_GE(lines * 100, referenceLines * 95);
-        EXPECT_EQ(*service.asked, 1) << "one lookup for the name, none piling up behind it";
+        if (service.finds)
+            EXPECT_EQ(*service.asked, 1) << "a name found is looked up once";
         com7.ReadAvailable();
         com10.ReadAvailable();
     }
@@ -295,6 +296,7 @@ TEST_F(SerialPortTest, BaudChangePausesAndResumesTheTimer)
     emit form->Baud->activated(1);
     EXPECT_FALSE(form->Channel().ok());
     EXPECT_FALSE(form->Timer1->isActive());
+    EXPECT_EQ(form->Dauertest->text(), "Contious test on") << "a click starts it again";
     EXPECT_EQ(form->Schnittstelle->text().toStdString(), form->Channel().LastError());
     EXPECT_TRUE(desktop.messages.empty());
 }
