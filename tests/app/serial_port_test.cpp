@@ -198,8 +198,9 @@ TEST_F(SerialPortTest, AHostNameNeverSlowsTheSerialLine)
                   << receiver.Drain().size() << " datagrams, against " << referenceLines
                   << " serial lines and " << atReference.Drain().size() << " datagrams to 127.0.0.1\n";
         EXPECT_GE(lines * 100, referenceLines * 95);
-        if (service.finds)
+        if (service.finds) {
             EXPECT_EQ(*service.asked, 1) << "a name found is looked up once";
+        }
         com7.ReadAvailable();
         com10.ReadAvailable();
     }
