@@ -197,6 +197,8 @@ void TForm1::ConnectHandlers()
     on(BugreportsL, &TLabel::Click, &TForm1::BugreportsLClick);
     on(LyraBrightnessTB, &QSlider::valueChanged, &TForm1::LyraBrightnessTBChange);
     on(TimeoutTB, &QSlider::valueChanged, &TForm1::TimeoutTBChange);
+    // A host typed is looked up as soon as it is entered, so that the first datagram finds it.
+    connect(IPE, &QLineEdit::editingFinished, this, [this] { LookUpHost(); });
     WatchForReconnects();
 }
 
@@ -224,6 +226,7 @@ void TForm1::FormDestroy()
 void TForm1::PortChange()
 {
     portShownOpen_ = false;
+    portInTrouble_ = false;
     session_.Forget();
     if (channel_->ok())
         channel_->ClosePort();
@@ -270,8 +273,10 @@ void TForm1::BaudChange()
     session_.Forget();
     channel_->ClosePort();
     storeRate();
-    if (!ReopenChannel())
+    if (!ReopenChannel()) {
+        StopTest(wasRunning); // stays stopped: each mode button must say it starts its test
         return;
+    }
     Schnittstelle->SetHint(kInterfaceHint);
     if (wasRunning)
         Timer1->start();

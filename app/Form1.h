@@ -14,6 +14,7 @@
 #include <QDateTime>
 #include <QWidget>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -57,6 +58,9 @@ public:
     void TimeoutTBChange();
 
     void SendCommand(const std::string& text);
+    // Looks the host in "IP Address:" up ahead of the first datagram, waiting up to `wait` for
+    // the name service.
+    void LookUpHost(std::chrono::milliseconds wait = {});
 
     // The current display line; Schreiben transforms it in place.
     std::string data;
@@ -132,12 +136,18 @@ private:
     // Hands `text` to NMUDP1 for the host and port of the edits; false with the message shown in
     // Daten when the datagram could not be sent.
     bool SendDatagram(const std::string& text);
+    void SetRemote();
+    // Writes `text` to the open port; a failure shows beside "Interface" and ends nothing else.
+    void WriteToPort(const std::string& text);
     // A port that closed under the window (an adapter pulled out) must not go on showing
     // "OK!": the first line that finds it gone shows the reason instead, once.
     void ShowLostPort();
 
     // TestModes.cpp
     bool ZeroHundredths() const;
+    // Timer1 stops. When it was `running` a test, that test ends, its button saying that a
+    // click starts it again.
+    void StopTest(bool running);
 
     // Reconnect.cpp
     // Learns from the channel's errors when the open port's device has gone, and readies the
@@ -155,6 +165,7 @@ private:
     std::function<QDateTime()> clock_ = LocalNow;
     std::unique_ptr<TNexComThread> channel_;
     bool portShownOpen_ = false;
+    bool portInTrouble_ = false;
     PortSession session_;
     QTimer* reopenRetry_ = nullptr;
     DeviceWatch* devices_ = nullptr;

@@ -1,68 +1,109 @@
 #include "net/HostLookup.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
-
 #include <condition_variable>
-#include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <utility>
 
-namespace {
-
-// What one lookup shares with its worker. Each lookup has its own, so a second lookup started
-// while the first one waits can neither take nor overwrite the first one's answer.
-struct PendingLookup {
+// What one lookup shares with its worker thread. The worker may outlive the lookup's owner: it
+// keeps the record alive and touches nothing else.
+struct HostLookup::Worker {
+    std::string name;
+    bool again = false;
     std::mutex mutex;
     std::condition_variable answered;
     bool done = false;
     std::optional<Ipv4Address> address;
-    QEventLoop* waiter = nullptr; // the caller's loop, only while the caller is waiting in it
 };
 
-} // namespace
-
-std::optional<Ipv4Address> HostLookup::Resolve(const std::string& name) const
+HostLookup::HostLookup(Resolver resolver, ClockReader clock)
+    : resolver_(std::move(resolver)), clock_(std::move(clock))
 {
-    auto pending = std::make_shared<PendingLookup>();
-    QEventLoop loop;
-    const bool withEvents = QCoreApplication::instance() != nullptr;
-    if (withEvents)
-        pending->waiter = &loop;
+}
 
+HostLookup::Answer HostLookup::Find(const std::string& name)
+{
+    TakeAnswer();
+    if (name != name_) {
+        name_ = name;
+        known_.reset();
+    }
+    if (known_ && known_->state == State::Failed && !known_->justFailed &&
+        clock_() - failedAt_ >= kRetryAfter)
+        known_.reset();
+    if (!known_ && !running_)
+        Start(false);
+    if (!known_)
+        return {};
+    const Answer answer = *known_;
+    known_->justFailed = false;
+    return answer;
+}
+
+void HostLookup::LookUpAgain()
+{
+    TakeAnswer();
+    known_.reset();
+    if (!running_)
+        Start(true);
+}
+
+void HostLookup::Wait(std::chrono::milliseconds limit) const
+{
+    if (!running_)
+        return;
+    std::unique_lock lock(running_->mutex);
+    running_->answered.wait_for(lock, limit, [this] { return running_->done; });
+}
+
+void HostLookup::Start(bool again)
+{
+    auto worker = std::make_shared<Worker>();
+    worker->name = name_;
+    worker->again = again;
     try {
-        // Detached: a name service that never answers must not hold up the program's exit.
-        // The worker keeps only its own copies and the shared record alive.
-        std::thread([pending, resolver = resolver_, name] {
+        // Detached: a name service that never answers must hold up neither the caller nor the
+        // program's exit.
+        std::thread([worker, resolver = resolver_] {
             std::optional<Ipv4Address> address;
             try {
-                address = resolver(name);
+                address = resolver(worker->name);
             } catch (...) {
                 // A failing name service is an unknown host.
             }
-            const std::lock_guard lock(pending->mutex);
-            pending->done = true;
-            pending->address = address;
-            pending->answered.notify_all();
-            if (pending->waiter)
-                QMetaObject::invokeMethod(pending->waiter, &QEventLoop::quit, Qt::QueuedConnection);
+            const std::lock_guard lock(worker->mutex);
+            worker->address = address;
+            worker->done = true;
+            worker->answered.notify_all();
         }).detach();
     } catch (const std::system_error&) {
-        return std::nullopt; // no thread to be had: treated as a failed lookup
+        Failed(again); // no thread to be had: as a failed lookup
+        return;
     }
+    running_ = std::move(worker);
+}
 
-    std::unique_lock lock(pending->mutex);
-    if (withEvents) {
-        if (!pending->done) {
-            lock.unlock();
-            // Returns on the answer, or early when the application is quitting.
-            loop.exec();
-            lock.lock();
-        }
-        pending->waiter = nullptr;
-    } else {
-        pending->answered.wait(lock, [&] { return pending->done; });
+void HostLookup::TakeAnswer()
+{
+    if (!running_)
+        return;
+    {
+        const std::lock_guard lock(running_->mutex);
+        if (!running_->done)
+            return;
     }
-    return pending->done ? pending->address : std::nullopt;
+    const std::shared_ptr<Worker> worker = std::exchange(running_, nullptr);
+    if (worker->name != name_)
+        return; // asked for a name no longer wanted
+    if (worker->address)
+        known_ = Answer{State::Found, *worker->address};
+    else
+        Failed(worker->again);
+}
+
+void HostLookup::Failed(bool again)
+{
+    known_ = Answer{State::Failed, {}, true, again};
+    failedAt_ = clock_();
 }

@@ -7,13 +7,20 @@
 
 namespace {
 
-// Longest host text accepted; longer texts are refused rather than cut, so that a datagram
-// never goes to a host other than the one typed.
+// Longest host text accepted.
 constexpr std::size_t kMaxHostLength = 130;
 // The largest datagram the receive path reads; longer ones arrive cut to this size.
 constexpr std::size_t kReceiveBufferSize = 2048;
 
 enum StatusLevel : int32_t { slSending = 2, slSocketLayer = 8, slErrorCheck = 16 };
+
+// A text that may go to the name service: not empty, not overlong, no NUL in it. Longer texts
+// are refused rather than cut, so that a datagram never goes to a host other than the one typed.
+bool IsHostName(const std::string& host)
+{
+    return !host.empty() && host.size() <= kMaxHostLength && host.find('\0') == std::string::npos &&
+           !ParseDotted(host);
+}
 
 } // namespace
 
@@ -82,15 +89,13 @@ void TNMUDP::SendDatagram(const char* buffer, int length)
     if (length <= 0 || buffer == nullptr)
         throw Exception("Invalid buffer");
 
-    // A host-name lookup runs the caller's events, and those may send again, change the
-    // destination or reuse the caller's buffer: everything this send needs is taken now.
+    // Handlers run below may change the caller's buffer: the bytes are taken now.
     const std::string bytes(buffer, static_cast<std::size_t>(length));
-    const std::string host = remoteHost_;
+    // A port beyond sixteen bits must not be cut to another port that happens to listen.
+    if (remotePort_ < 1 || remotePort_ > 65535)
+        throw UDPSockError("Port must be 1-65535");
     const auto port = static_cast<uint16_t>(remotePort_);
-
-    const Ipv4Address remote = ResolveRemoteHost(host);
-    if (!alive)
-        throw UDPSockError("Host Lookup Canceled");
+    const Ipv4Address remote = ResolveRemoteHost(remoteHost_);
     if (remote == Ipv4Address{})
         throw UDPSockError("Null Remote Address");
 
@@ -107,31 +112,41 @@ void TNMUDP::SendDatagram(const char* buffer, int length)
     Raise(OnDataSend, this);
 }
 
+void TNMUDP::LookUpRemoteHost(std::chrono::milliseconds wait)
+{
+    if (!IsHostName(remoteHost_))
+        return;
+    if (lookup_.Find(remoteHost_).state == HostLookup::State::Pending && wait.count() > 0)
+        lookup_.Wait(wait);
+}
+
 Ipv4Address TNMUDP::ResolveRemoteHost(const std::string& host)
 {
     if (host.empty())
         return {}; // no host at all: reported as a missing address, without a lookup
-    if (host.size() > kMaxHostLength || host.find('\0') != std::string::npos)
-        throw UDPSockError("Host Lookup Canceled");
     if (const auto dotted = ParseDotted(host))
         return *dotted;
+    if (!IsHostName(host))
+        throw UDPSockError("Host Lookup Canceled");
 
-    const QPointer<TNMUDP> alive(this);
-    for (bool firstTry = true;; firstTry = false) {
-        ++lookupsWaiting_;
-        const auto found = lookup_.Resolve(host);
-        if (alive)
-            --lookupsWaiting_;
-        if (found)
-            return *found;
-        // The events run during the lookup may have destroyed this component.
-        if (!alive || !firstTry || !OnInvalidHost)
-            throw UDPSockError("Host Lookup Canceled");
+    HostLookup::Answer answer = lookup_.Find(host);
+    if (answer.justFailed && !answer.again && OnInvalidHost) {
+        const QPointer<TNMUDP> alive(this);
         bool handled = false;
         Raise(OnInvalidHost, handled);
-        if (!handled || !alive)
+        if (!alive)
             throw UDPSockError("Host Lookup Canceled");
+        if (handled) {
+            lookup_.LookUpAgain();
+            answer = lookup_.Find(host);
+        }
     }
+    switch (answer.state) {
+    case HostLookup::State::Found: return answer.address;
+    case HostLookup::State::Pending: throw UDPSockError("Host Lookup Pending");
+    case HostLookup::State::Failed: break;
+    }
+    throw UDPSockError("Host Lookup Canceled");
 }
 
 void TNMUDP::ReportStatus(int32_t level, const std::string& text)

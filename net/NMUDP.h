@@ -10,6 +10,7 @@
 
 #include <QObject>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -54,16 +55,20 @@ public:
     qintptr Handle() const { return socket_.Handle(); }
 
     // Sends the first `length` bytes of `buffer` as one datagram to RemoteHost:RemotePort.
-    // The bytes and the destination are taken when the call starts. Raises Exception
-    // ("Invalid buffer") or UDPSockError; nothing is sent then.
+    // Never waits for a name service: a host name not yet looked up is looked up meanwhile and
+    // this datagram is dropped ("Host Lookup Pending"); its address is kept for the sends that
+    // follow. Raises Exception ("Invalid buffer") or UDPSockError; nothing is sent then.
     void SendDatagram(const char* buffer, int length);
 
-    // True while a send waits for its host lookup: the caller's events run meanwhile, and that
-    // send has not gone out yet.
-    bool LookingUp() const { return lookupsWaiting_ > 0; }
+    // Starts looking RemoteHost up, when it is a name not yet known, ahead of the first send,
+    // and waits up to `wait` for the answer (without running events).
+    void LookUpRemoteHost(std::chrono::milliseconds wait = {});
 
     // Replaces the name service used for host names that are not dotted addresses.
-    void SetResolver(HostLookup::Resolver resolver) { lookup_ = HostLookup(std::move(resolver)); }
+    void SetResolver(HostLookup::Resolver resolver, HostLookup::ClockReader clock = HostLookup::Clock::now)
+    {
+        lookup_ = HostLookup(std::move(resolver), std::move(clock));
+    }
 
     TOnReceive OnDataReceived;
     TNotifyEvent OnDataSend;
@@ -88,7 +93,6 @@ private:
     int32_t reportLevel_ = 1;
     std::string lastStatus_;
     HostLookup lookup_;
-    int lookupsWaiting_ = 0;
     // Declared before the socket: the layer stops only after the socket has closed.
     SocketLayer layer_;
     DatagramSocket socket_;

@@ -5,6 +5,8 @@
 
 #include <QTest>
 
+#include <iostream>
+
 namespace {
 
 class LineOutputTest : public WindowTest {
@@ -96,8 +98,21 @@ TEST_F(LineOutputTest, AddressAppliesAfterRotationAndRemovals)
     EXPECT_EQ(RunningTimeLine(), "Z" + Line("        78 12 34.56   "));
 }
 
-TEST_F(LineOutputTest, PortEditThatIsNoNumberSendsTo51810)
+TEST_F(LineOutputTest, PortOutOfRangeIsSaidAndNoNumberMeans51810)
 {
+    // 70000 cut to sixteen bits is 4464: nothing may arrive there, nor anywhere else.
+    UdpReceiver at4464(4464);
+    for (const QString& text : {QStringLiteral("0"), QStringLiteral("-1"), QStringLiteral("70000")}) {
+        form->PortE->setText(text);
+        Click(form->Button1);
+        EXPECT_EQ(form->Daten->text(), "Port must be 1-65535") << text.toStdString();
+    }
+    const std::size_t cut = at4464.Bound() ? at4464.Drain().size() : 0;
+    std::cout << "port 70000: " << cut << " datagrams at port 4464, \"Data:\" shows \""
+              << form->Daten->text().toStdString() << "\"\n";
+    EXPECT_EQ(cut, 0u);
+    EXPECT_TRUE(receiver.Drain().empty());
+
     UdpReceiver fallback(51810);
     if (!fallback.Bound())
         GTEST_SKIP() << "port 51810 is in use on this machine";
@@ -129,7 +144,11 @@ TEST_F(LineOutputTest, DatagramFailuresShowInDatenAndStopTheEcho)
     form->NMUDP1->SetResolver([](const std::string&) { return std::optional<Ipv4Address>(); });
     form->IPE->setText("board.invalid");
     Click(form->Button2);
-    EXPECT_EQ(form->Daten->text(), "Host Lookup Canceled");
+    EXPECT_EQ(form->Daten->text(), "Host Lookup Pending") << "no line waits for a name service";
+    EXPECT_TRUE(WaitUntil([&] {
+        Click(form->Button2);
+        return form->Daten->text() == "Host Lookup Canceled";
+    }));
 
     form->IPE->setText("127.0.0.1");
     form->SendCommand("");

@@ -161,7 +161,7 @@ TEST_F(ScriptedRunTest, TheProgramsExitStatusSaysWhatHappened)
 
 TEST_F(ScriptedRunTest, ADatagramFailsTheRunOnlyWhenItDidNotLeave)
 {
-    // A host name is looked up at every tick, the last one as the run ends.
+    // A host name is looked up before the test starts, so that no datagram is dropped for it.
     UdpReceiver receiver;
     const QString named = QStringLiteral("localhost:%1").arg(receiver.Port());
     const Outcome looked = RunProgram({"--udp", named, "--start", "actual-time", "--for", "1"});

@@ -5,6 +5,7 @@
 
 #include "serial/linux/LinuxSystem.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 
 #include <sys/ioctl.h>
@@ -12,12 +13,17 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <iostream>
+#include <thread>
 #include <vector>
 
 namespace {
+
+using namespace std::chrono_literals;
 
 const std::string kAllDigits = Line("        88:88:88.888  ");
 
@@ -105,7 +111,7 @@ TEST_F(SerialPortTest, SendCommandSendsTheDatagramFirstAndSchreibenTheLineFirst)
     EXPECT_EQ(com7.ReadAvailable(), kAllDigits.substr(1));
 }
 
-TEST_F(SerialPortTest, DatagramFailureLeavesTheSerialRouteAlone)
+TEST_F(SerialPortTest, EachRouteGoesOnWhateverTheOtherDoes)
 {
     Open7();
     SendToReceiver();
@@ -115,6 +121,89 @@ TEST_F(SerialPortTest, DatagramFailureLeavesTheSerialRouteAlone)
     EXPECT_EQ(form->Daten->text(), "Null Remote Address");
     form->SendCommand("K    1\r");
     EXPECT_EQ(com7.Read(7), "K    1\r") << "the serial write still follows";
+
+    // The board stops taking bytes: every serial write of Actual Time at 2400 times out, and
+    // every tick's datagram still goes. Each route's trouble shows in its own place.
+    form->IPE->setText("127.0.0.1");
+    com7.StopReading();
+    form->ActualTime->click();
+    ASSERT_TRUE(WaitUntil([&] { return form->Channel().LastError() == "Timeout"; }, 10s));
+    receiver.Drain();
+    QElapsedTimer elapsed;
+    elapsed.start();
+    const int from = ticks;
+    ASSERT_TRUE(TimerTicks(30));
+    const int ticked = ticks - from;
+    const std::size_t datagrams = receiver.Drain().size();
+    std::cout << "stalled line at 2400 baud: " << datagrams << " datagrams, 0 serial lines, for "
+              << ticked << " ticks in " << elapsed.elapsed() << " ms\n";
+    EXPECT_GE(datagrams + 1, static_cast<std::size_t>(ticked));
+    EXPECT_EQ(form->Schnittstelle->text(), "Timeout");
+    EXPECT_EQ(form->Daten->text().toStdString(), Line("   .    12:34:56.70   "));
+    EXPECT_TRUE(desktop.messages.empty());
+}
+
+// A name service that takes `delay` to answer 127.0.0.1, or to fail; it counts its answers.
+struct SlowNameService {
+    std::chrono::milliseconds delay;
+    bool finds;
+    std::shared_ptr<std::atomic<int>> asked = std::make_shared<std::atomic<int>>(0);
+    std::shared_ptr<std::atomic<int>> answered = std::make_shared<std::atomic<int>>(0);
+
+    HostLookup::Resolver Resolver() const
+    {
+        return [delay = delay, finds = finds, asked = asked, answered = answered](const std::string&) {
+            ++*asked;
+            std::this_thread::sleep_for(delay); // the name service's own time, not a wait of ours
+            ++*answered;
+            return finds ? std::optional(Ipv4Address{{127, 0, 0, 1}}) : std::optional<Ipv4Address>();
+        };
+    }
+};
+
+TEST_F(SerialPortTest, AHostNameNeverSlowsTheSerialLine)
+{
+    // Beside the window under test a second one sends to 127.0.0.1 at the same rate in the same
+    // event loop: the serial lines of the two compare under whatever load the machine has.
+    TForm1 reference(desktop);
+    UdpReceiver atReference;
+    Choose(reference.Port, "COM10");
+    Choose(reference.Baud, "19200");
+    reference.SendUDPCB->click();
+    reference.PortE->setText(QString::number(atReference.Port()));
+    Open7();
+    Choose(form->Baud, "19200");
+    SendToReceiver();
+
+    int round = 0;
+    for (const SlowNameService& service : {SlowNameService{50ms, true}, SlowNameService{2s, false}}) {
+        form->NMUDP1->SetResolver(service.Resolver());
+        form->IPE->setText(QStringLiteral("board%1.example").arg(++round));
+        form->ActualTime->click();
+        reference.ActualTime->click();
+        std::size_t lines = 0;
+        std::size_t referenceLines = 0;
+        const auto count = [](const std::string& bytes) {
+            return static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\r'));
+        };
+        EXPECT_TRUE(WaitUntil([&] {
+            lines += count(com7.Take());
+            referenceLines += count(com10.Take());
+            return referenceLines >= 230 && *service.answered > 0;
+        }, 20s));
+        form->ActualTime->click();
+        reference.ActualTime->click();
+        std::cout << "name service taking " << service.delay.count() << " ms to "
+                  << (service.finds ? "answer" : "fail") << ": " << lines << " serial lines and "
+                  << receiver.Drain().size() << " datagrams, against " << referenceLines
+                  << " serial lines and " << atReference.Drain().size() << " datagrams to 127.0.0.1\n";
+        EXPECT_GE(lines * 100, referenceLines * 95);
+        if (service.finds) {
+            EXPECT_EQ(*service.asked, 1) << "a name found is looked up once";
+        }
+        com7.ReadAvailable();
+        com10.ReadAvailable();
+    }
 }
 
 TEST_F(SerialPortTest, FailedOpenShowsTheReasonTwice)
@@ -208,6 +297,7 @@ TEST_F(SerialPortTest, BaudChangePausesAndResumesTheTimer)
     emit form->Baud->activated(1);
     EXPECT_FALSE(form->Channel().ok());
     EXPECT_FALSE(form->Timer1->isActive());
+    EXPECT_EQ(form->Dauertest->text(), "Contious test on") << "a click starts it again";
     EXPECT_EQ(form->Schnittstelle->text().toStdString(), form->Channel().LastError());
     EXPECT_TRUE(desktop.messages.empty());
 }

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
@@ -64,6 +65,38 @@ std::string VirtualComPort::ReadAvailable(std::chrono::milliseconds quiet)
             return bytes;
         bytes += more;
     }
+}
+
+std::string VirtualComPort::Take()
+{
+    std::string bytes;
+    char buffer[4096];
+    while (line_.Master() >= 0 && Readable(line_.Master(), 0)) {
+        const ssize_t size = ::read(line_.Master(), buffer, sizeof buffer);
+        if (size <= 0)
+            break;
+        bytes.append(buffer, static_cast<std::size_t>(size));
+    }
+    return bytes;
+}
+
+void VirtualComPort::StopReading()
+{
+    // drivers/tty/pty.c: the slave's writes land in the master's buffers, and once those are
+    // full (a master nobody reads) they wait. The kernel moves bytes between its buffers in the
+    // background and makes room again for a while: the filling goes on until no room appears.
+    const int slave = line_.Slave();
+    const int flags = ::fcntl(slave, F_GETFL);
+    ::fcntl(slave, F_SETFL, flags | O_NONBLOCK);
+    const std::string block(4096, 'x');
+    pollfd room{slave, POLLOUT, 0};
+    do {
+        while (::write(slave, block.data(), block.size()) > 0) {
+        }
+        while (::write(slave, block.data(), 1) > 0) {
+        }
+    } while (::poll(&room, 1, 200) > 0 && (room.revents & POLLOUT));
+    ::fcntl(slave, F_SETFL, flags);
 }
 
 unsigned VirtualComPort::CharacterSize() const

@@ -19,6 +19,11 @@ public:
     std::string Read(std::size_t count, std::chrono::milliseconds limit = std::chrono::seconds(5));
     // Whatever comes out of the port until it has been quiet for `quiet`.
     std::string ReadAvailable(std::chrono::milliseconds quiet = std::chrono::milliseconds(100));
+    // Whatever has come out of the port so far, without waiting.
+    std::string Take();
+    // The board stops taking bytes: the line's queue towards it is filled up, so that the
+    // port's writes can only time out.
+    void StopReading();
     // The line settings the port's user applied.
     unsigned CharacterSize() const;
     bool TwoStopBits() const;
