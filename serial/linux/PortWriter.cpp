@@ -387,10 +387,14 @@ void PortWriter::Finish()
         return;
     const std::size_t rest = phase_ == Phase::HandingOver ? copy_.size() - handed_ : 0;
     const long long queued = Queued().value_or(0);
+    const Clock::time_point now = Clock::now();
+    // Queued, or already with a USB adapter that has still to send it.
+    const auto onItsWay = std::max<std::chrono::nanoseconds>(
+        wire_.Of(queued), hasLine_ ? lineFreeAt_ - now : 0ns);
     const Clock::time_point by =
-        Clock::now() + std::min<std::chrono::nanoseconds>(
-                           kLongestClose, wire_.Of(queued + static_cast<long long>(rest)) +
-                                              kCloseAllowance);
+        now + std::min<std::chrono::nanoseconds>(
+                  kLongestClose,
+                  onItsWay + wire_.Of(static_cast<long long>(rest)) + kCloseAllowance);
     // No deadline of the write's own: this one rules.
     handOverBy_.reset();
     onLineBy_.reset();
