@@ -2,6 +2,7 @@
 #include "app/Console.h"
 #include "app/Desktop.h"
 #include "app/Form1.h"
+#include "app/LineCheckRun.h"
 #include "app/ScriptedRun.h"
 
 #include <QApplication>
@@ -23,6 +24,12 @@ int main(int argc, char* argv[])
         return exit->code;
     }
     const auto& options = std::get<StartOptions>(parsed);
+    if (options.check || options.replay) {
+        QCoreApplication application(argc, argv);
+        return RunWithoutWindow(
+            options, [](const QString& text) { Print(stdout, text + '\n'); },
+            [](const QString& text) { Print(stderr, "marqtest: " + text + '\n'); });
+    }
 
     QApplication application(argc, argv);
     QtDesktop windowDesktop;

@@ -1,0 +1,188 @@
+// The line check: a loopback through whatever the far end of a pseudo-terminal does with the
+// bytes, and the format sweep read at the far end while its lines arrive.
+#include "app/FormatSweep.h"
+#include "app/LoopbackCheck.h"
+#include "os/linux/PseudoTerminal.h"
+#include "os/linux/TermiosRecord.h"
+#include "protocol/LineFormats.h"
+#include "serial/NexCom.h"
+#include "support/PortsDirectory.h"
+#include "support/Waiting.h"
+
+#include <QProcess>
+#include <QSocketNotifier>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+// The far end of COM5: what a jumper, a mismatched or a failing line does to the bytes the port
+// sends. Each transform is applied to what the master of the pseudo-terminal reads
+// (drivers/tty/pty.c passes the port's bytes to it unchanged) before it is written back.
+class FarEnd {
+public:
+    using Transform = std::function<std::string(const std::string&)>;
+
+    FarEnd(const PortsDirectory& ports, Transform transform)
+        : transform_(std::move(transform)), notifier_(line_.Master(), QSocketNotifier::Read)
+    {
+        ports.Link(5, line_.SlavePath());
+        QObject::connect(&notifier_, &QSocketNotifier::activated, [this] {
+            char buffer[4096];
+            const ssize_t size = ::read(line_.Master(), buffer, sizeof buffer);
+            if (size <= 0)
+                return;
+            const std::string back = transform_ ? transform_(std::string(buffer, static_cast<std::size_t>(size))) : "";
+            if (!back.empty())
+                line_.Send(back);
+        });
+    }
+    int Slave() const { return line_.Slave(); }
+    std::string Pending() const { return line_.Receive(1 << 16, 0); }
+
+private:
+    PseudoTerminal line_{PseudoTerminal::MasterMode::NonBlocking};
+    Transform transform_;
+    QSocketNotifier notifier_;
+};
+
+// A jumper between TX and RX: every byte comes straight back.
+std::string Jumper(const std::string& bytes)
+{
+    return bytes;
+}
+
+// A receiver whose rate or frame differs reads other values: here the top bit of every byte
+// above 0x70 comes back flipped, as a wrong parity or stop bit setting garbles the high bits
+// of a character (drivers/tty/serial/8250/8250_port.c hands on whatever the UART decoded).
+std::string Garble(const std::string& bytes)
+{
+    std::string back = bytes;
+    for (char& c : back) {
+        if (static_cast<unsigned char>(c) > 0x70)
+            c = static_cast<char>(c ^ 0x80);
+    }
+    return back;
+}
+
+// A receive FIFO that overruns loses characters (8250_port.c counts UART_LSR_OE and the byte is
+// gone): every 40th byte never comes back.
+struct Overrun {
+    std::string operator()(const std::string& bytes)
+    {
+        std::string back;
+        for (const char c : bytes) {
+            if (++count % 40 != 0)
+                back += c;
+        }
+        return back;
+    }
+    int count = 0;
+};
+
+struct Checked {
+    LoopbackResult result;
+    std::vector<std::string> report;
+};
+
+Checked RunLoopback(FarEnd::Transform transform, bool kappa = false)
+{
+    PortsDirectory ports;
+    FarEnd far(ports, std::move(transform));
+    TNexComThread channel;
+    channel.SetPort(5);
+    channel.SetBaud(19200);
+    channel.SetKappaFrame(kappa);
+    channel.OpenPort();
+    LoopbackCheck check(channel, "COM5");
+    bool finished = false;
+    QObject::connect(&check, &LoopbackCheck::Finished, [&] { finished = true; });
+    check.Start();
+    EXPECT_TRUE(WaitUntil([&] { return finished; }, std::chrono::seconds(20)));
+    return {check.Result(), LoopbackReport(check.Result())};
+}
+
+bool Says(const std::vector<std::string>& report, const std::string& text)
+{
+    return std::any_of(report.begin(), report.end(), [&](const std::string& line) { return line.find(text) != std::string::npos; });
+}
+
+TEST(LoopbackCheckTest, SaysWhatCameBackAndWhatToDoNext)
+{
+    const Checked intact = RunLoopback(Jumper);
+    EXPECT_TRUE(intact.result.Passed());
+    EXPECT_EQ(intact.result.count.sent, 256u + 3 * 23) << "every byte value, then three display lines";
+    EXPECT_EQ(intact.result.count.intact, intact.result.count.sent);
+    EXPECT_EQ(intact.result.roundTripsMs.size(), 19u) << "one round trip per piece";
+    EXPECT_EQ(intact.result.format, "19200 8-N-1");
+    EXPECT_FALSE(Says(intact.report, "Next step"));
+
+    const Checked kappa = RunLoopback(Jumper, true);
+    EXPECT_TRUE(kappa.result.Passed());
+    EXPECT_EQ(kappa.result.count.sent, 128u + 3 * 23) << "seven bits carry 128 values";
+    EXPECT_EQ(kappa.result.format, "19200 7-N-2");
+
+    // No jumper: the first piece finds nothing and the check ends there, after its bound.
+    const Checked silent = RunLoopback(nullptr);
+    EXPECT_FALSE(silent.result.Passed());
+    EXPECT_TRUE(silent.result.NothingBack());
+    EXPECT_EQ(silent.result.count.sent, 16u);
+    EXPECT_TRUE(Says(silent.report, "Next step: fit a jumper between TX and RX at the far end and run it again; "
+                                    "if it still fails, the adapter or its cable"));
+
+    const Checked garbled = RunLoopback(Garble);
+    EXPECT_FALSE(garbled.result.Passed());
+    EXPECT_EQ(garbled.result.count.changed, 0x100u - 0x71) << "0x71 to 0xFF; the lines have none";
+    EXPECT_EQ(garbled.result.count.missing, 0u);
+    EXPECT_TRUE(Says(garbled.report, "a rate or frame mismatch, or noise"));
+    EXPECT_FALSE(Says(garbled.report, "flow control"));
+
+    const Checked dropping = RunLoopback(Overrun{});
+    EXPECT_FALSE(dropping.result.Passed());
+    EXPECT_EQ(dropping.result.count.missing, dropping.result.count.sent / 40);
+    EXPECT_EQ(dropping.result.count.changed, 0u);
+    EXPECT_TRUE(Says(dropping.report, "flow control or a failing adapter"));
+}
+
+// The real program, its far end served by this test's event loop meanwhile.
+int RunProgram(const QStringList& arguments, QString* out = nullptr)
+{
+    QProcess program;
+    program.start(MARQTEST_EXECUTABLE, arguments);
+    bool done = false;
+    QObject::connect(&program, &QProcess::finished, [&] { done = true; });
+    if (!WaitUntil([&] { return done; }, std::chrono::seconds(60))) {
+        program.kill();
+        program.waitForFinished(5000);
+        return -1;
+    }
+    if (out)
+        *out = QString::fromLocal8Bit(program.readAllStandardOutput());
+    return program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1;
+}
+
+TEST(LoopbackCheckTest, TheProgramsExitStatus)
+{
+    PortsDirectory ports;
+    {
+        FarEnd far(ports, Jumper);
+        QString report;
+        EXPECT_EQ(RunProgram({"--port", "COM5", "--baud", "9600", "--check", "loopback"}, &report), 0);
+        EXPECT_TRUE(report.startsWith("Loopback check on COM5 at 9600 8-N-1\n")) << report.toStdString();
+    }
+    {
+        FarEnd far(ports, nullptr);
+        QString report;
+        EXPECT_EQ(RunProgram({"--port", "COM5", "--check", "loopback"}, &report), 1);
+        EXPECT_TRUE(report.contains("\nNothing came back\n")) << report.toStdString();
+    }
+    EXPECT_EQ(RunProgram({"--check", "loopback"}), 2) << "no port";
+    EXPECT_EQ(RunProgram({"--port", "COM5", "--check", "echo"}), 2);
+    EXPECT_EQ(RunProgram({"--port", "COM5", "--check", "loopback", "--start", "blank"}), 2);
+}
+
+} // namespace
