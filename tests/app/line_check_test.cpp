@@ -7,6 +7,7 @@
 #include "protocol/LineFormats.h"
 #include "serial/NexCom.h"
 #include "support/PortsDirectory.h"
+#include "support/QtPrinting.h"
 #include "support/Waiting.h"
 
 #include <QProcess>
@@ -17,6 +18,13 @@
 #include <functional>
 #include <termios.h>
 #include <unistd.h>
+
+namespace protocol {
+void PrintTo(const LineFormat& format, std::ostream* out)
+{
+    *out << format.Name();
+}
+} // namespace protocol
 
 namespace {
 
@@ -183,6 +191,61 @@ TEST(LoopbackCheckTest, TheProgramsExitStatus)
     EXPECT_EQ(RunProgram({"--check", "loopback"}), 2) << "no port";
     EXPECT_EQ(RunProgram({"--port", "COM5", "--check", "echo"}), 2);
     EXPECT_EQ(RunProgram({"--port", "COM5", "--check", "loopback", "--start", "blank"}), 2);
+}
+
+// What the port is set to, read at the far end. A pseudo-terminal keeps the rate and the stop
+// bits it is given but always reads 8 data bits without parity (drivers/tty/pty.c,
+// pty_set_termios forces CS8 and clears PARENB), so the stop bits tell the two frames apart.
+protocol::LineFormat SetTo(int slave)
+{
+    termios settings{};
+    EXPECT_EQ(::tcgetattr(slave, &settings), 0);
+    EXPECT_EQ(settings.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    return {SpeedBitsPerSecond(::cfgetospeed(&settings)), (settings.c_cflag & CSTOPB) != 0};
+}
+
+TEST(FormatSweepTest, EachLineLeavesWhileThePortIsSetToItsFormat)
+{
+    PortsDirectory ports;
+    PseudoTerminal far(PseudoTerminal::MasterMode::NonBlocking);
+    ports.Link(5, far.SlavePath());
+    TNexComThread channel;
+    channel.SetPort(5);
+    channel.OpenPort();
+
+    // Held shorter than the line's repeat: one line per format.
+    constexpr auto kHold = std::chrono::milliseconds(400);
+    FormatSweep sweep(channel, kHold);
+    std::vector<protocol::LineFormat> announced;
+    std::vector<std::chrono::steady_clock::time_point> from;
+    // At each change the line of the format before has arrived whole, and the new format's line
+    // has not left yet: it leaves only now that the far end reads the new settings.
+    const auto lineBefore = [&] {
+        if (announced.empty())
+            return;
+        const std::string expected = protocol::FormatLine(announced.back());
+        EXPECT_EQ(far.Receive(expected.size()), expected) << announced.back().Name();
+        EXPECT_EQ(far.Receive(1, 50), "") << "nothing more before the port changed";
+    };
+    sweep.OnFormat = [&](const protocol::LineFormat& format) {
+        lineBefore();
+        EXPECT_EQ(SetTo(far.Slave()), format);
+        announced.push_back(format);
+        from.push_back(std::chrono::steady_clock::now());
+    };
+    bool finished = false;
+    QObject::connect(&sweep, &FormatSweep::Finished, [&] { finished = true; });
+    sweep.Start();
+    ASSERT_TRUE(WaitUntil([&] { return finished; }, std::chrono::seconds(30)));
+    from.push_back(std::chrono::steady_clock::now());
+    lineBefore();
+
+    EXPECT_EQ(sweep.Error(), "");
+    EXPECT_EQ(announced, protocol::SweepFormats());
+    EXPECT_EQ(protocol::FormatLine({19200, false}), "192     01:92:81.00081\r");
+    EXPECT_EQ(protocol::FormatLine({2400, true}), " 24     00:24:72.00072\r");
+    for (std::size_t i = 1; i < from.size(); ++i)
+        EXPECT_GE(from[i] - from[i - 1], kHold - std::chrono::milliseconds(1)) << "held for its time: " << i;
 }
 
 } // namespace
