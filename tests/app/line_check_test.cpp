@@ -8,9 +8,12 @@
 #include "serial/NexCom.h"
 #include "support/PortsDirectory.h"
 #include "support/QtPrinting.h"
+#include "support/UdpReceiver.h"
 #include "support/Waiting.h"
 
+#include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QSocketNotifier>
 
 #include <gtest/gtest.h>
@@ -157,7 +160,7 @@ TEST(LoopbackCheckTest, SaysWhatCameBackAndWhatToDoNext)
 }
 
 // The real program, its far end served by this test's event loop meanwhile.
-int RunProgram(const QStringList& arguments, QString* out = nullptr)
+int RunProgram(const QStringList& arguments, QString* out = nullptr, QString* errors = nullptr)
 {
     QProcess program;
     program.start(MARQTEST_EXECUTABLE, arguments);
@@ -170,6 +173,8 @@ int RunProgram(const QStringList& arguments, QString* out = nullptr)
     }
     if (out)
         *out = QString::fromLocal8Bit(program.readAllStandardOutput());
+    if (errors)
+        *errors = QString::fromLocal8Bit(program.readAllStandardError());
     return program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1;
 }
 
@@ -191,6 +196,43 @@ TEST(LoopbackCheckTest, TheProgramsExitStatus)
     EXPECT_EQ(RunProgram({"--check", "loopback"}), 2) << "no port";
     EXPECT_EQ(RunProgram({"--port", "COM5", "--check", "echo"}), 2);
     EXPECT_EQ(RunProgram({"--port", "COM5", "--check", "loopback", "--start", "blank"}), 2);
+}
+
+// A recording sent again: by both routes when both are given; a recording with a bad line is
+// refused whole, with the line's number, before anything leaves.
+TEST(ReplayTest, SendsEveryEntryOrNothing)
+{
+    PortsDirectory ports;
+    std::string arrived;
+    FarEnd far(ports, [&](const std::string& bytes) {
+        arrived += bytes;
+        return std::string();
+    });
+    UdpReceiver receiver;
+    QTemporaryDir folder;
+    const QString path = folder.filePath("console.rec");
+    const auto write = [&](const std::string& text) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(text.data(), static_cast<qint64>(text.size()));
+    };
+    const QStringList routes = {"--replay", path, "--port", "COM5", "--udp",
+                                QStringLiteral("127.0.0.1:%1").arg(receiver.Port())};
+
+    write("# from a console\n0.000000 serial \"  7     12:00:01.0    \\r\"\n0.050000 udp \"L\\x1B\"\n");
+    EXPECT_EQ(RunProgram(routes), 0);
+    EXPECT_TRUE(WaitUntil([&] { return arrived.size() == 23 + 2; }));
+    EXPECT_EQ(arrived, "  7     12:00:01.0    \rL\x1B") << "both entries by the serial line, in order";
+    EXPECT_EQ(receiver.Drain(), (std::vector<std::string>{"  7     12:00:01.0    \r", "L\x1B"}));
+
+    arrived.clear();
+    write("0.000000 serial \"first\\r\"\n0.010000 serial \"second\\r\"\n0.020000 serial second\n");
+    QString errors;
+    EXPECT_EQ(RunProgram(routes, nullptr, &errors), 2);
+    EXPECT_TRUE(errors.contains(path + ":3: the bytes are not in double quotes")) << errors.toStdString();
+    RunEventLoop(std::chrono::milliseconds(100));
+    EXPECT_EQ(arrived, "");
+    EXPECT_TRUE(receiver.Drain().empty());
 }
 
 // What the port is set to, read at the far end. A pseudo-terminal keeps the rate and the stop
