@@ -3,6 +3,7 @@
 #include "app/Desktop.h"
 #include "app/Form1.h"
 #include "app/LineCheckRun.h"
+#include "app/LineTimingWatch.h"
 #include "app/ScriptedRun.h"
 
 #include <QApplication>
@@ -39,6 +40,7 @@ int main(int argc, char* argv[])
     Desktop& desktop = script ? static_cast<Desktop&>(*script) : windowDesktop;
     try {
         TForm1 Form1(desktop);
+        LineTimingWatch timing(Form1);
         Form1.show();
         if (script)
             script->Watch(Form1, options.port.has_value());
@@ -47,7 +49,11 @@ int main(int argc, char* argv[])
             return 2;
         }
         const int code = QApplication::exec();
-        return script ? script->Finish(Form1) : code;
+        if (!script)
+            return code;
+        const int status = script->Finish(Form1);
+        Print(stdout, QString::fromStdString(timing.Summary()) + '\n');
+        return status;
     } catch (...) {
         ShowException(desktop, std::current_exception());
     }

@@ -54,8 +54,9 @@ LineTimingFigures MeasureLineTiming(const LineTimingInput& input)
 std::string LineTimingSummary(const LineTimingFigures& f, const std::string& formatName)
 {
     char text[256];
-    std::snprintf(text, sizeof text, "Line: %zu lines sent, %zu ticks due, %zu late, %zu dropped", f.linesSent,
-                  f.ticksDue, f.late, f.dropped);
+    std::snprintf(text, sizeof text, "Line: %zu %s sent, %zu %s due, %zu late, %zu dropped", f.linesSent,
+                  f.linesSent == 1 ? "line" : "lines", f.ticksDue, f.ticksDue == 1 ? "tick" : "ticks", f.late,
+                  f.dropped);
     std::string summary = text;
     if (f.spacingMedianMs) {
         std::snprintf(text, sizeof text, "; line starts %.1f ms apart (median), %.1f ms (99th percentile)",

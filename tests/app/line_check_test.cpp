@@ -1,7 +1,9 @@
 // The line check: a loopback through whatever the far end of a pseudo-terminal does with the
 // bytes, and the format sweep read at the far end while its lines arrive.
 #include "app/FormatSweep.h"
+#include "app/LineTimingWatch.h"
 #include "app/LoopbackCheck.h"
+#include "WindowFixture.h"
 #include "os/linux/PseudoTerminal.h"
 #include "os/linux/TermiosRecord.h"
 #include "protocol/LineFormats.h"
@@ -12,7 +14,10 @@
 #include "support/Waiting.h"
 
 #include <QFile>
+#include <QCoreApplication>
+#include <QHelpEvent>
 #include <QProcess>
+#include <QToolTip>
 #include <QTemporaryDir>
 #include <QSocketNotifier>
 
@@ -288,6 +293,54 @@ TEST(FormatSweepTest, EachLineLeavesWhileThePortIsSetToItsFormat)
     EXPECT_EQ(protocol::FormatLine({2400, true}), " 24     00:24:72.00072\r");
     for (std::size_t i = 1; i < from.size(); ++i)
         EXPECT_GE(from[i] - from[i - 1], kHold - std::chrono::milliseconds(1)) << "held for its time: " << i;
+}
+
+class LineTimingTest : public WindowTest {
+protected:
+    LineTimingTest() : WindowTest({5}) {}
+
+    QString ToolTipOfData()
+    {
+        QHelpEvent help(QEvent::ToolTip, QPoint(1, 1), form->Text2->mapToGlobal(QPoint(1, 1)));
+        QCoreApplication::sendEvent(form->Text2, &help);
+        return QToolTip::text();
+    }
+};
+
+// The "Data:" label's tool tip tells what the line did, as a scripted run's last line does; a
+// frame whose line cannot fit the tick is named.
+TEST_F(LineTimingTest, TheDataLabelSaysWhatTheLineDid)
+{
+    LineTimingWatch watch(*form);
+    Choose(form->Port, "COM5");
+    Choose(form->Baud, "19200");
+    Click(form->ActualTime);
+    ASSERT_TRUE(TimerTicks(5));
+    Click(form->ActualTime);
+    const std::string sent = devices.at(5).ReadAvailable();
+    const auto lines = std::count(sent.begin(), sent.end(), '\r');
+    EXPECT_EQ(lines, 6) << "five ticks and the stopping line";
+
+    const QString tip = ToolTipOfData();
+    EXPECT_TRUE(tip.startsWith(QStringLiteral("Protocol on Interface:\nLine: 6 lines sent, "))) << tip.toStdString();
+    EXPECT_TRUE(tip.contains(" ms apart (median)")) << tip.toStdString();
+    EXPECT_FALSE(tip.contains("cannot fit")) << tip.toStdString();
+
+    // Eleven bits a character: 23 characters take 13.2 ms at 19200, more than the 13 ms tick.
+    form->Channel().SetStopBits(sb2);
+    EXPECT_NE(watch.Summary().find("19200 8-N-2 cannot fit a line in its tick: it takes 13.2 ms"), std::string::npos)
+        << watch.Summary();
+}
+
+TEST_F(LineTimingTest, AScriptedRunEndsWithWhatTheLineDid)
+{
+    QString out;
+    EXPECT_EQ(RunProgram({"--port", "COM5", "--baud", "9600", "--start", "actual-time", "--for", "1"}, &out), 0);
+    const std::string sent = devices.at(5).ReadAvailable();
+    const auto lines = std::count(sent.begin(), sent.end(), '\r');
+    EXPECT_GT(lines, 1);
+    EXPECT_TRUE(out.startsWith(QStringLiteral("Line: %1 lines sent, ").arg(lines))) << out.toStdString();
+    EXPECT_EQ(out.count('\n'), 1) << "one line";
 }
 
 } // namespace
