@@ -1,6 +1,10 @@
 #include "app/FormatSweep.h"
 
+#include "protocol/Recording.h"
 #include "serial/NexCom.h"
+
+#include <QString>
+#include <QTime>
 
 #include <cmath>
 
@@ -11,6 +15,13 @@ namespace {
 constexpr std::chrono::milliseconds kRepeat{500};
 
 } // namespace
+
+QString FormatAnnouncement(const protocol::LineFormat& format)
+{
+    return QStringLiteral("%1  %2 on the line: \"%3\"")
+        .arg(QTime::currentTime().toString("HH:mm:ss.zzz"), QString::fromStdString(format.Name()),
+             QString::fromStdString(protocol::EscapeBytes(protocol::FormatLine(format))));
+}
 
 FormatSweep::FormatSweep(TNexComThread& channel, std::chrono::milliseconds hold, QObject* parent)
     : QObject(parent), channel_(channel), hold_(hold)

@@ -14,7 +14,11 @@
 #include <string>
 #include <vector>
 
+class QString;
 class TNexComThread;
+
+// What the sweep says as a format goes on the line: the time of day, the format and its line.
+QString FormatAnnouncement(const protocol::LineFormat& format);
 
 class FormatSweep : public QObject {
     Q_OBJECT

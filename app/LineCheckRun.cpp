@@ -12,7 +12,6 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFile>
-#include <QTime>
 
 #include <algorithm>
 #include <memory>
@@ -78,11 +77,7 @@ int Formats(const StartOptions& options, const PrintText& out, const PrintText& 
         return code;
     const auto hold = options.runFor.value_or(std::chrono::milliseconds(kDefaultHold));
     FormatSweep sweep(*channel, hold);
-    sweep.OnFormat = [&out](const protocol::LineFormat& format) {
-        out(QStringLiteral("%1  %2 on the line: \"%3\"")
-                .arg(QTime::currentTime().toString("HH:mm:ss.zzz"), QString::fromStdString(format.Name()),
-                     QString::fromStdString(protocol::EscapeBytes(protocol::FormatLine(format)))));
-    };
+    sweep.OnFormat = [&out](const protocol::LineFormat& format) { out(FormatAnnouncement(format)); };
     RunUntilFinished(sweep);
     if (!sweep.Error().empty()) {
         err(QString::fromStdString(sweep.Error()));

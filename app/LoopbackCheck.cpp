@@ -18,6 +18,8 @@ constexpr double kFirstByteMs = 400;
 constexpr double kFirstPieceMs = 1000;
 // A piece whose bytes stopped coming is over after this much silence (plus the latency timer).
 constexpr double kSilenceMs = 100;
+// The longest the check waits for a line that goes on bringing bytes before it begins.
+constexpr qint64 kLongestSettleMs = 500;
 // What came back beyond this many times the pattern is noise, not worth lining up.
 constexpr std::size_t kMostReceivedPerSent = 4;
 
@@ -105,13 +107,18 @@ void LoopbackCheck::Start()
     result_.adapter = ReadAdapterFacts(result_.port);
     channel_.SetPacketSize(0);
     channel_.SetOnPacketReceived([this](QObject*, std::string& bytes) { Received(bytes); });
-    // Whatever waited in the input before the check is not its answer.
+    // What the port sent before (a test's last line) may still be on its way back: the check
+    // begins once the line has been quiet for a while, and what came until then is not its
+    // answer.
     try {
+        channel_.Write(nullptr, 0, true);
         channel_.ReadString();
     } catch (const std::exception&) {
         result_.error = channel_.LastError();
     }
-    SendNext();
+    settling_ = true;
+    pieceClock_.start();
+    quiet_.start(static_cast<int>(std::ceil(kSilenceMs + result_.adapter.latencyTimerMs.value_or(0))));
 }
 
 void LoopbackCheck::SendNext()
@@ -144,6 +151,12 @@ void LoopbackCheck::Received(const std::string& bytes)
 {
     if (finished_ || bytes.empty())
         return;
+    if (settling_) {
+        // Not quiet yet; a line that never is (noise) gets the pattern after a while anyway.
+        if (pieceClock_.elapsed() < kLongestSettleMs)
+            quiet_.start();
+        return;
+    }
     if (pieceReceived_ == 0 && pieceExpected_ > 0)
         result_.roundTripsMs.push_back(static_cast<double>(pieceClock_.nsecsElapsed()) / 1e6);
     if (received_.size() < kMostReceivedPerSent * sent_.size() + bytes.size())
@@ -162,6 +175,10 @@ void LoopbackCheck::Received(const std::string& bytes)
 
 void LoopbackCheck::Quiet()
 {
+    if (std::exchange(settling_, false)) {
+        SendNext();
+        return;
+    }
     pieceExpected_ = 0;
     if (received_.empty()) {
         Finish(); // the first piece found no jumper: the rest would not come back either

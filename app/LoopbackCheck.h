@@ -67,5 +67,6 @@ private:
     std::size_t pieceReceived_ = 0;
     QElapsedTimer pieceClock_;
     QTimer quiet_;
+    bool settling_ = false; // waiting for the line to be quiet before the pattern
     bool finished_ = false;
 };

@@ -3,6 +3,7 @@
 #include "app/Desktop.h"
 #include "app/Form1.h"
 #include "app/LineCheckRun.h"
+#include "app/LineCheckWindow.h"
 #include "app/LineTimingWatch.h"
 #include "app/ScriptedRun.h"
 
@@ -41,6 +42,7 @@ int main(int argc, char* argv[])
     try {
         TForm1 Form1(desktop);
         LineTimingWatch timing(Form1);
+        LineCheckWindow::Offer(Form1);
         Form1.show();
         if (script)
             script->Watch(Form1, options.port.has_value());

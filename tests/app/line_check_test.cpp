@@ -1,6 +1,7 @@
 // The line check: a loopback through whatever the far end of a pseudo-terminal does with the
 // bytes, and the format sweep read at the far end while its lines arrive.
 #include "app/FormatSweep.h"
+#include "app/LineCheckWindow.h"
 #include "app/LineTimingWatch.h"
 #include "app/LoopbackCheck.h"
 #include "WindowFixture.h"
@@ -15,7 +16,11 @@
 
 #include <QFile>
 #include <QCoreApplication>
+#include <QAction>
+#include <QDoubleSpinBox>
 #include <QHelpEvent>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QProcess>
 #include <QToolTip>
 #include <QTemporaryDir>
@@ -341,6 +346,45 @@ TEST_F(LineTimingTest, AScriptedRunEndsWithWhatTheLineDid)
     EXPECT_GT(lines, 1);
     EXPECT_TRUE(out.startsWith(QStringLiteral("Line: %1 lines sent, ").arg(lines))) << out.toStdString();
     EXPECT_EQ(out.count('\n'), 1) << "one line";
+}
+
+using LineCheckWindowTest = WindowTest;
+
+// The window's checks run on the test window's port, show what the command line prints, and
+// leave the test window's line and its running test as they were.
+TEST_F(LineCheckWindowTest, ChecksThePortOfTheTestWindowAndGivesItBack)
+{
+    FarEnd far(ports, Jumper);
+    LineCheckWindow::Offer(*form);
+    ASSERT_EQ(form->actions().size(), 1);
+    EXPECT_EQ(form->actions()[0]->shortcut(), QKeySequence("Ctrl+L"));
+    form->actions()[0]->trigger();
+    auto* window = form->findChild<LineCheckWindow*>();
+    ASSERT_TRUE(window && window->isVisible());
+    bool finished = false;
+    QObject::connect(window, &LineCheckWindow::Finished, [&] { finished = true; });
+
+    window->loopbackButton->click();
+    EXPECT_TRUE(window->result->toPlainText().startsWith("Choose the port to check"));
+
+    Choose(form->Port, "COM5");
+    Choose(form->Baud, "9600");
+    window->loopbackButton->click();
+    ASSERT_TRUE(WaitUntil([&] { return finished; }, std::chrono::seconds(20)));
+    const QString report = window->result->toPlainText();
+    EXPECT_TRUE(report.startsWith("Loopback check on COM5 at 9600 8-N-1\n")) << report.toStdString();
+    EXPECT_TRUE(report.contains("\nEverything came back intact")) << report.toStdString();
+
+    Click(form->ActualTime);
+    finished = false;
+    window->holdSeconds->setValue(0.5);
+    window->sweepButton->click();
+    EXPECT_FALSE(form->Timer1->isActive()) << "the test waits while the sweep runs";
+    ASSERT_TRUE(WaitUntil([&] { return finished; }, std::chrono::seconds(30)));
+    EXPECT_TRUE(window->result->toPlainText().endsWith("All 8 formats went out"));
+    EXPECT_EQ(form->Channel().Baud(), 9600);
+    EXPECT_EQ(form->Channel().StopBits(), sb1);
+    EXPECT_TRUE(form->Timer1->isActive()) << "and goes on afterwards";
 }
 
 } // namespace
