@@ -18,8 +18,8 @@
 #include <cmath>
 
 LineCheckWindow::LineCheckWindow(TForm1& form)
-    : QWidget(&form, Qt::Window), loopbackButton(new QPushButton("Loopback check", this)),
-      sweepButton(new QPushButton("Format sweep", this)), holdSeconds(new QDoubleSpinBox(this)),
+    : QWidget(&form, Qt::Window), loopbackButton(new QPushButton("&Loopback check", this)),
+      sweepButton(new QPushButton("&Format sweep", this)), holdSeconds(new QDoubleSpinBox(this)),
       line(new QLabel(this)), result(new QPlainTextEdit(this)), form_(form)
 {
     setWindowTitle("Line check");
