@@ -79,7 +79,7 @@ std::vector<std::string> LoopbackReport(const LoopbackResult& r)
 }
 
 LoopbackCheck::LoopbackCheck(TNexComThread& channel, std::string port, QObject* parent)
-    : QObject(parent), channel_(channel)
+    : QObject(parent), channel_(channel), alive_(&channel)
 {
     result_.port = std::move(port);
     const bool kappa = channel.DataBits() == db7;
@@ -92,8 +92,9 @@ LoopbackCheck::LoopbackCheck(TNexComThread& channel, std::string port, QObject* 
 
 LoopbackCheck::~LoopbackCheck()
 {
-    if (!finished_)
-        channel_.SetOnPacketReceived(nullptr);
+    // The channel may have gone first (its window closing during a check).
+    if (!finished_ && alive_)
+        alive_->SetOnPacketReceived(nullptr);
 }
 
 double LoopbackCheck::CharacterMs() const

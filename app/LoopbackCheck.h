@@ -9,6 +9,7 @@
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <QPointer>
 #include <QTimer>
 
 #include <cstddef>
@@ -58,6 +59,7 @@ private:
     double CharacterMs() const;
 
     TNexComThread& channel_;
+    QPointer<TNexComThread> alive_;
     LoopbackResult result_;
     std::vector<std::string> pieces_;
     std::size_t next_ = 0;
