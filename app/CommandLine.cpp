@@ -63,7 +63,7 @@ struct Options {
                               "test began (0: at once), for scripts: message boxes go to "
                               "standard error, and the exit status is 0 when every line and "
                               "command went out, 1 when a port could not be opened or a write "
-                              "failed.",
+                              "failed; the last line on standard output says what the line did.",
                               "SECONDS"};
     QCommandLineOption check{"check",
                              "Check the line on --port without the window: loopback (a jumper "
