@@ -66,8 +66,18 @@ struct Options {
                               "test began (0: at once), for scripts: message boxes go to "
                               "standard error, and the exit status is 0 when every line and "
                               "command went out, 1 when a port could not be opened or a write "
-                              "failed.",
+                              "failed; the last line on standard output says what the line did.",
                               "SECONDS"};
+    QCommandLineOption check{"check",
+                             "Check the line on --port without the window: loopback (a jumper "
+                             "between TX and RX at the far end sends every byte back; exit 0 when "
+                             "all came back intact) or formats (every rate in 8-N-1 and 7-N-2, "
+                             "each held for --for SECONDS, default 3, as a line naming its format).",
+                             "loopback|formats"};
+    QCommandLineOption replay{"replay",
+                              "Send a recording made by marqboard --record again, with its "
+                              "spacing, to --port, --udp or both, without the window.",
+                              "FILE"};
     QCommandLineParser parser;
 
     Options()
@@ -79,7 +89,8 @@ struct Options {
             "ticked.");
         parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
         parser.addOptions({help, version, port, baud, kappa, lyra, rotate, removeColons,
-                           removePoints, address, udp, brightness, timeout, start, runFor});
+                           removePoints, address, udp, brightness, timeout, start, runFor, check,
+                           replay});
     }
 };
 
@@ -226,6 +237,33 @@ std::optional<QString> ReadTestOptions(const Options& o, StartOptions& options)
     return std::nullopt;
 }
 
+// A check of the line or a replay; the refusal's reason when one is wrong.
+std::optional<QString> ReadLineCheckOptions(const Options& o, StartOptions& options)
+{
+    if (o.parser.isSet(o.check)) {
+        const QString name = o.parser.value(o.check);
+        if (name == QLatin1String("loopback"))
+            options.check = StartOptions::Check::Loopback;
+        else if (name == QLatin1String("formats"))
+            options.check = StartOptions::Check::Formats;
+        else
+            return QStringLiteral("--check %1: the check is loopback or formats").arg(name);
+        if (!options.port)
+            return QStringLiteral("--check %1: give the port to check with --port COMn").arg(name);
+    }
+    if (o.parser.isSet(o.replay)) {
+        options.replay = o.parser.value(o.replay);
+        if (options.check)
+            return QStringLiteral("--replay and --check: give one");
+        if (!options.port && !options.udpHost)
+            return QStringLiteral("--replay %1: give where to send it, --port COMn or --udp HOST:PORT")
+                .arg(*options.replay);
+    }
+    if ((options.check || options.replay) && options.start)
+        return QStringLiteral("--start is for the window; a check or a replay runs without it");
+    return std::nullopt;
+}
+
 } // namespace
 
 QString HelpText()
@@ -249,7 +287,7 @@ CommandLineResult ParseCommandLine(const QStringList& arguments)
         return Refuse(QStringLiteral("unexpected argument '%1'").arg(o.parser.positionalArguments().first()));
 
     StartOptions options;
-    for (const auto read : {ReadLineOptions, ReadUdpAndLyraOptions, ReadTestOptions}) {
+    for (const auto read : {ReadLineOptions, ReadUdpAndLyraOptions, ReadTestOptions, ReadLineCheckOptions}) {
         if (const std::optional<QString> refusal = read(o, options))
             return Refuse(*refusal);
     }

@@ -30,6 +30,11 @@ struct StartOptions {
     // A scripted run: the window ends itself this long after it is up and the start button was
     // clicked, and the exit status tells whether everything went out.
     std::optional<std::chrono::milliseconds> runFor;
+
+    // Runs without the window: a check of the line on --port, or a recording sent again.
+    enum class Check { Loopback, Formats };
+    std::optional<Check> check;
+    std::optional<QString> replay; // the recording's file name
 };
 
 // What the command line asks for: options to apply, or text to print and an exit code

@@ -2,6 +2,9 @@
 #include "app/Console.h"
 #include "app/Desktop.h"
 #include "app/Form1.h"
+#include "app/LineCheckRun.h"
+#include "app/LineCheckWindow.h"
+#include "app/LineTimingWatch.h"
 #include "app/ScriptedRun.h"
 
 #include <QApplication>
@@ -23,6 +26,12 @@ int main(int argc, char* argv[])
         return exit->code;
     }
     const auto& options = std::get<StartOptions>(parsed);
+    if (options.check || options.replay) {
+        QCoreApplication application(argc, argv);
+        return RunWithoutWindow(
+            options, [](const QString& text) { Print(stdout, text + '\n'); },
+            [](const QString& text) { Print(stderr, "marqtest: " + text + '\n'); });
+    }
 
     QApplication application(argc, argv);
     QtDesktop windowDesktop;
@@ -32,6 +41,8 @@ int main(int argc, char* argv[])
     Desktop& desktop = script ? static_cast<Desktop&>(*script) : windowDesktop;
     try {
         TForm1 Form1(desktop);
+        LineTimingWatch timing(Form1);
+        LineCheckWindow::Offer(Form1);
         Form1.show();
         if (script)
             script->Watch(Form1, options.port.has_value());
@@ -40,7 +51,11 @@ int main(int argc, char* argv[])
             return 2;
         }
         const int code = QApplication::exec();
-        return script ? script->Finish(Form1) : code;
+        if (!script)
+            return code;
+        const int status = script->Finish(Form1);
+        Print(stdout, QString::fromStdString(timing.Summary()) + '\n');
+        return status;
     } catch (...) {
         ShowException(desktop, std::current_exception());
     }

@@ -35,6 +35,10 @@ struct OptionSet {
     const QCommandLineOption headless{"headless", "Draw the board as text in the terminal instead of a window."};
     const QCommandLineOption print{"print", "Write every line and command as one JSON object per line on standard output."};
     const QCommandLineOption portFile{"port-file", "Write the virtual line's COM name to FILE once it is ready.", "FILE"};
+    const QCommandLineOption record{"record",
+                                    "Append every line and command taken, with its arrival time, route and exact "
+                                    "bytes, to FILE (for marqtest --replay).",
+                                    "FILE"};
 };
 
 std::string WithDefaultMarked(std::vector<std::string> rates)
@@ -112,6 +116,7 @@ std::optional<OptionError> ReadFormat(const QCommandLineParser& parser, const Op
     options.headless = parser.isSet(o.headless);
     options.print = parser.isSet(o.print);
     options.portFile = parser.value(o.portFile).toStdString();
+    options.recordFile = parser.value(o.record).toStdString();
     return std::nullopt;
 }
 
@@ -126,7 +131,7 @@ BoardCommandLine ParseBoardOptions(const QStringList& arguments)
                        "serial line and by UDP. Without options it creates a virtual serial port, registers it "
                        "under the lowest free COM number and listens on UDP %1.").arg(o.listen));
     parser.addOptions({o.help, o.version, o.udp, o.noUdp, o.com, o.device, o.port, o.baud, o.kappa,
-                       o.address, o.headless, o.print, o.portFile});
+                       o.address, o.headless, o.print, o.portFile, o.record});
 
     if (!parser.parse(arguments))
         return OptionError{parser.errorText().toStdString()};

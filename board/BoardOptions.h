@@ -23,6 +23,7 @@ struct BoardOptions {
     bool headless = false;
     bool print = false;
     std::string portFile;      // where to write the virtual line's COM name once it is up
+    std::string recordFile;    // where to append every line and command taken
 };
 
 struct UsageText {

@@ -6,6 +6,7 @@
 #include "DatagramDecoder.h"
 #include "NullModem.h"
 #include "PortRegistration.h"
+#include "Recorder.h"
 #include "SerialRoute.h"
 #include "SignalWatcher.h"
 #include "TextDisplay.h"
@@ -121,6 +122,9 @@ int Run(int argc, char** argv)
     SignalWatcher termination;
     QObject::connect(&termination, &SignalWatcher::Terminated, app.get(), &QCoreApplication::quit);
 
+    std::unique_ptr<Recorder> recorder;
+    if (!options.recordFile.empty())
+        recorder = std::make_unique<Recorder>(options.recordFile);
     BoardState state(options.address);
     BoardInput input(state);
 
@@ -167,10 +171,14 @@ int Run(int argc, char** argv)
             widget->update();
     };
     input.OnLine = [&](const LineEvent& event) {
+        if (recorder)
+            recorder->Record(event.route, event.raw);
         print(ToJson(event));
         redraw();
     };
     input.OnCommand = [&](const CommandEvent& event) {
+        if (recorder)
+            recorder->Record(event.route, event.raw);
         print(ToJson(event));
         redraw();
     };

@@ -3,6 +3,13 @@
 
 #include "process/BoardProcess.h"
 #include "protocol/DisplayLine.h"
+#include "protocol/LineTiming.h"
+#include "protocol/Recording.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <cmath>
+#include <cstdio>
 
 #include <QProcess>
 #include <gtest/gtest.h>
@@ -91,4 +98,89 @@ TEST_F(EndToEnd, LyraCommandsArriveAsSent)
                            return event["command"].toString() == "timeout" && event["value"].toInt() == 42;
                        },
                        "the time-out command");
+}
+
+namespace {
+
+// marqtest run to its end with a board's ports directory; its exit status.
+int RunTester(const BoardProcess& board, const QStringList& arguments)
+{
+    QProcess tester;
+    tester.setProcessEnvironment(board.Environment());
+    tester.setProcessChannelMode(QProcess::ForwardedChannels);
+    tester.start(MARQTEST_PATH, arguments);
+    if (!tester.waitForFinished(120000)) {
+        tester.kill();
+        tester.waitForFinished(5000);
+        return -1;
+    }
+    return tester.exitStatus() == QProcess::NormalExit ? tester.exitCode() : -1;
+}
+
+std::vector<protocol::RecordedText> ReadRecording(const QString& path)
+{
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << path.toStdString();
+    const QByteArray text = file.readAll();
+    auto parsed = protocol::ParseRecording(std::string_view(text.constData(), static_cast<std::size_t>(text.size())));
+    EXPECT_TRUE(std::holds_alternative<std::vector<protocol::RecordedText>>(parsed)) << text.toStdString();
+    return std::holds_alternative<std::vector<protocol::RecordedText>>(parsed)
+               ? std::get<std::vector<protocol::RecordedText>>(parsed)
+               : std::vector<protocol::RecordedText>{};
+}
+
+std::vector<double> SpacingMs(const std::vector<protocol::RecordedText>& entries)
+{
+    std::vector<double> spacing;
+    for (std::size_t i = 1; i < entries.size(); ++i)
+        spacing.push_back((entries[i].seconds - entries[i - 1].seconds) * 1000.0);
+    return spacing;
+}
+
+} // namespace
+
+// A board records five seconds of Actual Time; a second board takes the replay of that
+// recording. Only the bytes and their order pass or fail: the spacing is a figure.
+TEST(RecordAndReplay, TheSecondBoardTakesTheSameBytesInTheSameOrder)
+{
+    QTemporaryDir files;
+    const QString recorded = files.filePath("console.rec");
+    const QString replayed = files.filePath("replayed.rec");
+
+    BoardProcess first;
+    ASSERT_TRUE(first.Start({"--baud", "9600", "--record", recorded})) << first.Failure();
+    EXPECT_EQ(RunTester(first, {"--port", first.Com(), "--baud", "9600", "--start", "actual-time", "--for", "5"}), 0);
+    first.Pump(200);
+    EXPECT_EQ(first.Interrupt(), 0);
+    const std::vector<protocol::RecordedText> original = ReadRecording(recorded);
+    ASSERT_GT(original.size(), 150u) << "five seconds at 25 ms";
+
+    BoardProcess second;
+    ASSERT_TRUE(second.Start({"--baud", "9600", "--record", replayed})) << second.Failure();
+    // By datagram: the virtual line reads a tester's last line with the settings found when it
+    // is read, and a tester that closes at once has put back the port's own by then.
+    EXPECT_EQ(RunTester(second, {"--replay", recorded, "--udp", QStringLiteral("127.0.0.1:%1").arg(second.UdpPort())}),
+              0);
+    std::size_t taken = 0;
+    second.WaitFor([&](const QJsonObject&) { return ++taken == original.size(); }, 30000);
+    EXPECT_EQ(second.Interrupt(), 0);
+    const std::vector<protocol::RecordedText> copy = ReadRecording(replayed);
+
+    ASSERT_EQ(copy.size(), original.size());
+    for (std::size_t i = 0; i < copy.size(); ++i)
+        ASSERT_EQ(copy[i].bytes, original[i].bytes) << "entry " << i;
+
+    std::vector<double> was = SpacingMs(original);
+    std::vector<double> is = SpacingMs(copy);
+    std::vector<double> error;
+    for (std::size_t i = 0; i < was.size(); ++i)
+        error.push_back(std::abs(is[i] - was[i]));
+    const double errorMedian = protocol::Percentile(error, 0.5);
+    const double errorP99 = protocol::Percentile(error, 0.99);
+    const double wasMedian = protocol::Percentile(was, 0.5);
+    const double isMedian = protocol::Percentile(is, 0.5);
+    std::printf("replay of %zu lines: spacing median %.3f ms recorded, %.3f ms replayed; "
+                "difference per line median %.3f ms, 99th percentile %.3f ms\n",
+                copy.size(), wasMedian, isMedian, errorMedian, errorP99);
+    RecordProperty("spacing_difference_median_ms", std::to_string(errorMedian));
 }
