@@ -53,8 +53,9 @@ public:
     std::set<std::string> LookAlikes(const Device& device) const;
     // Where a device is now: "COMn" leading to it (`preferred` when that one does), or no name
     // while it is away; then `doubt` says why something present was not taken for it. An adapter
-    // in one of the sockets `notIt` (look-alikes present when it went, or seen while it was
-    // away) is never taken; `others` holds the look-alikes seen now and not taken.
+    // in one of the sockets `notIt` (look-alikes present when it went, or seen and not
+    // taken while it was away) is never taken; `others` holds the look-alikes seen now and not
+    // taken.
     struct Sighting {
         std::string name;
         std::string doubt;

@@ -320,8 +320,8 @@ ComNames::Device ComNames::Identify(std::string_view name) const
 // other adapter present has the same one: clones share theirs (many CP2102 modules say "0001"),
 // and adapters without one (most CH340s) share an empty one. udev moves a by-id name shared by
 // two such adapters to the one that stayed, so that name proves nothing either. A look-alike
-// that was there when ours went, or turned up while it was away, is never ours. Anything else
-// must come back as its own node.
+// that was there when ours went, or was seen and not taken while it was away, is never ours.
+// Anything else must come back as its own node.
 ComNames::Sighting ComNames::Find(const Device& device, std::string_view preferred,
                                   const std::set<std::string>& notIt) const
 {
