@@ -142,28 +142,14 @@ private:
 // A line whose last close waits in the kernel, as a USB serial line with output held up does:
 // tty_port_close_start (drivers/tty/tty_port.c) drains for up to closing_wait and gives way to a
 // signal; cdc_acm's hang-up request at close (drivers/usb/class/cdc-acm.c, acm_ctrl_msg, 5 s)
-// does not. tcflush throws nothing away (cdc_acm has no flush_buffer), so the queue reads full
-// from then on. Each wait ends after 10 s at most.
+// does not, and lasts here until Release. Each wait ends after 10 s at most.
 class SlowClosingSystem : public LinuxSystem {
 public:
     explicit SlowClosingSystem(bool interruptible) : interruptible_(interruptible) {}
     int Open(const std::string& path) override
     {
-        if (closing)
-            openedWhileClosing = true;
+        openedWhileClosing = openedWhileClosing || closing;
         return LinuxSystem::Open(path);
-    }
-    int Flush(int fd, int queue) override
-    {
-        held = held || queue == TCOFLUSH;
-        return LinuxSystem::Flush(fd, queue);
-    }
-    int Ioctl(int fd, unsigned long request, void* argument) override
-    {
-        if (request != TIOCOUTQ || !held)
-            return LinuxSystem::Ioctl(fd, request, argument);
-        *static_cast<int*>(argument) = 1280;
-        return 0;
     }
     int Close(int fd) override
     {
@@ -184,11 +170,7 @@ public:
         release_ = true;
         released_.notify_all();
     }
-
-    std::atomic<bool> closing{false};
-    std::atomic<bool> openedWhileClosing{false};
-    std::atomic<bool> interrupted{false};
-    std::atomic<bool> held{false};
+    std::atomic<bool> closing{false}, openedWhileClosing{false}, interrupted{false};
 
 private:
     const bool interruptible_;
@@ -303,20 +285,19 @@ TEST_F(PtyPort, ABusyDeviceNamesTheProgramThatHoldsIt)
 TEST_F(PtyPort, TheHolderIsLookedUpOncePerRefusalAndNotByTheOpeningThread)
 {
     // A lookup that takes long (a machine with thousands of descriptors), until it is let go.
-    struct Lookups {
+    struct {
         std::mutex mutex;
         std::condition_variable done;
         bool answer = false;
         int count = 0;
         std::thread::id thread;
-    };
-    const auto lookups = std::make_shared<Lookups>();
-    port.SetSystem(std::make_shared<LinuxSystem>([lookups](const std::string&) {
-        std::unique_lock lock(lookups->mutex);
-        ++lookups->count;
-        lookups->thread = std::this_thread::get_id();
-        lookups->done.wait_for(lock, 10s, [&] { return lookups->answer; });
-        return std::optional<PortHolder>(PortHolder{::getppid(), "slow-holder"});
+    } lookups;
+    port.SetSystem(std::make_shared<LinuxSystem>([&lookups](const std::string&) {
+        std::unique_lock lock(lookups.mutex);
+        ++lookups.count;
+        lookups.thread = std::this_thread::get_id();
+        lookups.done.wait_for(lock, 10s, [&] { return lookups.answer; });
+        return std::optional<PortHolder>({::getppid(), "slow-holder"});
     }));
     TComPort holder(nullptr);
     holder.SetDeviceName("COM5");
@@ -324,16 +305,15 @@ TEST_F(PtyPort, TheHolderIsLookedUpOncePerRefusalAndNotByTheOpeningThread)
     // Tried again and again, as the window tries a device that came back busy.
     for (int attempt = 0; attempt < 5; ++attempt)
         EXPECT_EQ(CatchComError([&] { port.Open(); }).Message(), Text(EBUSY)) << attempt;
-    {
-        std::lock_guard lock(lookups->mutex);
-        lookups->answer = true;
-    }
-    lookups->done.notify_all();
+    std::unique_lock lock(lookups.mutex);
+    lookups.answer = true;
+    lookups.done.notify_all();
+    lock.unlock();
     const std::string named = Text(EBUSY) + " (held by slow-holder, pid " + std::to_string(::getppid()) + ")";
     EXPECT_TRUE(WaitUntil([&] { return CatchComError([&] { port.Open(); }).Message() == named; }));
-    std::lock_guard lock(lookups->mutex);
-    EXPECT_EQ(lookups->count, 1);
-    EXPECT_NE(lookups->thread, std::this_thread::get_id());
+    lock.lock();
+    EXPECT_EQ(lookups.count, 1);
+    EXPECT_NE(lookups.thread, std::this_thread::get_id());
 }
 
 TEST_F(PtyPort, EveryCloseRunsOnAThreadItsSignalReachesAndNoOpenWaitsForOneThatLingers)
