@@ -5,12 +5,14 @@ void PortSession::Opened(const ComNames& names, const std::string& name)
     device_ = names.Identify(name);
     name_ = name;
     lost_ = false;
+    notIt_.clear();
     doubt_.clear();
 }
 
-void PortSession::Lost()
+void PortSession::Lost(const ComNames& names)
 {
     lost_ = device_.has_value();
+    notIt_ = lost_ ? names.LookAlikes(*device_) : std::set<std::string>();
     backSince_.reset();
     refused_ = false;
 }
@@ -26,8 +28,9 @@ std::optional<std::string> PortSession::Returned(const ComNames& names, Clock::t
 {
     if (!lost_)
         return std::nullopt;
-    ComNames::Sighting where = names.Find(*device_, name_);
+    ComNames::Sighting where = names.Find(*device_, name_, notIt_);
     doubt_ = std::move(where.doubt);
+    notIt_.merge(where.others);
     if (where.name.empty()) {
         backSince_.reset();
         refused_ = false;

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <optional>
+#include <set>
 #include <string>
 
 class PortSession {
@@ -18,8 +19,8 @@ public:
 
     // `name` ("COMn") is open now.
     void Opened(const ComNames& names, const std::string& name);
-    // The open port went away under the window.
-    void Lost();
+    // The open port went away under the window; the look-alikes present now are not it.
+    void Lost(const ComNames& names);
     // The user chose a port, "none" or a rate: nothing is to be reopened for them.
     void Forget();
 
@@ -37,6 +38,8 @@ public:
 private:
     std::optional<ComNames::Device> device_;
     std::string name_;
+    // The sockets of look-alikes present when it went or seen while it was away.
+    std::set<std::string> notIt_;
     bool lost_ = false;
     std::optional<Clock::time_point> backSince_;
     bool refused_ = false;

@@ -22,7 +22,7 @@ void TForm1::WatchForReconnects()
         const bool open = port->GetActive();
         channelError(port, error, action);
         if (open && error.IsGone())
-            session_.Lost();
+            session_.Lost(ComNames::FromEnvironment());
     });
     reopenRetry_ = new QTimer(this);
     reopenRetry_->setSingleShot(true);

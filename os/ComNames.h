@@ -4,6 +4,7 @@
 // through the user's ports directory or a fixed table (os/linux/ComRoots.h).
 
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,16 +42,27 @@ public:
         std::string interface; // which of the device's serial lines: "1.0", "1.0#1"
         std::string model;     // idVendor:idProduct
         std::string serial;    // the USB serial number; empty when it has none
+        // For a device without USB facts, the node the path led to (on Linux its file, device
+        // number and change time): only that node is this device again.
+        std::string node;
     };
     // The device `name` leads to now.
     Device Identify(std::string_view name) const;
+    // The sockets of the adapters present now that say the same of themselves as `device`,
+    // its own socket left out: when it goes away, none of them is it.
+    std::set<std::string> LookAlikes(const Device& device) const;
     // Where a device is now: "COMn" leading to it (`preferred` when that one does), or no name
-    // while it is away; then `doubt` says why a look-alike that is present was not taken.
+    // while it is away; then `doubt` says why something present was not taken for it. An adapter
+    // in one of the sockets `notIt` (look-alikes present when it went, or seen and not
+    // taken while it was away) is never taken; `others` holds the look-alikes seen now and not
+    // taken.
     struct Sighting {
         std::string name;
         std::string doubt;
+        std::set<std::string> others;
     };
-    Sighting Find(const Device& device, std::string_view preferred) const;
+    Sighting Find(const Device& device, std::string_view preferred,
+                  const std::set<std::string>& notIt = {}) const;
 
 private:
     std::shared_ptr<const Roots> roots_;

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <pwd.h>
 #include <set>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -168,6 +169,50 @@ std::string UsbName(const Roots& roots, const std::string& node)
     return {};
 }
 
+// Which node a path leads to now: its file, device number and change time. A device node made
+// anew (a pseudo-terminal's number handed to the next terminal) differs in one of them.
+std::string NodeOf(const std::string& path)
+{
+    struct stat status {};
+    if (path.empty() || ::stat(path.c_str(), &status) != 0)
+        return {};
+    return std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino) + ":" +
+           std::to_string(status.st_rdev) + "@" + std::to_string(status.st_ctim.tv_sec) + "." +
+           std::to_string(status.st_ctim.tv_nsec);
+}
+
+// An adapter present now of a lost device's model and serial number, one entry per line.
+struct Kin {
+    std::string name;
+    std::string node;
+    std::string place;
+    bool sameLine; // the same interface, so the lost line itself if it is the same adapter
+};
+
+std::vector<Kin> SameKind(const ComNames& names, const Roots& roots, const ComNames::Device& device)
+{
+    std::vector<Kin> kin;
+    std::set<std::string> nodes;
+    for (const std::string& name : names.Present()) {
+        std::error_code error;
+        const std::string node = fs::canonical(names.Resolve(name), error).string();
+        if (error || !nodes.insert(node).second)
+            continue;
+        const ComNames::Device facts = UsbFacts(roots, node);
+        if (facts.place.empty() || facts.model != device.model || facts.serial != device.serial)
+            continue;
+        kin.push_back({name, node, facts.place, facts.interface == device.interface});
+    }
+    return kin;
+}
+
+bool LeadsTo(const ComNames& names, std::string_view name, const std::string& node)
+{
+    std::error_code error;
+    const fs::path target = fs::canonical(names.Resolve(name), error);
+    return !error && target == node;
+}
+
 } // namespace
 
 std::string Roots::PortsDirectory()
@@ -265,60 +310,80 @@ ComNames::Device ComNames::Identify(std::string_view name) const
     const std::string path = Resolve(name);
     ComNames::Device device = path.empty() ? Device() : UsbFacts(*roots_, path);
     device.path = path;
+    if (device.place.empty())
+        device.node = NodeOf(path);
     return device;
 }
 
-// A USB adapter may come back under another node and another number, even in another socket;
-// two that say the same of themselves (adapters without a serial number, most CH340s) can only
-// be told apart by their socket. udev moves a by-id name shared by two such adapters to the one
-// that stayed, so that name proves nothing. Anything else must come back at its own node.
-ComNames::Sighting ComNames::Find(const Device& device, std::string_view preferred) const
+// A USB adapter may come back under another node and another number, even in another socket.
+// Back in its own socket it is itself. Elsewhere only a serial number tells, and only while no
+// other adapter present has the same one: clones share theirs (many CP2102 modules say "0001"),
+// and adapters without one (most CH340s) share an empty one. udev moves a by-id name shared by
+// two such adapters to the one that stayed, so that name proves nothing either. A look-alike
+// that was there when ours went, or was seen and not taken while it was away, is never ours.
+// Anything else must come back as its own node.
+ComNames::Sighting ComNames::Find(const Device& device, std::string_view preferred,
+                                  const std::set<std::string>& notIt) const
 {
-    const auto leadsTo = [&](std::string_view name, const std::string& node) {
-        std::error_code error;
-        const fs::path target = fs::canonical(Resolve(name), error);
-        return !error && target == node;
-    };
     if (device.place.empty()) {
-        const bool back =
-            !device.path.empty() && Resolve(preferred) == device.path && Exists(device.path);
-        return {back ? std::string(preferred) : std::string(), {}};
+        const std::string path = Resolve(preferred);
+        if (device.path.empty() || path != device.path || !Exists(path))
+            return {};
+        // The same node, or a new line behind the link of a virtual board that still runs. A
+        // pseudo-terminal's number goes to the next terminal opened, another program's.
+        if ((!device.node.empty() && NodeOf(path) == device.node) ||
+            BoardLink::OwnerOf(path) == BoardLink::Owner::Board)
+            return {std::string(preferred), {}, {}};
+        return {{},
+                "Not reopened: " + std::string(preferred) +
+                    " leads to another device than the one that went away. Choose its port to "
+                    "use it.",
+                {}};
     }
     // Most often it is back where it was, under the name it had: nothing else to look at.
     if (std::error_code error; true) {
         const fs::path node = fs::canonical(Resolve(preferred), error);
         const Device facts = error ? Device() : UsbFacts(*roots_, node.string());
         if (!facts.place.empty() && facts.place == device.place && SameAdapter(facts, device))
-            return {std::string(preferred), {}};
+            return {std::string(preferred), {}, {}};
     }
-    struct Candidate {
-        std::string name;
-        std::string node;
-        bool samePlace;
-    };
-    std::vector<Candidate> alike;
-    std::set<std::string> seen;
-    for (const std::string& name : Present()) {
-        std::error_code error;
-        const std::string node = fs::canonical(Resolve(name), error).string();
-        if (error || seen.contains(node))
-            continue;
-        const Device facts = UsbFacts(*roots_, node);
-        if (facts.place.empty() || !SameAdapter(facts, device))
-            continue;
-        seen.insert(node);
-        alike.push_back({name, node, facts.place == device.place});
-    }
-    const auto chosen = std::find_if(alike.begin(), alike.end(), [&](const Candidate& c) {
-        return c.samePlace || (alike.size() == 1 && !device.serial.empty());
+    const std::vector<Kin> kin = SameKind(*this, *roots_, device);
+    std::set<std::string> places;
+    for (const Kin& k : kin)
+        places.insert(k.place);
+    const bool serialTells = !device.serial.empty() && places.size() == 1;
+    const auto chosen = std::find_if(kin.begin(), kin.end(), [&](const Kin& k) {
+        return k.sameLine && k.place == device.place;
     });
-    if (chosen == alike.end()) {
-        if (alike.empty())
-            return {};
-        return {{},
-                "Not reopened: " + alike.front().name +
-                    " is an adapter of the same kind in another USB socket, and nothing tells "
-                    "whether it is the one that went away. Choose its port to use it."};
+    const auto elsewhere = std::find_if(kin.begin(), kin.end(), [&](const Kin& k) {
+        return k.sameLine && serialTells && !notIt.contains(k.place);
+    });
+    const auto taken = chosen != kin.end() ? chosen : elsewhere;
+    Sighting sighting;
+    for (const Kin& k : kin) {
+        if (k.sameLine && k.place != device.place && (taken == kin.end() || k.place != taken->place))
+            sighting.others.insert(k.place);
     }
-    return {leadsTo(preferred, chosen->node) ? std::string(preferred) : chosen->name, {}};
+    if (taken != kin.end()) {
+        sighting.name = LeadsTo(*this, preferred, taken->node) ? std::string(preferred) : taken->name;
+        return sighting;
+    }
+    if (const auto alike = std::find_if(kin.begin(), kin.end(), [](const Kin& k) { return k.sameLine; });
+        alike != kin.end())
+        sighting.doubt = "Not reopened: " + alike->name +
+                         " is an adapter of the same kind in another USB socket, and nothing tells "
+                         "whether it is the one that went away. Choose its port to use it.";
+    return sighting;
+}
+
+std::set<std::string> ComNames::LookAlikes(const Device& device) const
+{
+    std::set<std::string> places;
+    if (device.place.empty())
+        return places;
+    for (const Kin& k : SameKind(*this, *roots_, device)) {
+        if (k.sameLine && k.place != device.place)
+            places.insert(k.place);
+    }
+    return places;
 }

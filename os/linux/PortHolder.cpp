@@ -89,12 +89,15 @@ std::optional<PortHolder> FromLockFile(const PortHolderRoots& roots, const std::
 }
 
 // A process with a descriptor on the device, where /proc lets us look (our own user's, or
-// every one for root).
-std::optional<PortHolder> FromDescriptors(const PortHolderRoots& roots, dev_t device)
+// every one for root). Only the name each descriptor's link gives is read: following the link
+// (stat) goes into whatever file system the descriptor is on, and a dead network mount holds
+// that for good.
+std::optional<PortHolder> FromDescriptors(const PortHolderRoots& roots, const std::string& node)
 {
     const Dir processes(::opendir(roots.proc.c_str()));
     if (!processes)
         return std::nullopt;
+    std::string target(node.size() + 1, '\0');
     while (const dirent* process = ::readdir(processes.get())) {
         char* end = nullptr;
         const long pid = std::strtol(process->d_name, &end, 10);
@@ -104,11 +107,13 @@ std::optional<PortHolder> FromDescriptors(const PortHolderRoots& roots, dev_t de
         if (!descriptors)
             continue;
         while (const dirent* descriptor = ::readdir(descriptors.get())) {
-            struct stat target {};
-            if (descriptor->d_name[0] == '.' ||
-                ::fstatat(::dirfd(descriptors.get()), descriptor->d_name, &target, 0) != 0)
+            if (descriptor->d_name[0] == '.')
                 continue;
-            if (S_ISCHR(target.st_mode) && target.st_rdev == device) {
+            // One byte more than the node's path: a longer name is another file.
+            const ssize_t length = ::readlinkat(::dirfd(descriptors.get()), descriptor->d_name,
+                                                target.data(), target.size());
+            if (length == static_cast<ssize_t>(node.size()) &&
+                target.compare(0, node.size(), node) == 0) {
                 if (auto holder = Named(roots, pid))
                     return holder;
                 break;
@@ -129,7 +134,9 @@ std::optional<PortHolder> FindPortHolder(const std::string& device, const PortHo
         return holder;
     if (auto holder = FromLockFile(roots, device))
         return holder;
-    if (S_ISCHR(node.st_mode))
-        return FromDescriptors(roots, node.st_rdev);
+    std::error_code failed;
+    const std::filesystem::path real = std::filesystem::canonical(device, failed);
+    if (S_ISCHR(node.st_mode) && !failed)
+        return FromDescriptors(roots, real.string());
     return std::nullopt;
 }

@@ -156,11 +156,17 @@ ComNames::Device ComNames::Identify(std::string_view name) const
     return device;
 }
 
-ComNames::Sighting ComNames::Find(const Device& device, std::string_view preferred) const
+std::set<std::string> ComNames::LookAlikes(const Device&) const
+{
+    return {}; // the COM number stays with the adapter: nothing else is taken for it
+}
+
+ComNames::Sighting ComNames::Find(const Device& device, std::string_view preferred,
+                                  const std::set<std::string>&) const
 {
     const int number = Number(device.path);
     if (number == 0 || Target(number).empty())
         return {};
     // The number is the device: it comes back under the name it went away with.
-    return {Number(preferred) == number ? std::string(preferred) : device.path, {}};
+    return {Number(preferred) == number ? std::string(preferred) : device.path, {}, {}};
 }

@@ -1,7 +1,6 @@
 #include "serial/linux/LinuxLine.h"
 
 #include "os/ComNames.h"
-#include "os/linux/PortHolder.h"
 #include "serial/ComSettings.h"
 #include "serial/linux/ComDevice.h"
 #include "serial/linux/LinuxEventThread.h"
@@ -10,8 +9,10 @@
 #include "serial/linux/TermiosSettings.h"
 
 #include <cerrno>
+#include <chrono>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 
 const int ComLine::kGone = EIO;
 
@@ -28,6 +29,10 @@ void Check(int result, const char* operation)
     throw ComLine::Failure{error, operation};
 }
 
+// The longest an open that was refused as busy waits to name the holder; a later refusal names
+// it once the lookup has found it.
+constexpr std::chrono::seconds kHolderWait{1};
+
 // Linux never reports these: its tty layer has no event character, no fill level, no printer
 // status and no driver-specific events.
 constexpr std::uint32_t kSilent = ComEvent::RxFlag | ComEvent::PErr | ComEvent::Rx80Full |
@@ -40,17 +45,24 @@ std::unique_ptr<ComLine> LinuxSystem::OpenLine(const std::string& name)
     const std::string path = ComNames::FromEnvironment().Resolve(name);
     if (path.empty())
         throw ComLine::Failure{ENOENT, "open"};
+    // Our own last close of the device may still run (ComDevice): an open would wait in the
+    // kernel until it ends.
+    if (struct stat node {}; ::stat(path.c_str(), &node) == 0 && S_ISCHR(node.st_mode) &&
+                             lingering_.Contains(node.st_rdev))
+        throw ComLine::Failure{EBUSY, "open", "still closing"};
     try {
         const int fd = Open(path);
         if (fd < 0)
             // Even "try again": there is no device to go on with.
             throw ComLine::Failure{-fd, "open"};
-        return std::make_unique<LinuxLine>(shared_from_this(), fd);
+        auto line = std::make_unique<LinuxLine>(shared_from_this(), fd);
+        holders_.Opened(path);
+        return line;
     } catch (ComLine::Failure& failure) {
         // Busy says only that someone else has the device (their exclusive flag refused the
         // open, or their lock our claim); which program it is tells the user what to close.
         if (failure.error == EBUSY) {
-            if (const auto holder = FindPortHolder(path))
+            if (const auto holder = holders_.Refused(path, kHolderWait))
                 failure.detail = "held by " + holder->name + ", pid " + std::to_string(holder->pid);
         }
         throw;

@@ -15,6 +15,13 @@ int Result(int value) { return value < 0 ? -errno : value; }
 ssize_t Result(ssize_t value) { return value < 0 ? -errno : value; }
 } // namespace
 
+LinuxSystem::LinuxSystem()
+    : LinuxSystem([](const std::string& device) { return FindPortHolder(device); })
+{
+}
+
+LinuxSystem::LinuxSystem(HolderSearch::Lookup holderLookup) : holders_(std::move(holderLookup)) {}
+
 int LinuxSystem::Open(const std::string& path)
 {
     return Result(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));

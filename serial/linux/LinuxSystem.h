@@ -5,6 +5,8 @@
 // failing call and never re-read from errno later.
 
 #include "serial/ComLine.h"
+#include "serial/linux/HolderSearch.h"
+#include "serial/linux/LingeringCloses.h"
 
 #include <cstddef>
 #include <memory>
@@ -15,9 +17,15 @@
 
 class LinuxSystem : public ComSystem, public std::enable_shared_from_this<LinuxSystem> {
 public:
+    // `holderLookup` names who holds a busy device (FindPortHolder unless a test says).
+    LinuxSystem();
+    explicit LinuxSystem(HolderSearch::Lookup holderLookup);
+
     // Resolves the name through ComNames and opens the tty (the system must be held by a
     // shared_ptr: the line keeps it).
     std::unique_ptr<ComLine> OpenLine(const std::string& name) override;
+    // The devices whose close by this system runs on in the background.
+    LingeringCloses& Lingering() { return lingering_; }
 
     virtual int Open(const std::string& path);
     virtual int Close(int fd);
@@ -39,4 +47,8 @@ public:
     virtual bool HasLine(int fd) { return !IsPseudoTerminal(fd); }
     // The slave side of a UNIX 98 pseudo-terminal.
     static bool IsPseudoTerminal(int fd);
+
+private:
+    LingeringCloses lingering_;
+    HolderSearch holders_;
 };

@@ -65,7 +65,7 @@ TEST_F(ScriptedRunTest, AFailedWriteIsReportedThoughTheWindowStaysQuiet)
     // The adapter comes back and the window reopens it: lines go out again, yet the run owns
     // up to the unplug.
     ASSERT_TRUE(WaitUntil([&] { return !form->Channel().ok(); }));
-    VirtualComPort back{ports, 5};
+    VirtualComPort back{ports, 5, VirtualComPort::Link::Board};
     ASSERT_TRUE(WaitUntil([&] { return form->Channel().ok(); })) << form->Channel().LastError();
     form->Button2->click();
     EXPECT_EQ(back.Read(protocol::kBlank.size()), protocol::kBlank);

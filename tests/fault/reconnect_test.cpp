@@ -2,14 +2,16 @@
 // goes on, unless the user chose meanwhile; a reopen refused for a moment is tried again, one
 // refused for good waits for the next return.
 // Pulling is closing the pseudo-terminal's far end, plugging back is linking the COM number to
-// a new one.
+// a new one as the virtual board does, with its marker locked beside the link.
 #include "LiveWindow.h"
 
 #include "app/DeviceWatch.h"
+#include "os/linux/BoardLink.h"
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <sys/file.h>
 
 using namespace std::chrono_literals;
@@ -30,6 +32,16 @@ protected:
     {
         return Change([&] { ports.Link(number, target); });
     }
+    bool Plug(int number, const PseudoTerminal& device)
+    {
+        return Change([&] {
+            const std::string link = ports.Path() + "/COM" + std::to_string(number);
+            boards[number].reset();
+            boards[number] = BoardLink::LockMarker(link);
+            BoardLink::WriteTarget(boards[number].get(), device.SlavePath());
+            ports.Link(number, device.SlavePath());
+        });
+    }
     bool Unlink(int number)
     {
         const std::string link = ports.Path() + "/COM" + std::to_string(number);
@@ -42,6 +54,7 @@ protected:
     }
 
     int looks = 0;
+    std::map<int, UniqueFd> boards; // the markers of the boards that run
 
 private:
     bool Change(const std::function<void()>& change)
@@ -60,7 +73,7 @@ TEST_F(Reconnecting, TheReturningAdapterIsReopenedUnlessTheUserChoseMeanwhile)
     ASSERT_TRUE(Pull(com7));
 
     PseudoTerminal back;
-    ASSERT_TRUE(Relink(7, back.SlavePath()));
+    ASSERT_TRUE(Plug(7, back));
     ASSERT_TRUE(form->Channel().ok()) << form->Channel().LastError();
     EXPECT_EQ(form->Schnittstelle->text(), "COM7 OK!");
     const QString hint = form->Schnittstelle->toolTip();
@@ -78,7 +91,7 @@ TEST_F(Reconnecting, TheReturningAdapterIsReopenedUnlessTheUserChoseMeanwhile)
     Choose(form->Port, "COM9");
     EXPECT_EQ(desktop.messages.size(), 1u) << "a failed pick as ever";
     PseudoTerminal third;
-    ASSERT_TRUE(Relink(7, third.SlavePath()));
+    ASSERT_TRUE(Plug(7, third));
     EXPECT_FALSE(form->Channel().ok()) << "the user's choice stands";
     EXPECT_EQ(form->Schnittstelle->text().toStdString(), std::strerror(ENOENT));
 }
@@ -91,7 +104,7 @@ TEST_F(Reconnecting, AReturnedAdapterRefusedForAMomentIsTriedAgainThenTheReasonS
     // Back, but another program holds it for a moment (ModemManager probing a new ttyACM).
     PseudoTerminal back;
     ASSERT_EQ(::flock(back.Slave(), LOCK_EX | LOCK_NB), 0);
-    ASSERT_TRUE(Relink(7, back.SlavePath()));
+    ASSERT_TRUE(Plug(7, back));
     EXPECT_FALSE(form->Channel().ok());
     ASSERT_EQ(::flock(back.Slave(), LOCK_UN), 0);
     EXPECT_TRUE(WaitUntil([&] { return form->Channel().ok(); }, 4s)) << "tried again unasked";
@@ -102,7 +115,7 @@ TEST_F(Reconnecting, AReturnedAdapterRefusedForAMomentIsTriedAgainThenTheReasonS
     ASSERT_TRUE(Pull(back));
     PseudoTerminal held;
     ASSERT_EQ(::flock(held.Slave(), LOCK_EX | LOCK_NB), 0);
-    ASSERT_TRUE(Relink(7, held.SlavePath()));
+    ASSERT_TRUE(Plug(7, held));
     EXPECT_TRUE(WaitUntil(
         [&] { return form->Schnittstelle->text().toStdString() == std::strerror(EBUSY); }, 8s));
     ASSERT_EQ(::flock(held.Slave(), LOCK_UN), 0);
@@ -111,9 +124,25 @@ TEST_F(Reconnecting, AReturnedAdapterRefusedForAMomentIsTriedAgainThenTheReasonS
     EXPECT_FALSE(form->Channel().ok());
 
     ASSERT_TRUE(Unlink(7));
-    ASSERT_TRUE(Relink(7, held.SlavePath()));
+    ASSERT_TRUE(Plug(7, held));
     EXPECT_TRUE(form->Channel().ok()) << form->Channel().LastError();
     EXPECT_TRUE(desktop.messages.empty()) << "nobody clicked: no message box";
 }
 
 } // namespace
+
+TEST_F(Reconnecting, AUsersLinkThatLeadsToAnotherTerminalNowIsNotReopened)
+{
+    // Nothing vouches for a pseudo-terminal behind the user's own link: its number goes to the
+    // next terminal opened, another program's, which must not get the test's lines.
+    OpenOn(7, com7);
+    form->ActualTime->click();
+    ASSERT_TRUE(WaitUntil([&] { return !TakeWaiting(com7.Master()).empty(); }));
+    ASSERT_TRUE(Pull(com7));
+    PseudoTerminal shell;
+    ASSERT_TRUE(Relink(7, shell.SlavePath()));
+    EXPECT_FALSE(form->Channel().ok());
+    const QString hint = form->Schnittstelle->toolTip();
+    EXPECT_TRUE(hint.contains("Not reopened: COM7")) << hint.toStdString();
+    EXPECT_EQ(TakeWaiting(shell.Master()), "");
+}

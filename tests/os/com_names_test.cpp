@@ -1,6 +1,7 @@
 // COM names on Linux: the number in a name, the fixed table, the user's ports directory, which
 // devices count as present, and the description shown to people. Runs on a made-up /dev and
 // /sys tree.
+#include "os/linux/BoardLink.h"
 #include "os/linux/ComRoots.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 namespace fs = std::filesystem;
 
@@ -200,16 +202,65 @@ TEST_F(FakeTree, AnUnpluggedDeviceIsFoundAgainWhereverItComesBack)
     fs::create_symlink(roots_.dev + "/ttyUSB1", roots_.portsDir + "/COM5");
     EXPECT_EQ(names.Find(adapter, "COM5").name, "COM5") << "the number it had, while that leads there";
 
-    // Without USB facts it is the same path again.
-    fs::create_symlink(roots_.dev + "/pts7", roots_.portsDir + "/COM7");
+    // Without USB facts it is the same node again, never a node made anew at that path: a
+    // pseudo-terminal's number goes to the next terminal opened (the new file is made while the
+    // old one still exists, as the kernel keeps a terminal's node until its last close).
+    const std::string pts = roots_.dev + "/pts7";
+    fs::create_symlink(pts, roots_.portsDir + "/COM7");
     Node("pts7");
     const ComNames::Device linked = names.Identify("COM7");
-    fs::remove(roots_.dev + "/pts7");
+    fs::remove(roots_.portsDir + "/COM7");
     EXPECT_EQ(names.Find(linked, "COM7").name, "");
-    Node("pts7");
+    fs::create_symlink(pts, roots_.portsDir + "/COM7");
+    EXPECT_EQ(names.Find(linked, "COM7").name, "COM7") << "its own node";
+    std::ofstream(pts + ".new") << "";
+    fs::rename(pts + ".new", pts);
+    const ComNames::Sighting reused = names.Find(linked, "COM7");
+    EXPECT_EQ(reused.name, "") << "another program's terminal";
+    EXPECT_NE(reused.doubt.find("COM7"), std::string::npos) << reused.doubt;
+    // A virtual board that still runs vouches for the new line behind its link.
+    const UniqueFd board = BoardLink::LockMarker(roots_.portsDir + "/COM7");
+    ASSERT_TRUE(board.valid());
+    BoardLink::WriteTarget(board.get(), pts);
     EXPECT_EQ(names.Find(linked, "COM7").name, "COM7");
     fs::remove(roots_.portsDir + "/COM7");
     EXPECT_EQ(names.Find(linked, "COM7").name, "") << "the link is gone";
+}
+
+TEST_F(FakeTree, AnAdapterPresentWhenOursWentOrSeenWhileItWasAwayIsNeverOurs)
+{
+    // Clones share a serial number. Ours in socket 1-1 goes; the one in 1-2 stayed.
+    PlugIn("ttyUSB0", "1-1", "0001");
+    PlugIn("ttyUSB1", "1-2", "0001");
+    const ComNames names(roots_);
+    const ComNames::Device ours = names.Identify("COM33");
+    std::set<std::string> notIt = names.LookAlikes(ours);
+    Unplug("ttyUSB0", "1-1");
+    ComNames::Sighting away = names.Find(ours, "COM33", notIt);
+    EXPECT_EQ(away.name, "") << "the board that stayed";
+    EXPECT_NE(away.doubt.find("COM34"), std::string::npos) << away.doubt;
+    notIt.merge(away.others);
+    // Back in another socket while the clone is there: the shared serial tells nothing.
+    PlugIn("ttyUSB2", "1-3", "0001");
+    EXPECT_EQ(names.Find(ours, "COM33", notIt).name, "");
+    Unplug("ttyUSB2", "1-3");
+    PlugIn("ttyUSB2", "1-1", "0001");
+    EXPECT_EQ(names.Find(ours, "COM33", notIt).name, "COM35") << "back in its own socket";
+
+    // Two clones turn up while another adapter is away, then one goes: the other is no more
+    // ours than before.
+    PlugIn("ttyUSB5", "2-1", "B7");
+    const ComNames::Device second = names.Identify("COM38");
+    std::set<std::string> notSecond = names.LookAlikes(second);
+    EXPECT_TRUE(notSecond.empty());
+    Unplug("ttyUSB5", "2-1");
+    PlugIn("ttyUSB6", "2-2", "B7");
+    PlugIn("ttyUSB7", "2-3", "B7");
+    away = names.Find(second, "COM38", notSecond);
+    EXPECT_EQ(away.name, "");
+    notSecond.merge(away.others);
+    Unplug("ttyUSB7", "2-3");
+    EXPECT_EQ(names.Find(second, "COM38", notSecond).name, "");
 }
 
 TEST_F(FakeTree, OfTwoAdaptersThatCannotBeToldApartOnlyTheOneInTheSameSocketIsTheLostOne)

@@ -4,6 +4,7 @@
 #include "serial/ComPort.h"
 #include "serial/linux/CustomBaud.h"
 
+#include "os/linux/PortHolder.h"
 #include "os/linux/PseudoTerminal.h"
 #include "os/linux/UniqueFd.h"
 #include "support/CatchComError.h"
@@ -18,12 +19,15 @@
 #include <QStringList>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <cerrno>
 #include <cstring>
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
@@ -135,6 +139,46 @@ private:
     bool ready_ = false;
 };
 
+// A line whose last close waits in the kernel, as a USB serial line with output held up does:
+// tty_port_close_start (drivers/tty/tty_port.c) drains for up to closing_wait and gives way to a
+// signal; cdc_acm's hang-up request at close (drivers/usb/class/cdc-acm.c, acm_ctrl_msg, 5 s)
+// does not, and lasts here until Release. Each wait ends after 10 s at most.
+class SlowClosingSystem : public LinuxSystem {
+public:
+    explicit SlowClosingSystem(bool interruptible) : interruptible_(interruptible) {}
+    int Open(const std::string& path) override
+    {
+        openedWhileClosing = openedWhileClosing || closing;
+        return LinuxSystem::Open(path);
+    }
+    int Close(int fd) override
+    {
+        closing = true;
+        if (interruptible_) {
+            interrupted = ::poll(nullptr, 0, 10000) < 0 && errno == EINTR;
+        } else {
+            std::unique_lock lock(mutex_);
+            released_.wait_for(lock, 10s, [&] { return release_; });
+        }
+        const int result = LinuxSystem::Close(fd);
+        closing = false;
+        return result;
+    }
+    void Release()
+    {
+        std::lock_guard lock(mutex_);
+        release_ = true;
+        released_.notify_all();
+    }
+    std::atomic<bool> closing{false}, openedWhileClosing{false}, interrupted{false};
+
+private:
+    const bool interruptible_;
+    std::mutex mutex_;
+    std::condition_variable released_;
+    bool release_ = false;
+};
+
 } // namespace
 
 TEST_F(PtyPort, OpensByComNameAndMovesBytesBothWays)
@@ -236,6 +280,75 @@ TEST_F(PtyPort, ABusyDeviceNamesTheProgramThatHoldsIt)
     }
     port.Open();
     EXPECT_TRUE(port.GetActive()) << "free again once the holder has gone";
+}
+
+TEST_F(PtyPort, TheHolderIsLookedUpOncePerRefusalAndNotByTheOpeningThread)
+{
+    // A lookup that takes long (a machine with thousands of descriptors), until it is let go.
+    struct {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool answer = false;
+        int count = 0;
+        std::thread::id thread;
+    } lookups;
+    port.SetSystem(std::make_shared<LinuxSystem>([&lookups](const std::string&) {
+        std::unique_lock lock(lookups.mutex);
+        ++lookups.count;
+        lookups.thread = std::this_thread::get_id();
+        lookups.done.wait_for(lock, 10s, [&] { return lookups.answer; });
+        return std::optional<PortHolder>({::getppid(), "slow-holder"});
+    }));
+    TComPort holder(nullptr);
+    holder.SetDeviceName("COM5");
+    holder.Open();
+    // Tried again and again, as the window tries a device that came back busy.
+    for (int attempt = 0; attempt < 5; ++attempt)
+        EXPECT_EQ(CatchComError([&] { port.Open(); }).Message(), Text(EBUSY)) << attempt;
+    std::unique_lock lock(lookups.mutex);
+    lookups.answer = true;
+    lookups.done.notify_all();
+    lock.unlock();
+    const std::string named = Text(EBUSY) + " (held by slow-holder, pid " + std::to_string(::getppid()) + ")";
+    EXPECT_TRUE(WaitUntil([&] { return CatchComError([&] { port.Open(); }).Message() == named; }));
+    lock.lock();
+    EXPECT_EQ(lookups.count, 1);
+    EXPECT_NE(lookups.thread, std::this_thread::get_id());
+}
+
+TEST_F(PtyPort, EveryCloseRunsOnAThreadItsSignalReachesAndNoOpenWaitsForOneThatLingers)
+{
+    // The thread that closes blocks every signal, as a launcher may leave a program's mask.
+    auto slow = std::make_shared<SlowClosingSystem>(true);
+    port.SetSystem(slow);
+    port.Open();
+    sigset_t all;
+    sigset_t before;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &before);
+    port.Close();
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    EXPECT_TRUE(WaitUntil([&] { return !slow->closing; }, 15s));
+    EXPECT_TRUE(slow->interrupted) << "the kernel's wait was cut short";
+
+    // A close that nothing interrupts lingers on; opening its device meanwhile is refused at
+    // once instead of waiting in the kernel for the tty's lock.
+    auto stuck = std::make_shared<SlowClosingSystem>(false);
+    port.SetSystem(stuck);
+    port.Open();
+    port.Close();
+    ASSERT_TRUE(stuck->closing);
+    const EComError error = CatchComError([&] { port.Open(); });
+    EXPECT_EQ(error.ErrorCode(), EBUSY);
+    EXPECT_FALSE(stuck->openedWhileClosing);
+    stuck->Release();
+    EXPECT_TRUE(WaitUntil([&] {
+        try {
+            port.Open();
+        } catch (const EComError&) {
+        }
+        return port.GetActive();
+    }, 15s)) << "free once that close has ended";
 }
 
 TEST_F(PtyPort, MissingDevicesAndNonTerminalsFailAndLeaveThePortClosed)

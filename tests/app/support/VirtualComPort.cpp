@@ -1,5 +1,6 @@
 #include "VirtualComPort.h"
 
+#include "os/linux/BoardLink.h"
 #include "os/linux/TermiosRecord.h"
 
 #include <QCoreApplication>
@@ -30,8 +31,13 @@ termios SettingsOf(int fd)
 
 } // namespace
 
-VirtualComPort::VirtualComPort(const PortsDirectory& directory, int number) : number_(number)
+VirtualComPort::VirtualComPort(const PortsDirectory& directory, int number, Link link)
+    : number_(number)
 {
+    if (link == Link::Board) {
+        board_ = BoardLink::LockMarker(directory.Path() + "/COM" + std::to_string(number));
+        BoardLink::WriteTarget(board_.get(), line_.SlavePath());
+    }
     directory.Link(number, line_.SlavePath());
 }
 

@@ -3,6 +3,7 @@
 // while the window in this thread goes on running.
 
 #include "os/linux/PseudoTerminal.h"
+#include "os/linux/UniqueFd.h"
 #include "support/PortsDirectory.h"
 
 #include <QString>
@@ -12,7 +13,10 @@
 
 class VirtualComPort {
 public:
-    VirtualComPort(const PortsDirectory& directory, int number);
+    // A link as the user makes one, or as the virtual board does, with its marker locked beside
+    // the link while this object lives: the window takes the board's new line for the one gone.
+    enum class Link { User, Board };
+    VirtualComPort(const PortsDirectory& directory, int number, Link link = Link::User);
 
     QString ComName() const { return QStringLiteral("COM%1").arg(number_); }
     // Waits, processing events, until `count` bytes have come out of the port or the time is up.
@@ -33,4 +37,5 @@ public:
 private:
     int number_;
     PseudoTerminal line_;
+    UniqueFd board_;
 };
