@@ -7,9 +7,12 @@
 //                                             queued (the far end reads nothing)
 //   transfer PORT FILE                        send a file, report how it ended
 //   drain PORT BYTES                          write and wait until the bytes are on the line
+//   time-out PORT BAUD GO                     a line that times out on a stalled line, the
+//                                             next one tried at once, and a last one once the
+//                                             file GO exists (the far end reads again)
 //   wait-port PORT SECONDS                    wait until PORT is in the list of ports
-//   plain DEVICE BAUD SECONDS                 a plain write loop beside the channel: one
-//                                             Actual-Time-sized line per line time on the wire
+//   ticks DEVICE BAUD MS SECONDS              the window's pace without the window: one
+//                                             Actual-Time-sized line a tick of a kernel clock
 //   far-end DEVICE                            the far end of a line inside the guest (a
 //                                             gadget's ttyGS0): every line it takes, with the
 //                                             moment (the guest's clock), until killed
@@ -30,12 +33,15 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
+#include <sys/timerfd.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <stdexcept>
@@ -203,6 +209,53 @@ int Drain(const std::string& port, int bytes)
     return Ended(channel, clock, "drained", std::to_string(bytes));
 }
 
+// A line of `tag`, as long as an Actual Time line.
+std::string Tagged(const std::string& tag)
+{
+    std::string line = tag;
+    line.resize(22, '.');
+    return line + '\r';
+}
+
+// Writes one line and says how it ended: "sent" (waited for, on the line), "made" (handed
+// over), or the channel's error.
+std::string Attempt(TNexComThread& channel, const std::string& line, bool wait)
+{
+    try {
+        channel.Write(line.data(), static_cast<int>(line.size()), wait);
+        return wait ? "sent" : "made";
+    } catch (const std::exception&) {
+        return channel.LastError();
+    }
+}
+
+// With the window's time-outs (a line's time on the wire plus a second): the far end takes
+// nothing, so a line times out; the next is tried at once. Once the file `go` exists
+// (the host lets the far end read), a last line.
+int TimeOut(const std::string& port, int baud, const std::string& go)
+{
+    TNexComThread channel;
+    Open(channel, port, baud);
+    // Lines until one times out: what the far end has not taken fills what lies between the
+    // driver and it first.
+    int line = 0;
+    std::string outcome;
+    while ((outcome = Attempt(channel, Tagged("stalled " + std::to_string(line)), true)) == "sent" && line < 200)
+        ++line;
+    Say("timed-out", outcome);
+    Say("at", std::to_string(line));
+    Say("next", Attempt(channel, Tagged("next"), false));
+    struct stat status{};
+    for (int look = 0; ::stat(go.c_str(), &status) != 0; ++look) {
+        if (look == 3000)
+            return 1;
+        RunEventsFor(20);
+    }
+    Say("last", Attempt(channel, Tagged("last"), true));
+    channel.ClosePort();
+    return 0;
+}
+
 bool Listed(const std::string& port)
 {
     TNexComThread channel;
@@ -263,26 +316,43 @@ UniqueFd OpenRaw(const std::string& device, int flags, int baud)
     return fd;
 }
 
-// The most the line carries: a line, then that line's time on the wire (8-N-1: ten bits a
-// byte) before the next, on a fixed schedule. A write that returns late moves the schedule on
-// rather than sending a burst.
-int Plain(const std::string& device, int baud, int seconds)
+// The window's pace without the window, to measure it against under the same load: a line
+// every tick of a kernel clock at the window's interval, ticks that passed meanwhile taken as
+// one, and each line after the one before has had its time on the wire (8-N-1: ten bits a
+// byte) and left the device's queue, as the window's writer waits for its last line.
+int Ticks(const std::string& device, int baud, int intervalMs, int seconds)
 {
     const UniqueFd fd = OpenRaw(device, O_WRONLY, baud);
+    const UniqueFd clock(::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC));
+    const long interval = intervalMs * 1000000L;
+    const itimerspec every{{interval / 1000000000L, interval % 1000000000L},
+                           {interval / 1000000000L, interval % 1000000000L}};
+    if (!clock.valid() || ::timerfd_settime(clock.get(), 0, &every, nullptr) != 0)
+        throw std::runtime_error(std::string("timerfd: ") + SystemText(errno));
     const std::string line = protocol::WithClock(std::string(protocol::kRunningTimeBase), {3, 36, 10, 80}, false);
     const auto lineTime = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
         std::chrono::duration<double>(10.0 * static_cast<double>(line.size()) / baud));
-    const auto start = std::chrono::steady_clock::now();
-    const auto end = start + std::chrono::seconds(seconds);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    auto onLine = std::chrono::steady_clock::now();
     int lines = 0;
-    for (auto next = start; next < end; next += lineTime) {
-        std::this_thread::sleep_until(next);
+    std::uint64_t ticks = 0;
+    while (std::chrono::steady_clock::now() < end) {
+        std::uint64_t passed = 0;
+        if (::read(clock.get(), &passed, sizeof passed) != sizeof passed) {
+            if (errno == EINTR)
+                continue;
+            throw std::runtime_error(std::string("timerfd: ") + SystemText(errno));
+        }
+        ticks += passed;
+        std::this_thread::sleep_until(onLine);
+        ::tcdrain(fd.get());
         if (::write(fd.get(), line.data(), line.size()) != static_cast<ssize_t>(line.size()))
             throw std::runtime_error(device + ": " + SystemText(errno));
+        onLine = std::chrono::steady_clock::now() + lineTime;
         ++lines;
-        next = std::max(next, std::chrono::steady_clock::now() - lineTime);
     }
     Say("lines", std::to_string(lines));
+    Say("ticks", std::to_string(ticks));
     ::tcdrain(fd.get());
     return 0;
 }
@@ -354,8 +424,10 @@ int main(int argc, char** argv)
             return Drain(arg(2), std::stoi(arg(3)));
         if (command == "wait-port" && a.size() == 4)
             return WaitForPort(arg(2), std::stoi(arg(3)));
-        if (command == "plain" && a.size() == 5)
-            return Plain(arg(2), std::stoi(arg(3)), std::stoi(arg(4)));
+        if (command == "time-out" && a.size() == 5)
+            return TimeOut(arg(2), std::stoi(arg(3)), arg(4));
+        if (command == "ticks" && a.size() == 6)
+            return Ticks(arg(2), std::stoi(arg(3)), std::stoi(arg(4)), std::stoi(arg(5)));
         if (command == "far-end" && a.size() == 3)
             return FarEnd(arg(2));
     } catch (const std::exception& error) {

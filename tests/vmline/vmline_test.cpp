@@ -24,6 +24,7 @@
 #include <cmath>
 #include <cstring>
 #include <ctime>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <optional>
@@ -101,6 +102,13 @@ std::map<std::string, double> Measured(const std::string& output)
             values[name] = value;
     }
     return values;
+}
+
+// What a probe said after `name`; empty when it said nothing of it.
+std::string Said(const std::string& output, const std::string& name)
+{
+    const std::size_t at = ("\n" + output).find("\n" + name + " ");
+    return at == std::string::npos ? std::string() : output.substr(at + name.size() + 1, output.find('\n', at) - at - name.size() - 1);
 }
 
 // Waits (bounded) until the job's output holds `text`.
@@ -645,18 +653,15 @@ std::string Percent(int part, int whole)
     return text;
 }
 
-// Actual Time for 4 s against the most the line carries: a plain loop beside it in the guest
-// that writes one line of the same size per line time on the wire, for 4 s too. The window sends
-// one line a tick, and at 19200 baud its tick (13 ms) is longer than a line's time on the wire
-// (12 ms): it is held to the fewer of the two. The margin is for the guest's timers, late under
-// emulation on a busy host: a line the window cannot send in time is dropped, and so the 16550
-// and the FTDI adapter were seen to lose up to a tenth of the lines too, and this line 16% with
-// another build on the host. What it guards against is a writer that stalls on cdc_acm's counts
-// (one line in seven went out); the figures are printed for the rest.
-TEST_F(Vmline, ActualTimeFillsTheCdcAcmLineAsAPlainWriteLoopDoes)
+// Actual Time for 4 s against the window's pace kept by a small probe in the guest (a kernel
+// clock's ticks at the window's interval, a line each, late ticks taken as one), 2 s before the
+// program and 2 s after, so that both meet the same load. Under emulation on a busy host both
+// lose ticks, and the window more, being the bigger program; a writer that stalls on cdc_acm's
+// counts, though, sent one line in seven. Only that is failed; the figures show the rest.
+TEST_F(Vmline, ActualTimeKeepsTheCdcAcmLineAsBusyAsTheWindowsPaceAllows)
 {
     constexpr int kSeconds = 4;
-    constexpr double kKept = 0.7;
+    constexpr double kKept = 0.4;
     GadgetEnd gadget;
     gadget.Take();
     for (const protocol::LineRate& rate : protocol::kLineRates) {
@@ -664,21 +669,28 @@ TEST_F(Vmline, ActualTimeFillsTheCdcAcmLineAsAPlainWriteLoopDoes)
             continue;
         const std::string baud = std::to_string(rate.bitsPerSecond);
         SCOPED_TRACE(baud);
+        int reference = 0;
+        const auto probe = [&] {
+            const int job = guest->Start(Probe("ticks /dev/ttyACM0 " + baud + " " + std::to_string(rate.actualTimeMs) +
+                                               " " + std::to_string(kSeconds / 2)));
+            EXPECT_EQ(guest->Wait(job, 60s), 0) << guest->Output(job);
+            reference += WholeLines(gadget.Take());
+        };
+        probe();
         const int program = guest->Start(Marqtest("--port " + std::string(kAcm) + " --baud " + baud +
                                                   " --start actual-time --for " + std::to_string(kSeconds)));
         const std::optional<int> status = guest->Wait(program, 60s);
         const int lines = WholeLines(gadget.Take());
-        const int plain = guest->Start(Probe("plain /dev/ttyACM0 " + baud + " " + std::to_string(kSeconds)));
-        EXPECT_EQ(guest->Wait(plain, 60s), 0) << guest->Output(plain);
-        const int plainLines = WholeLines(gadget.Take());
+        probe();
 
         EXPECT_EQ(status, 0) << guest->Output(program);
         const int ticks = kSeconds * 1000 / rate.actualTimeMs;
-        EXPECT_GE(lines, kKept * std::min(plainLines, ticks)) << "the plain loop's " << plainLines << " lines";
+        EXPECT_GE(lines, kKept * reference) << "the reference's " << reference << " lines";
         Figure("CDC-ACM Actual Time " + baud, std::to_string(lines) + " lines in " + std::to_string(kSeconds) +
-                                                  " s; the plain loop " + std::to_string(plainLines) + " (" +
-                                                  Percent(lines, plainLines) + "), the window's ticks " +
-                                                  std::to_string(ticks) + " (" + Percent(lines, ticks) + ")");
+                                                  " s (" + Percent(lines, ticks) + " of " + std::to_string(ticks) +
+                                                  " ticks); the reference " + std::to_string(reference) + " (" +
+                                                  Percent(reference, ticks) + "), the window " +
+                                                  Percent(lines, reference) + " of it");
     }
 }
 
@@ -694,37 +706,58 @@ std::string NodeSeconds(const std::string& printed, double bound)
 // owns up to the unplug.
 TEST_F(Vmline, APulledCdcAcmDeviceIsReopenedWhenItComesBack)
 {
-    GadgetEnd gadget;
-    gadget.Take();
-    const int job = guest->Start(Marqtest(std::string("--port ") + kAcm + " --baud 9600 --start actual-time --for 10"));
-    ASSERT_TRUE(Within(60s, [&] { return WholeLines(gadget.Lines()) > 0; })) << guest->Output(job);
-    // Out 2 s into the run, back 2 s later (once the program has seen it go): the scenario's
-    // own timing.
-    std::this_thread::sleep_for(2s);
-    const Clock::time_point pulled = Clock::now();
-    SetGadget(false);
-    ASSERT_TRUE(Within(20s, [&] { return !guest->Output(job).empty(); })) << gadget.Output();
-    const double reported = SecondsBetween(pulled, Clock::now());
-    std::this_thread::sleep_until(pulled + 2s);
-    const double bound = SetGadget(true);
-    const int node = guest->Start(Await("[ -e /dev/ttyACM0 ]"));
+    {
+        SCOPED_TRACE("during Actual Time");
+        GadgetEnd gadget;
+        gadget.Take();
+        const int job = guest->Start(Marqtest(std::string("--port ") + kAcm + " --baud 9600 --start actual-time --for 10"));
+        ASSERT_TRUE(Within(60s, [&] { return WholeLines(gadget.Lines()) > 0; })) << guest->Output(job);
+        // Out 2 s into the run, back 2 s later (once the program has seen it go): the scenario's
+        // own timing.
+        std::this_thread::sleep_for(2s);
+        const Clock::time_point pulled = Clock::now();
+        SetGadget(false);
+        ASSERT_TRUE(Within(20s, [&] { return !guest->Output(job).empty(); })) << gadget.Output();
+        const double reported = SecondsBetween(pulled, Clock::now());
+        std::this_thread::sleep_until(pulled + 2s);
+        const double bound = SetGadget(true);
+        const int node = guest->Start(Await("[ -e /dev/ttyACM0 ]"));
 
-    const auto firstLineAfter = [&]() -> std::optional<double> {
-        for (const GadgetEnd::Line& line : gadget.Lines()) {
-            if (line.time > bound && line.text.size() == 22)
-                return line.time;
-        }
-        return std::nullopt;
-    };
-    ASSERT_TRUE(Within(20s, [&] { return firstLineAfter().has_value(); }))
-        << guest->Output(job) << "\n" << gadget.Output().substr(0, 2000);
-    const double back = *firstLineAfter() - bound;
-    EXPECT_LE(back, 3.0) << "lines again within 3 s of the bind";
-    EXPECT_EQ(guest->Wait(job, 60s), 1) << "the unplug still fails the run:\n" << guest->Output(job);
-    ASSERT_EQ(guest->Wait(node, 30s), 0);
-    Figure("CDC-ACM reconnect: unplug reported after",
-           Seconds(reported) + "; bind to /dev/ttyACM0 " + NodeSeconds(guest->Output(node), bound) +
-               ", to the first line " + Seconds(back) + "; " + guest->Output(job));
+        const auto firstLineAfter = [&]() -> std::optional<double> {
+            for (const GadgetEnd::Line& line : gadget.Lines()) {
+                if (line.time > bound && line.text.size() == 22)
+                    return line.time;
+            }
+            return std::nullopt;
+        };
+        ASSERT_TRUE(Within(20s, [&] { return firstLineAfter().has_value(); }))
+            << guest->Output(job) << "\n" << gadget.Output().substr(0, 2000);
+        const double back = *firstLineAfter() - bound;
+        EXPECT_LE(back, 3.0) << "lines again within 3 s of the bind";
+        EXPECT_EQ(guest->Wait(job, 60s), 1) << "the unplug still fails the run:\n" << guest->Output(job);
+        ASSERT_EQ(guest->Wait(node, 30s), 0);
+        Figure("CDC-ACM reconnect: unplug reported after",
+               Seconds(reported) + "; bind to /dev/ttyACM0 " + NodeSeconds(guest->Output(node), bound) +
+                   ", to the first line " + Seconds(back) + "; " + guest->Output(job));
+    }
+    {
+        SCOPED_TRACE("during a long write");
+        // 16000 bytes, 8 s at 19200 baud, all with cdc_acm at once: nobody reads the gadget's
+        // port, so they stay in its transfers until the gadget is unbound.
+        RebindGadget();
+        const int drain = guest->Start(Probe(std::string("drain ") + kAcm + " 16000"));
+        ASSERT_TRUE(OutputShows(drain, "written ")) << guest->Output(drain);
+        ASSERT_FALSE(guest->Wait(drain, 0ms).has_value()) << "the write ended before the unplug:\n"
+                                                          << guest->Output(drain);
+        const Clock::time_point unbound = Clock::now();
+        SetGadget(false);
+        EXPECT_EQ(guest->Wait(drain, 30s), 1) << "a write cut short by an unplug is no success:\n"
+                                              << guest->Output(drain);
+        Figure("CDC-ACM unplug during a long write: the write ended after",
+               Seconds(SecondsBetween(unbound, *guest->EndOf(drain))) + ": " + guest->Output(drain));
+        SetGadget(true);
+        guest->Run(Probe(std::string("wait-port ") + kAcm + " 20"), 60s);
+    }
 }
 
 TEST_F(Vmline, AStalledCdcAcmLineHoldsUpNeitherCloseNorReopenNorAChange)
@@ -743,6 +776,40 @@ TEST_F(Vmline, AStalledCdcAcmLineHoldsUpNeitherCloseNorReopenNorAChange)
     for (const GadgetEnd::Line& line : gadget->Take())
         old += line.text.find("old") != std::string::npos;
     Figure("CDC-ACM stalled: old-session lines once the device read again", std::to_string(old));
+}
+
+// ---- a line that timed out on a stalled line ----
+//
+// The probe sends lines while the far end takes nothing until one times out, tries the next at
+// once, then the far end reads again and a last line follows. What of the timed-out line the
+// driver still held when the next was handed over would reach the board after the next had
+// started: the writer must either throw it away for real or hold the next back until it has
+// left. cdc_acm has no flush_buffer (drivers/usb/class/cdc-acm.c): a flush leaves its transfers
+// queued. (The FTDI adapter cannot play this: QEMU's model passes each of its USB packets to its
+// socket before the guest runs on, so a far end that takes nothing stops the whole guest.)
+TEST_F(Vmline, ATimedOutLineNeverArrivesAfterTheNextLineStarted)
+{
+    // Nobody reads the gadget's port: nothing is taken off the bus until the far end opens.
+    RebindGadget();
+    const int job = guest->Start(Probe(std::string("time-out ") + kAcm + " 9600 /tmp/share/go"));
+    ASSERT_TRUE(OutputShows(job, "\nat ")) << guest->Output(job);
+    // A writer may hold the next line back until the far end reads again.
+    const bool tried = OutputShows(job, "\nnext ", 10s);
+    GadgetEnd gadget;
+    std::ofstream(guest->Share() + "/go") << "go\n";
+    ASSERT_EQ(guest->Wait(job, 60s), 0) << guest->Output(job);
+    const std::string output = guest->Output(job);
+    EXPECT_EQ(Said(output, "timed-out"), "Timeout") << output;
+    EXPECT_EQ(Said(output, "last"), "sent") << output;
+    std::string stream;
+    for (const GadgetEnd::Line& line : gadget.Take())
+        stream += line.text + '\r';
+    const std::size_t late = std::min({stream.find("next."), stream.find("last."), stream.size()});
+    EXPECT_FALSE(tried && Said(output, "next") == "made" && late > 0)
+        << late << " bytes of the timed-out line arrived after the next line was handed over:\n" << stream;
+    Figure("CDC-ACM time-out: lines sent before it, bytes of it that arrived later",
+           Said(output, "at") + ", " + std::to_string(late) + "; the next line " +
+               (tried ? Said(output, "next") : "held back") + ", the last " + Said(output, "last"));
 }
 
 } // namespace
