@@ -11,19 +11,16 @@
 //                                             next one tried at once, and a last one once the
 //                                             file GO exists (the far end reads again)
 //   wait-port PORT SECONDS                    wait until PORT is in the list of ports
-//   ticks DEVICE BAUD MS SECONDS              the window's pace without the window: one
-//                                             Actual-Time-sized line a tick of a kernel clock
 //   far-end DEVICE                            the far end of a line inside the guest (a
-//                                             gadget's ttyGS0): every line it takes, with the
-//                                             moment (the guest's clock), until killed
+//                                             gadget's ttyGS0, or "pty": a pseudo-terminal's
+//                                             master): every line it takes, with the moment
+//                                             (the guest's clock), until killed
 //
-// The last two use the device directly, without the channel: they are what the channel is
-// measured against.
+// The far end uses the device directly, without the channel.
 
 #include "os/linux/UniqueFd.h"
 #include "os/SystemText.h"
 #include "protocol/DisplayLine.h"
-#include "protocol/LineFields.h"
 #include "serial/NexCom.h"
 
 #include <QCoreApplication>
@@ -33,15 +30,14 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <stdlib.h>
 #include <sys/stat.h>
-#include <sys/timerfd.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
-#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <stdexcept>
@@ -316,58 +312,30 @@ UniqueFd OpenRaw(const std::string& device, int flags, int baud)
     return fd;
 }
 
-// The window's pace without the window, to measure it against under the same load: a line
-// every tick of a kernel clock at the window's interval, ticks that passed meanwhile taken as
-// one, and each line after the one before has had its time on the wire (8-N-1: ten bits a
-// byte) and left the device's queue, as the window's writer waits for its last line.
-int Ticks(const std::string& device, int baud, int intervalMs, int seconds)
-{
-    const UniqueFd fd = OpenRaw(device, O_WRONLY, baud);
-    const UniqueFd clock(::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC));
-    const long interval = intervalMs * 1000000L;
-    const itimerspec every{{interval / 1000000000L, interval % 1000000000L},
-                           {interval / 1000000000L, interval % 1000000000L}};
-    if (!clock.valid() || ::timerfd_settime(clock.get(), 0, &every, nullptr) != 0)
-        throw std::runtime_error(std::string("timerfd: ") + SystemText(errno));
-    const std::string line = protocol::WithClock(std::string(protocol::kRunningTimeBase), {3, 36, 10, 80}, false);
-    const auto lineTime = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-        std::chrono::duration<double>(10.0 * static_cast<double>(line.size()) / baud));
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    auto onLine = std::chrono::steady_clock::now();
-    int lines = 0;
-    std::uint64_t ticks = 0;
-    while (std::chrono::steady_clock::now() < end) {
-        std::uint64_t passed = 0;
-        if (::read(clock.get(), &passed, sizeof passed) != sizeof passed) {
-            if (errno == EINTR)
-                continue;
-            throw std::runtime_error(std::string("timerfd: ") + SystemText(errno));
-        }
-        ticks += passed;
-        std::this_thread::sleep_until(onLine);
-        ::tcdrain(fd.get());
-        if (::write(fd.get(), line.data(), line.size()) != static_cast<ssize_t>(line.size()))
-            throw std::runtime_error(device + ": " + SystemText(errno));
-        onLine = std::chrono::steady_clock::now() + lineTime;
-        ++lines;
-    }
-    Say("lines", std::to_string(lines));
-    Say("ticks", std::to_string(ticks));
-    ::tcdrain(fd.get());
-    return 0;
-}
-
 // Prints "line TIME TEXT" for each line ended by a carriage return, "open TIME" whenever it
 // (re)opens the device and "hangup TIME" when the device hangs up (the gadget pulled out); it
 // opens it again at once, as the gadget's port outlives its connection.
+// For "pty" it makes a pseudo-terminal, says "pty PATH" of its terminal end, which it holds open
+// so that the master never hangs up, and reads the master.
 int FarEnd(const std::string& device)
 {
     // The lines go out to the share in batches: a write through 9p for every line would take
     // the guest's one processor from the program under test. Their times are taken as they come.
     constexpr double kFlushEvery = 0.2;
     double flushedAt = WallSeconds();
+    UniqueFd master;
+    UniqueFd terminal;
+    if (device == "pty") {
+        master = UniqueFd(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+        if (!master.valid() || ::grantpt(master.get()) != 0 || ::unlockpt(master.get()) != 0)
+            throw std::runtime_error(std::string("pty: ") + SystemText(errno));
+        const std::string path = ::ptsname(master.get());
+        terminal = UniqueFd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+        Say("pty", path);
+    }
     for (;;) {
-        const UniqueFd fd = OpenRaw(device, O_RDONLY, 9600);
+        const UniqueFd opened = master.valid() ? UniqueFd() : OpenRaw(device, O_RDONLY, 9600);
+        const UniqueFd& fd = master.valid() ? master : opened;
         Say("open", std::to_string(WallSeconds()));
         std::string partial;
         for (;;) {
@@ -426,8 +394,6 @@ int main(int argc, char** argv)
             return WaitForPort(arg(2), std::stoi(arg(3)));
         if (command == "time-out" && a.size() == 5)
             return TimeOut(arg(2), std::stoi(arg(3)), arg(4));
-        if (command == "ticks" && a.size() == 6)
-            return Ticks(arg(2), std::stoi(arg(3)), std::stoi(arg(4)), std::stoi(arg(5)));
         if (command == "far-end" && a.size() == 3)
             return FarEnd(arg(2));
     } catch (const std::exception& error) {
