@@ -12,8 +12,6 @@
 #include <cerrno>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
 
 const int ComLine::kGone = EIO;
 
@@ -28,14 +26,6 @@ void Check(int result, const char* operation)
     if (error == EAGAIN || error == EINPROGRESS)
         return;
     throw ComLine::Failure{error, operation};
-}
-
-// The slave side of a UNIX 98 pseudo-terminal (majors 136-143).
-bool IsPseudoTerminal(int fd)
-{
-    struct stat status {};
-    return fstat(fd, &status) == 0 && S_ISCHR(status.st_mode) && major(status.st_rdev) >= 136 &&
-           major(status.st_rdev) <= 143;
 }
 
 // Linux never reports these: its tty layer has no event character, no fill level, no printer
@@ -143,7 +133,7 @@ void LinuxLine::Configure(const LineSettings& settings)
     int customRate = 0;
     Check(CopyToTermios(settings, record, customRate), "line settings");
     int result = system_->SetAttributes(fd, record);
-    if (result == -EINVAL && IsPseudoTerminal(fd)) {
+    if (result == -EINVAL && LinuxSystem::IsPseudoTerminal(fd)) {
         // A pseudo-terminal has no line to frame: it refuses any character size and parity
         // but 8-N. Keep its own, so that virtual ports work in every mode.
         constexpr tcflag_t kFrame = CSIZE | PARENB | PARODD | CMSPAR;

@@ -6,6 +6,8 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
@@ -62,3 +64,11 @@ int LinuxSystem::SetCustomSpeed(int fd, int bitsPerSecond)
 }
 
 int LinuxSystem::GetSpeed(int fd) { return customBaud::Get(fd); }
+
+bool LinuxSystem::IsPseudoTerminal(int fd)
+{
+    // Majors 136-143.
+    struct stat status {};
+    return ::fstat(fd, &status) == 0 && S_ISCHR(status.st_mode) && major(status.st_rdev) >= 136 &&
+           major(status.st_rdev) <= 143;
+}

@@ -34,4 +34,9 @@ public:
     virtual int Poll(pollfd* fds, nfds_t count, int timeoutMs);
     // A descriptor that an event thread polls to be woken up (an eventfd).
     virtual int WakeDescriptor();
+    // Whether the device's bytes go out on a line at its rate, each taking its time there: all
+    // but a pseudo-terminal, whose bytes reach the far end as the kernel takes them.
+    virtual bool HasLine(int fd) { return !IsPseudoTerminal(fd); }
+    // The slave side of a UNIX 98 pseudo-terminal.
+    static bool IsPseudoTerminal(int fd);
 };

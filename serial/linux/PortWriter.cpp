@@ -75,6 +75,9 @@ void PortWriter::Attach(std::shared_ptr<ComDevice> device)
     room_.reset();
     device_ = std::move(device);
     reportsQueue_ = true;
+    reportsTransmitter_ = true;
+    hasLine_ = false;
+    lineFreeAt_ = {};
 }
 
 void PortWriter::Forget()
@@ -110,18 +113,41 @@ void PortWriter::GiveUp()
     outcome_.timedOut = true;
     if (handed_ == 0)
         return;
-    const std::optional<int> queued = Queued();
+    std::optional<int> queued = Queued();
     if (outcome_.error)
         return;
+    const int floor = baseline_.value_or(0);
     // Still all queued, behind nothing older: thrown away, the line is dropped whole. Once part
     // of it has left, throwing away the rest would leave the far end a piece of a line instead.
     // A device that cannot tell has it thrown away: nothing may build up behind it.
-    if (!queued ||
-        (baseline_.value_or(0) == 0 && *queued >= static_cast<long long>(handed_))) {
+    if (!queued || (floor == 0 && *queued >= static_cast<long long>(handed_))) {
         device_->System().Flush(device_->Fd(), TCOFLUSH);
-        return;
+        // usb-serial (ftdi_sio, cp210x, ch341, pl2303) and cdc_acm throw away nothing on a
+        // flush, and only closing the device would kill their transfers. Rather than close and
+        // reopen under the user's feet, the line is let go out as it is, as one that has started
+        // would be: no later write is made until it has left.
+        queued = Queued();
+        if (outcome_.error)
+            return;
+        if (!queued || *queued <= floor) {
+            ThrownAway();
+            return;
+        }
     }
-    restAbove_ = baseline_.value_or(0);
+    restAbove_ = floor;
+    restHeld_ = Held(*queued);
+}
+
+void PortWriter::ThrownAway()
+{
+    if (!hasLine_)
+        return;
+    // Only what the transmitter holds still goes out.
+    const std::optional<bool> empty = TransmitterEmpty();
+    if (empty == true)
+        lineFreeAt_ = Clock::now();
+    else if (empty == false)
+        lineFreeAt_ = std::min(lineFreeAt_, Clock::now() + wire_.Of(kLargestFifo));
 }
 
 bool PortWriter::RestQueued()
@@ -129,11 +155,19 @@ bool PortWriter::RestQueued()
     if (!restAbove_ || !device_)
         return false;
     const std::optional<int> queued = Queued();
-    if (queued && *queued > *restAbove_)
+    if (queued && *queued > *restAbove_) {
+        Saw(std::min<long long>(*queued, restHeld_) - *restAbove_, Clock::now());
         return true;
+    }
     restAbove_.reset();
     lastQueued_ = queued;
     return false;
+}
+
+void PortWriter::Saw(long long above, Clock::time_point at)
+{
+    if (hasLine_ && above > 0)
+        lineFreeAt_ = std::max(lineFreeAt_, at + wire_.Of(above));
 }
 
 // When a write is late. Handing its bytes to the kernel must end within the allowance,
@@ -150,11 +184,14 @@ int PortWriter::Start(std::string_view bytes, int multiplierMs, int constantMs)
     copy_.assign(bytes.begin(), bytes.end());
     handed_ = 0;
     const auto start = Clock::now();
+    hasLine_ = wire_.Known() && device_->System().HasLine(device_->Fd());
     // A queue last seen empty stays empty until we write: only a longer one is read again.
     baseline_ = lastQueued_ == 0 ? lastQueued_ : Queued();
     lastQueued_.reset();
     if (outcome_.error)
         return std::exchange(outcome_, {}).error;
+    // What is queued already goes out first.
+    Saw(baseline_.value_or(0), start);
     const auto count = static_cast<long long>(bytes.size());
     std::chrono::nanoseconds allowance = std::chrono::milliseconds(
         static_cast<long long>(multiplierMs) * count + constantMs);
@@ -192,6 +229,8 @@ void PortWriter::Push()
         if (written < 0)
             return Fail(static_cast<int>(-written), "write");
         handed_ += static_cast<std::size_t>(written);
+        if (hasLine_)
+            lineFreeAt_ = std::max(lineFreeAt_, Clock::now()) + wire_.Of(written);
     }
     if (phase_ != Phase::HandingOver)
         return;
@@ -209,16 +248,22 @@ void PortWriter::HandedOver()
     const bool complete = handed_ == copy_.size();
     const std::optional<int> queued = Queued();
     const Clock::time_point now = Clock::now();
-    End(complete && baseline_ && queued && *queued > *baseline_ ? Phase::Draining : Phase::Idle);
+    const long long floor = baseline_.value_or(0);
+    const long long held = queued ? Held(*queued) : 0;
+    if (queued)
+        Saw(held - floor, now);
+    const bool onTheLine = hasLine_ && now < lineFreeAt_;
+    End(complete && (held > floor || onTheLine) && !outcome_.error ? Phase::Draining
+                                                                   : Phase::Idle);
     if (phase_ == Phase::Draining) {
-        drainedBy_ = now + wire_.Of(Held(*queued) - *baseline_);
-        lookedQueue_ = Held(*queued);
+        drainedBy_ = std::max(now + wire_.Of(held - floor), hasLine_ ? lineFreeAt_ : now);
+        lookedQueue_ = held;
         lookedAt_ = now;
     } else if (complete && queued) {
         lastQueued_ = queued;
     }
     if (onHandedOver)
-        onHandedOver(now + wire_.Of(queued ? Held(*queued) : 0), wire_.Of(1));
+        onHandedOver(std::max(now + wire_.Of(held), hasLine_ ? lineFreeAt_ : now), wire_.Of(1));
 }
 
 long long PortWriter::Held(int queued) const
@@ -245,17 +290,19 @@ PortWriter::Outcome PortWriter::Wait()
         // Until the moment the queue should be down to the baseline. What is still counted
         // after that is most often a transfer about to complete (cdc_acm counts its buffers
         // until then): look again soon, then less and less often, never later than what is
-        // still queued takes on the line.
+        // still queued takes on the line. Once the queue is down, until the line is free.
         const Clock::time_point now = Clock::now();
         auto until = now < drainedBy_
                          ? drainedBy_
                          : now + std::clamp<std::chrono::nanoseconds>(
                                      now - drainedBy_, 1ms,
                                      std::max<std::chrono::nanoseconds>(wire_.Of(above), 1ms));
+        if (above == 0)
+            until = lineFreeAt_;
         until = std::min(until, now + kLookEvery);
-        if (onLineBy_)
+        if (onLineBy_ && above > 0)
             until = std::min(until, *onLineBy_);
-        SleepUntil(until);
+        Watch(until);
     }
     // The rest of a write that ended short still holds the line: this write is not made.
     if (RestQueued())
@@ -267,21 +314,53 @@ long long PortWriter::Look()
 {
     const std::optional<int> queued = Queued();
     const Clock::time_point now = Clock::now();
+    if (phase_ != Phase::Draining)
+        return 0;
+    const long long floor = baseline_.value_or(0);
     if (queued && !Carried(lookedQueue_, Held(*queued), now - lookedAt_))
         return 0;
-    if (!queued || *queued <= *baseline_) {
+    if (!queued || *queued <= floor) {
+        lookedQueue_ = queued ? Held(*queued) : 0;
+        lookedAt_ = now;
+        // Out of the queue is not yet off the line: a USB adapter takes bytes into its own
+        // buffer, and most cannot say when they have left it.
+        if (hasLine_ && now < lineFreeAt_)
+            return 0;
+        // A line that hung up meanwhile did not carry the write to its end.
+        if (hasLine_ && !Watch(now))
+            return 0;
         lastQueued_ = queued;
         End(Phase::Idle);
         return 0;
     }
     lookedQueue_ = Held(*queued);
     lookedAt_ = now;
+    Saw(lookedQueue_ - floor, now);
     if (onLineBy_ && now >= *onLineBy_) {
         GiveUp();
         End(Phase::Idle);
         return 0;
     }
-    return lookedQueue_ - *baseline_;
+    return lookedQueue_ - floor;
+}
+
+bool PortWriter::Watch(Clock::time_point until)
+{
+    if (!hasLine_) {
+        SleepUntil(until);
+        return true;
+    }
+    pollfd line{device_->Fd(), 0, 0};
+    for (;;) {
+        const int ready = device_->System().Poll(&line, 1, MillisecondsUntil(until));
+        if (ready == -EINTR)
+            continue;
+        if (ready > 0 && (line.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+            Fail(EIO, "poll");
+            return false;
+        }
+        return true;
+    }
 }
 
 bool PortWriter::Carried(long long before, long long now, std::chrono::nanoseconds elapsed)
@@ -308,10 +387,14 @@ void PortWriter::Finish()
         return;
     const std::size_t rest = phase_ == Phase::HandingOver ? copy_.size() - handed_ : 0;
     const long long queued = Queued().value_or(0);
+    const Clock::time_point now = Clock::now();
+    // Queued, or already with a USB adapter that has still to send it.
+    const auto onItsWay = std::max<std::chrono::nanoseconds>(
+        wire_.Of(queued), hasLine_ ? lineFreeAt_ - now : 0ns);
     const Clock::time_point by =
-        Clock::now() + std::min<std::chrono::nanoseconds>(
-                           kLongestClose, wire_.Of(queued + static_cast<long long>(rest)) +
-                                              kCloseAllowance);
+        now + std::min<std::chrono::nanoseconds>(
+                  kLongestClose,
+                  onItsWay + wire_.Of(static_cast<long long>(rest)) + kCloseAllowance);
     // No deadline of the write's own: this one rules.
     handOverBy_.reset();
     onLineBy_.reset();
@@ -327,7 +410,7 @@ void PortWriter::Finish()
     }
     End(Phase::Idle);
     if (DrainTo(0, by))
-        AwaitTransmitter(by);
+        AwaitLine(by);
     Forget();
 }
 
@@ -377,20 +460,37 @@ void PortWriter::Settle()
         restAbove_.reset();
         lastQueued_.reset();
     }
-    if (settled)
-        AwaitTransmitter(Clock::now() + wire_.Of(kLargestFifo) + kCloseAllowance);
+    if (settled) {
+        const Clock::time_point now = Clock::now();
+        AwaitLine(std::max(now + wire_.Of(kLargestFifo) + kCloseAllowance,
+                           std::min(lineFreeAt_, now + kLongestClose)));
+    }
 }
 
-void PortWriter::AwaitTransmitter(Clock::time_point by)
+void PortWriter::AwaitLine(Clock::time_point by)
 {
+    if (hasLine_)
+        SleepUntil(std::min(by, lineFreeAt_));
     while (Clock::now() < by) {
-        unsigned int status = 0;
-        if (device_->System().Ioctl(device_->Fd(), TIOCSERGETLSR, &status) < 0 ||
-            (status & TIOCSER_TEMT))
+        const std::optional<bool> empty = TransmitterEmpty();
+        if (!empty || *empty)
             return;
         const auto frame = std::max<std::chrono::nanoseconds>(wire_.Of(1), 1ms);
         SleepUntil(std::min(by, Clock::now() + frame));
     }
+}
+
+std::optional<bool> PortWriter::TransmitterEmpty()
+{
+    if (!reportsTransmitter_)
+        return std::nullopt;
+    unsigned int status = 0;
+    const int result = device_->System().Ioctl(device_->Fd(), TIOCSERGETLSR, &status);
+    if (ComDevice::Unsupported(result))
+        reportsTransmitter_ = false;
+    if (result < 0)
+        return std::nullopt;
+    return (status & TIOCSER_TEMT) != 0;
 }
 
 std::optional<int> PortWriter::Queued()

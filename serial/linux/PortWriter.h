@@ -1,24 +1,30 @@
 #pragma once
 // The write in progress of an open port. A write copies its bytes, hands them to the kernel as
 // it takes them (the rest from the event loop, as room appears) and is complete once they are
-// on the line: when the device's output queue (TIOCOUTQ) has drained to what was queued when
-// the write began, its baseline, normally 0. A device that cannot tell (TIOCOUTQ fails, or is
-// always 0 as on pseudo-terminals) completes a write as soon as the kernel has taken it.
+// off the line: when the device's output queue (TIOCOUTQ) has drained to what was queued when
+// the write began, its baseline, normally 0, and the bytes have had their time on the line
+// after those ahead of them, at the device's real rate and frame. That time counts because a
+// USB adapter takes bytes into its own buffer and most cannot say when they have left it (only
+// ftdi_sio answers TIOCSERGETLSR): new line settings wait for it too, so that they never
+// re-frame a line's tail. A pseudo-terminal has no line: its writes complete as soon as the
+// kernel has taken them, as do those of a device whose queue cannot be read.
 //
 // Waiting never spins: while bytes wait for room in the kernel, poll says when there is some;
-// while they drain, the wait sleeps as long as the bytes still queued need on the line at the
-// device's real rate and frame, a tenth of a second at most, then looks again. No write waits
-// without bound, not even without time-outs: a line that flow control holds for good would
-// freeze its caller.
+// while they drain, the wait sleeps as long as the bytes still queued need on the line, a tenth
+// of a second at most, then looks again. No write waits without bound, not even without
+// time-outs: a line that flow control holds for good would freeze its caller.
 //
 // A write that misses its deadline never leaves a cut line nor a backlog: while none of its bytes
-// has left, it is thrown away whole; once some have, its rest finishes, and writes that come
-// meanwhile are not made at all. Either way the next write reports "Timeout".
+// has left, it is thrown away whole; once some have, or where the flush throws nothing away
+// (usb-serial and cdc_acm have no flush), its rest finishes, and writes that come meanwhile are
+// not made at all. Either way the next write reports "Timeout", and no line goes out behind one
+// that timed out.
 //
 // A device whose queue can no longer be read (EIO, ENXIO, ENODEV) has gone away: the write
-// in progress fails with EIO rather than ending as a success. So does one whose queue empties
-// faster than the line could carry it and that hangs up soon after: a USB adapter pulled out
-// throws its queue away before the kernel hangs its line up.
+// in progress fails with EIO rather than ending as a success. So does one whose line hangs up
+// before its bytes can have left, and one whose queue empties faster than the line and an
+// adapter's buffer could take it and that hangs up soon after: a USB adapter pulled out throws
+// its queue away before the kernel hangs its line up.
 
 #include "serial/WireTime.h"
 
@@ -89,10 +95,17 @@ private:
     void End(Phase next);
     void Fail(int error, const char* operation);
     // Ends a write that missed its deadline short: throws it away whole while none of its bytes
-    // has left, else lets its rest finish.
+    // has left and the driver can, else lets its rest finish.
     void GiveUp();
+    // A flush threw the line away: only what the transmitter holds still takes the line.
+    void ThrownAway();
     // Whether the rest of a write that ended short is still queued.
     bool RestQueued();
+    // `above` bytes were queued ahead at `at`: the line is not free before they have left.
+    void Saw(long long above, Clock::time_point at);
+    // Waits until `until` (on a device with a line, watching it): false, and the write has
+    // failed, when the line hangs up meanwhile.
+    bool Watch(Clock::time_point until);
     // Waits until the queue is down to `floor`, until `by` at the latest and no longer once it
     // has stopped going down. True once it is down.
     bool DrainTo(int floor, Clock::time_point by);
@@ -100,9 +113,13 @@ private:
     // time means it was thrown away, so waits a little for the hang-up that follows an unplug.
     // False (the write has failed) when it comes.
     bool Carried(long long before, long long now, std::chrono::nanoseconds elapsed);
-    // TIOCOUTQ counts the kernel's queue only: waits, until `by` at the latest, for the UART's
-    // FIFO and shift register to send their last bytes too, where the driver tells.
-    void AwaitTransmitter(Clock::time_point by);
+    // TIOCOUTQ counts the kernel's queue only: waits, until `by` at the latest, for the bytes
+    // handed over to have had their time on the line, and for the UART's FIFO and shift register
+    // to send their last bytes, where the driver tells.
+    void AwaitLine(Clock::time_point by);
+    // TIOCSERGETLSR: whether the transmitter has sent its last byte; nothing where the driver
+    // cannot tell.
+    std::optional<bool> TransmitterEmpty();
     // Bytes queued above the baseline; ends the write when there are none or its time is up.
     long long Look();
     // What of a queue the device reports can really be queued: no more than the baseline and
@@ -117,6 +134,10 @@ private:
     std::shared_ptr<ComDevice> device_;
     WireTime wire_;
     bool reportsQueue_ = true;
+    bool reportsTransmitter_ = true;
+    bool hasLine_ = false; // not a pseudo-terminal, and its rate is known
+    // The soonest the bytes handed over can all have left the line.
+    Clock::time_point lineFreeAt_{};
 
     Phase phase_ = Phase::Idle;
     std::vector<char> copy_;
@@ -132,6 +153,7 @@ private:
     // A write that ended short left bytes queued: they are on their way until the queue is down
     // to this.
     std::optional<int> restAbove_;
+    long long restHeld_ = 0; // what that rest can really hold of the queue (see Held)
     Outcome outcome_;
 
     std::unique_ptr<QSocketNotifier> room_;

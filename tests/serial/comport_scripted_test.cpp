@@ -263,6 +263,16 @@ TEST_F(ScriptedPort, OnASlowLineAWriteEndsWhenItsBytesAreOnTheLine)
     for (int n = 0; n < sent; ++n)
         expected += line(n);
     EXPECT_EQ(pty.Receive(expected.size()), expected) << "every line arrived whole";
+
+    // A USB adapter that takes the line into its own buffer reports an empty queue at once and
+    // cannot say when the line has left (cp210x): the write ends no sooner than it can have.
+    system->PlayDriver(ScriptedSystem::Driver::UsbSerial);
+    system->DrainAt(2400, 4096, 10, 512);
+    const std::uint64_t before = system->TakenBytes();
+    port.Write(line(0).data(), 23, true);
+    const auto done = std::chrono::steady_clock::now();
+    ASSERT_TRUE(system->LeftTheLine(before + 23));
+    EXPECT_GE(done, *system->LeftTheLine(before + 23));
 }
 
 TEST_F(ScriptedPort, LinesKeepTheirPaceOnAnAdapterThatCountsWholeTransferBuffers)
@@ -494,6 +504,21 @@ TEST_F(ScriptedPort, ADeviceThatVanishesUnderAnyErrorIsReportedAsErrorFive)
     EXPECT_EQ(codes, std::vector<int>{5}) << "reported once";
     EXPECT_FALSE(port.GetActive());
     system->HangUp(false);
+
+    // cdc_acm completes a line's transfer as the adapter takes it, long before the line has
+    // carried it. Pulled out a third of the way through, with the hang-up coming while the line
+    // would still be on its way: the line is no success.
+    codes.clear();
+    system->SetOutputQueue(std::nullopt);
+    system->DrainAt(9600);
+    system->CountWholeBuffers(1280, 1ms);
+    port.Open();
+    const std::uint64_t before = system->TakenBytes();
+    port.WriteString(std::string(299, 'u') + "\r");
+    ASSERT_TRUE(system->LeftTheLine(before + 100));
+    system->Unplug(*system->LeftTheLine(before + 100), 100ms);
+    EXPECT_THROW(port.WriteString(""), EComError);
+    EXPECT_EQ(codes, std::vector<int>{5});
 }
 
 TEST_F(ScriptedPort, ThreadPriorityCanChangeWhileTheThreadRuns)
@@ -576,6 +601,19 @@ TEST_F(ScriptedPort, NewSettingsAndClosingLetTheLastLineLeaveFirstAndNeverWaitLo
             order.push_back(call.name);
     EXPECT_EQ(order, (std::vector<std::string>{"flush output", "tcsetattr", "close"}));
     EXPECT_EQ(system->ClosesOnOwnerThread(), 2);
+
+    // A USB adapter that took the line into its own buffer reports an empty queue and cannot
+    // say when the line has left (no TIOCSERGETLSR): Kappa mode still waits for its time on the
+    // line.
+    system->SetOutputQueue(std::nullopt);
+    system->PlayDriver(ScriptedSystem::Driver::UsbSerial);
+    system->DrainAt(2400, 4096, 10, 512);
+    port.Open();
+    port.WriteString(line);
+    port.SetParity(paEven);
+    changed = last("tcsetattr");
+    ASSERT_TRUE(changed && system->LeftTheLine(69));
+    EXPECT_GE(changed->at, *system->LeftTheLine(69));
 }
 
 TEST_F(ScriptedPort, WithoutTimeOutsAStalledLineStillEndsTheWriteAndACloseGetsThrough)
@@ -713,10 +751,31 @@ TEST_F(ScriptedPort, AWriteThatEndsShortCutsNoLineAndLeavesNoBacklog)
     port.Timeouts().SetWriteConstant(20);
     port.Open();
 
+    // A USB adapter's flush throws nothing away: a line that timed out while the far end held
+    // the line still goes out once it lets go. No line is made before it has left, and the next
+    // is not done before its own last byte has.
+    system->PlayDriver(ScriptedSystem::Driver::UsbSerial);
+    system->DrainAt(2400);
+    system->Stall(true);
+    const std::uint64_t before = system->TakenBytes();
+    port.WriteString(std::string(22, 'A') + "\r");
+    EXPECT_TRUE(timesOut("B\r"));
+    system->Stall(false);
+    ASSERT_TRUE(WaitUntil([&] { return !timesOut(std::string(22, 'C') + "\r"); }));
+    const auto cTaken = system->LastWriteAt();
+    port.WriteString("");
+    const auto cDone = std::chrono::steady_clock::now();
+    ASSERT_EQ(system->TakenBytes(), before + 46) << "only A and C were made";
+    EXPECT_GE(*cTaken, *system->LeftTheLine(before + 23)) << "C was made while A was queued";
+    EXPECT_GE(cDone, *system->LeftTheLine(before + 46)) << "C was done before it had left";
+    pty.Receive(100, 0);
+    system->PlayDriver(ScriptedSystem::Driver::Uart);
+
     // Actual Time against a far end that takes half what the port's rate carries: 23-byte lines
     // that need 192 ms, an allowance of 116 ms. Lines the port cannot get out in time are
     // dropped whole; each line that reaches the line is whole, and none waits behind another.
     system->DrainAt(1200);
+    const std::uint64_t first = system->TakenBytes();
     int attempts = 0;
     int timeOuts = 0;
     QTimer tick;
@@ -735,7 +794,7 @@ TEST_F(ScriptedPort, AWriteThatEndsShortCutsNoLineAndLeavesNoBacklog)
     for (int line = 0; line < attempts; ++line) {
         int onTheLine = 0;
         for (int byte = 1; byte <= 23; ++byte)
-            onTheLine += system->LeftTheLine(23 * line + byte).has_value();
+            onTheLine += system->LeftTheLine(first + 23 * line + byte).has_value();
         whole += onTheLine == 23;
         if (onTheLine % 23)
             cut += " " + std::to_string(onTheLine);

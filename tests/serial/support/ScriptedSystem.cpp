@@ -69,19 +69,36 @@ int ScriptedSystem::Ioctl(int fd, unsigned long request, void* argument)
             *static_cast<int*>(argument) = *outputQueue_;
             return 0;
         }
+        if (drainRate_ && Unplugged(Clock::now())) {
+            // A pulled adapter's transfers fail, and each driver counts them done as they come
+            // back, before the hang-up: drivers/usb/serial/generic.c,
+            // usb_serial_generic_write_bulk_callback (empties the write fifo on an error) and
+            // drivers/usb/class/cdc-acm.c, acm_write_bulk (frees the buffer whatever the status).
+            *static_cast<int*>(argument) = 0;
+            return 0;
+        }
         if (bufferSize_) {
+            // drivers/usb/class/cdc-acm.c, acm_tty_chars_in_buffer: every transfer buffer in
+            // flight counts whole, (ACM_NW - free) * writesize, until its transfer completes.
             const Clock::time_point now = Clock::now();
             std::erase_if(transfersEnd_, [&](Clock::time_point end) { return end <= now; });
             *static_cast<int*>(argument) = static_cast<int>(transfersEnd_.size()) * bufferSize_;
             return 0;
         }
         if (drainRate_) {
+            // drivers/tty/serial/serial_core.c, uart_chars_in_buffer: the circular buffer, not
+            // the UART's FIFO; drivers/usb/serial/generic.c, usb_serial_generic_chars_in_buffer:
+            // the write fifo and the transfers in flight, not the adapter's own buffer.
             *static_cast<int*>(argument) = std::max(0, QueuedAt(Clock::now()) - fifo_);
             return 0;
         }
         break;
     case TIOCSERGETLSR:
-        if (!drainRate_ || bufferSize_)
+        // Answered by drivers/tty/serial/serial_core.c, uart_get_lsr_info, and by
+        // drivers/usb/serial/ftdi_sio.c, ftdi_ioctl (get_lsr_info) only. cp210x, ch341 and
+        // pl2303 have no such case, so drivers/usb/serial/usb-serial.c, serial_ioctl, returns
+        // -ENOIOCTLCMD (ENOTTY), as drivers/usb/class/cdc-acm.c, acm_tty_ioctl, does.
+        if (!drainRate_ || (driver_ != Driver::Uart && driver_ != Driver::FtdiSio))
             break;
         *static_cast<unsigned int*>(argument) = QueuedAt(Clock::now()) == 0 ? TIOCSER_TEMT : 0;
         return 0;
@@ -113,11 +130,15 @@ ssize_t ScriptedSystem::Write(int fd, const void* buffer, std::size_t count)
     count = std::min(count, static_cast<std::size_t>(drainCapacity_ - queued));
     const ssize_t written = LinuxSystem::Write(fd, buffer, count);
     if (written > 0) {
-        const Clock::time_point start = std::max(now, lineFreeAt_);
+        // While the line is held, bytes line up behind the moment it stopped.
+        const Clock::time_point start = std::max(stalledAt_.value_or(now), lineFreeAt_);
         taken_.push_back({takenBytes_ + 1, static_cast<std::uint64_t>(written), start});
         takenBytes_ += static_cast<std::uint64_t>(written);
         lineFreeAt_ = start + frameTime_ * written;
-        if (bufferSize_)
+        lastWriteAt_ = now;
+        // drivers/usb/class/cdc-acm.c, acm_tty_write: one transfer buffer of at most writesize
+        // bytes per call, which n_tty_write repeats until the write is taken.
+        for (ssize_t left = written; bufferSize_ && left > 0; left -= bufferSize_)
             transfersEnd_.push_back(now + transferTime_);
     }
     return written;
@@ -125,6 +146,8 @@ ssize_t ScriptedSystem::Write(int fd, const void* buffer, std::size_t count)
 
 int ScriptedSystem::QueuedAt(Clock::time_point now) const
 {
+    if (stalledAt_)
+        now = std::min(now, *stalledAt_);
     if (now >= lineFreeAt_)
         return 0;
     // A byte counts as queued until its last bit has left.
@@ -142,12 +165,82 @@ void ScriptedSystem::DrainAt(int bitsPerSecond, int capacity, int bitsPerFrame, 
         frameTime_ = std::chrono::nanoseconds(1'000'000'000LL * bitsPerFrame / bitsPerSecond);
 }
 
+void ScriptedSystem::PlayDriver(Driver driver)
+{
+    std::lock_guard lock(mutex_);
+    driver_ = driver;
+}
+
 void ScriptedSystem::CountWholeBuffers(int size, std::chrono::nanoseconds transfer)
 {
     std::lock_guard lock(mutex_);
+    driver_ = size ? Driver::CdcAcm : Driver::Uart;
     bufferSize_ = size;
     transferTime_ = transfer;
     transfersEnd_.clear();
+}
+
+void ScriptedSystem::Requeue(Clock::time_point from, Clock::time_point resume)
+{
+    if (frameTime_.count() == 0)
+        return;
+    std::vector<Taken> requeued;
+    Clock::time_point next = resume;
+    for (const Taken& t : taken_) {
+        const auto left = std::min<std::uint64_t>(
+            t.count, from <= t.start ? 0 : static_cast<std::uint64_t>((from - t.start) / frameTime_));
+        if (left > 0)
+            requeued.push_back({t.first, left, t.start});
+        if (left == t.count || resume == Clock::time_point::max())
+            continue;
+        requeued.push_back({t.first + left, t.count - left, next});
+        next += frameTime_ * static_cast<long long>(t.count - left);
+    }
+    taken_ = std::move(requeued);
+    lineFreeAt_ = resume == Clock::time_point::max() ? std::min(lineFreeAt_, from)
+                                                     : std::max(next, resume);
+}
+
+void ScriptedSystem::Stall(bool on)
+{
+    std::lock_guard lock(mutex_);
+    const Clock::time_point now = Clock::now();
+    if (on && !stalledAt_) {
+        stalledAt_ = now;
+    } else if (!on && stalledAt_) {
+        const Clock::time_point from = *stalledAt_;
+        stalledAt_.reset();
+        Requeue(from, now);
+    }
+}
+
+void ScriptedSystem::Unplug(Clock::time_point at, std::chrono::nanoseconds hangUpAfter)
+{
+    std::lock_guard lock(mutex_);
+    unplugAt_ = at;
+    // The hang-up comes once the hub has seen the device go: drivers/usb/serial/usb-serial.c,
+    // usb_serial_disconnect, and drivers/usb/class/cdc-acm.c, acm_disconnect, call tty_vhangup.
+    hangUpAt_ = at + hangUpAfter;
+    Requeue(at, Clock::time_point::max());
+    for (Clock::time_point& end : transfersEnd_)
+        end = std::min(end, at);
+}
+
+bool ScriptedSystem::HungUp() const
+{
+    return hangUp_ || (hangUpAt_ && Clock::now() >= *hangUpAt_);
+}
+
+std::uint64_t ScriptedSystem::TakenBytes() const
+{
+    std::lock_guard lock(mutex_);
+    return takenBytes_;
+}
+
+std::optional<std::chrono::steady_clock::time_point> ScriptedSystem::LastWriteAt() const
+{
+    std::lock_guard lock(mutex_);
+    return lastWriteAt_;
 }
 
 int ScriptedSystem::QueuedNow() const
@@ -176,6 +269,19 @@ ScriptedSystem::LeftTheLine(std::uint64_t n) const
 int ScriptedSystem::Poll(pollfd* fds, nfds_t count, int timeoutMs)
 {
     Count();
+    // A hang-up still to come ends a wait that would outlast it, as the kernel's wake-up would.
+    auto untilHangUp = [&](int timeout) {
+        std::lock_guard lock(mutex_);
+        if (!hangUpAt_ || HungUp())
+            return timeout;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(*hangUpAt_ - Clock::now());
+        const int ms = static_cast<int>(std::max<std::chrono::milliseconds::rep>(0, left.count()));
+        return timeout < 0 ? ms : std::min(timeout, ms);
+    };
+    auto hungUp = [&] {
+        std::lock_guard lock(mutex_);
+        return HungUp();
+    };
     // Only the event thread polls two descriptors; the port's own waits for room poll one.
     if (count == 2) {
         eventThread_ = static_cast<int>(gettid());
@@ -190,39 +296,47 @@ int ScriptedSystem::Poll(pollfd* fds, nfds_t count, int timeoutMs)
         if (pollError_)
             return -pollError_;
         lock.unlock();
-        int ready = LinuxSystem::Poll(fds, count, timeoutMs);
+        int ready = LinuxSystem::Poll(fds, count, untilHangUp(timeoutMs));
         // Whatever the wait ends with, the hang-up comes with it.
-        if (ready >= 0 && hangUp_) {
+        if (ready >= 0 && hungUp()) {
             ready += fds[0].revents ? 0 : 1;
             fds[0].revents |= POLLHUP;
         }
         return ready;
     }
-    if (hangUp_) {
+    if (hungUp()) {
         fds[0].revents = POLLHUP;
         return 1;
     }
-    return LinuxSystem::Poll(fds, count, timeoutMs);
+    const int ready = LinuxSystem::Poll(fds, count, untilHangUp(timeoutMs));
+    if (ready >= 0 && hungUp()) {
+        fds[0].revents = POLLHUP;
+        return 1;
+    }
+    return ready;
 }
 
 int ScriptedSystem::Flush(int fd, int queue)
 {
     Count();
-    {
+    if (queue == TCOFLUSH || queue == TCIOFLUSH) {
         std::lock_guard lock(mutex_);
-        if (queue == TCOFLUSH || queue == TCIOFLUSH) {
-            Note("flush output");
+        Note("flush output");
+        if (driver_ != Driver::Uart) {
+            // drivers/usb/serial/usb-serial.c (serial_ops) and drivers/usb/class/cdc-acm.c
+            // (acm_ops) have no flush_buffer in 6.1: drivers/tty/tty_ioctl.c,
+            // tty_driver_flush_buffer, finds nothing to call, and what was queued still goes out
+            // (and reaches the far end).
+            if (queue == TCOFLUSH)
+                return 0;
+            queue = TCIFLUSH;
+        } else {
+            // drivers/tty/serial/serial_core.c, uart_flush_buffer: the circular buffer is
+            // emptied; bytes that have not left the line by now never will, but those in the
+            // UART's FIFO.
             if (outputQueue_)
                 outputQueue_ = 0;
-            // Bytes that have not left the line by now never will, but those in the UART.
-            const Clock::time_point end = Clock::now() + frameTime_ * fifo_;
-            for (Taken& t : taken_) {
-                const auto kept = end <= t.start || frameTime_.count() == 0
-                                      ? 0
-                                      : (end - t.start) / frameTime_;
-                t.count = std::min(t.count, static_cast<std::uint64_t>(kept));
-            }
-            lineFreeAt_ = std::min(lineFreeAt_, end);
+            Requeue(Clock::now() + frameTime_ * fifo_, Clock::time_point::max());
         }
     }
     return LinuxSystem::Flush(fd, queue);
@@ -265,6 +379,16 @@ int ScriptedSystem::SetAttributes(int fd, const termios& attributes)
             frame_ = attributes.c_cflag & kFrame;
     }
     return LinuxSystem::SetAttributes(fd, attributes);
+}
+
+bool ScriptedSystem::HasLine(int fd)
+{
+    {
+        std::lock_guard lock(mutex_);
+        if (drainRate_)
+            return true;
+    }
+    return LinuxSystem::HasLine(fd);
 }
 
 int ScriptedSystem::WakeDescriptor()

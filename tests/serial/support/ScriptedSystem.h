@@ -1,9 +1,10 @@
 #pragma once
 // The real system calls, with what a pseudo-terminal cannot do scripted on top: modem lines,
 // line-error counters, a transmitter that drains slowly or not at all (or at a real line's
-// pace), a UART that keeps the character frame it is given, another program's exclusive flag, a
-// hang-up, failures of single calls, and a gate that holds the event thread before its next poll
-// so that a test can set up several findings for one pass.
+// pace, counted and flushed as a given driver does), a UART that keeps the character frame it is
+// given, another program's exclusive flag, a hang-up or an unplug, failures of single calls, and
+// a gate that holds the event thread before its next poll so that a test can set up several
+// findings for one pass.
 
 #include "serial/linux/LinuxSystem.h"
 
@@ -29,6 +30,7 @@ public:
     int GetAttributes(int fd, termios& attributes) override;
     int SetAttributes(int fd, const termios& attributes) override;
     int WakeDescriptor() override;
+    bool HasLine(int fd) override;
 
     // Modem lines as TIOCM_* bits; unset means "the device has none".
     void SetModemLines(std::optional<int> lines);
@@ -54,21 +56,40 @@ public:
     void ScriptExclusive(bool set);
     bool Exclusive() const;
 
+    // The driver behind the line DrainAt plays: what TIOCOUTQ counts, whether TIOCSERGETLSR is
+    // answered and whether TCOFLUSH throws anything away (see Ioctl and Flush).
+    enum class Driver {
+        Uart,      // an 8250 UART behind serial_core (the default)
+        FtdiSio,   // usb-serial's ftdi_sio
+        UsbSerial, // usb-serial's cp210x, ch341 and pl2303
+        CdcAcm,    // cdc-acm (see CountWholeBuffers)
+    };
     // A line that carries bitsPerSecond, each byte a frame of bitsPerFrame bits, behind a kernel
     // queue of `capacity` bytes that refuses bytes while full. TIOCOUTQ reports what is still
     // queued (unless SetOutputQueue or FailIoctl say otherwise) but the last `fifo` bytes, which
-    // are in the UART; TIOCSERGETLSR says when those have left too. The bytes reach the far end
-    // at once. 0 bits per second turns it off.
+    // are in the UART or in the USB adapter's own buffer. The bytes reach the far end at once.
+    // 0 bits per second turns it off; the device then has a line (HasLine).
     void DrainAt(int bitsPerSecond, int capacity = 4096, int bitsPerFrame = 10, int fifo = 0);
-    // TIOCOUTQ as cdc_acm counts: every write call holds one transfer buffer of `size` bytes,
-    // counted whole, until its USB transfer completes `transfer` after the call; the line drains
+    void PlayDriver(Driver driver);
+    // TIOCOUTQ as cdc_acm counts: every write call holds transfer buffers of `size` bytes,
+    // counted whole, until their USB transfer completes `transfer` after the call; the line drains
     // as DrainAt says, unseen. 0 turns it off.
     void CountWholeBuffers(int size, std::chrono::nanoseconds transfer);
+    // Flow control holds the line: no byte leaves it until it is let go again.
+    void Stall(bool on);
+    // The USB adapter is pulled out at `at`: what has not left the line by then never does, and
+    // the line hangs up `hangUpAfter` later.
+    void Unplug(std::chrono::steady_clock::time_point at, std::chrono::nanoseconds hangUpAfter);
+    // When the last write call the line took was made; nullopt before the first.
+    std::optional<std::chrono::steady_clock::time_point> LastWriteAt() const;
     // Bytes in the queue now.
     int QueuedNow() const;
     // The most the queue held when a write call came.
     int MostQueuedAtWrite() const;
-    // When the n-th byte the queue took (from 1) has left the line; nullopt if it never took it.
+    // How many bytes the line has taken so far.
+    std::uint64_t TakenBytes() const;
+    // When the n-th byte the queue took (from 1) has left the line; nullopt if it never took it
+    // or it never left.
     std::optional<std::chrono::steady_clock::time_point> LeftTheLine(std::uint64_t n) const;
 
     // Holds the event thread at its next poll until Release (or for 30 s at most).
@@ -107,6 +128,11 @@ private:
     };
     int QueuedAt(Clock::time_point now) const; // under mutex_
     void Note(const char* name);                // under mutex_
+    bool Unplugged(Clock::time_point now) const { return unplugAt_ && now >= *unplugAt_; }
+    bool HungUp() const; // under mutex_
+    // Bytes that have not left the line by `from` leave from `resume` on, back to back; a
+    // resume of max() means never. Under mutex_.
+    void Requeue(Clock::time_point from, Clock::time_point resume);
 
     mutable std::mutex mutex_;
     std::condition_variable gate_;
@@ -128,6 +154,11 @@ private:
     int bufferSize_ = 0;
     std::chrono::nanoseconds transferTime_{0};
     std::vector<Clock::time_point> transfersEnd_;
+    Driver driver_ = Driver::Uart;
+    std::optional<Clock::time_point> stalledAt_;
+    std::optional<Clock::time_point> unplugAt_;
+    std::optional<Clock::time_point> hangUpAt_;
+    std::optional<Clock::time_point> lastWriteAt_;
     std::uint64_t takenBytes_ = 0;
     Clock::time_point lineFreeAt_{};
     int mostQueuedAtWrite_ = 0;
