@@ -156,7 +156,8 @@ bool PortWriter::RestQueued()
         return false;
     const std::optional<int> queued = Queued();
     if (queued && *queued > *restAbove_) {
-        Saw(std::min<long long>(*queued, restHeld_) - *restAbove_, Clock::now());
+        if (*queued <= restHeld_)
+            Saw(*queued - *restAbove_, Clock::now());
         return true;
     }
     restAbove_.reset();
@@ -250,7 +251,7 @@ void PortWriter::HandedOver()
     const Clock::time_point now = Clock::now();
     const long long floor = baseline_.value_or(0);
     const long long held = queued ? Held(*queued) : 0;
-    if (queued)
+    if (queued && *queued == held)
         Saw(held - floor, now);
     const bool onTheLine = hasLine_ && now < lineFreeAt_;
     End(complete && (held > floor || onTheLine) && !outcome_.error ? Phase::Draining
@@ -335,7 +336,8 @@ long long PortWriter::Look()
     }
     lookedQueue_ = Held(*queued);
     lookedAt_ = now;
-    Saw(lookedQueue_ - floor, now);
+    if (*queued == lookedQueue_)
+        Saw(lookedQueue_ - floor, now);
     if (onLineBy_ && now >= *onLineBy_) {
         GiveUp();
         End(Phase::Idle);

@@ -101,7 +101,9 @@ private:
     void ThrownAway();
     // Whether the rest of a write that ended short is still queued.
     bool RestQueued();
-    // `above` bytes were queued ahead at `at`: the line is not free before they have left.
+    // `above` bytes were queued ahead at `at`: the line is not free before they have left. Only
+    // a count of bytes says so: one beyond what can be queued (cdc_acm's whole transfer
+    // buffers, see Held) is not passed on.
     void Saw(long long above, Clock::time_point at);
     // Waits until `until` (on a device with a line, watching it): false, and the write has
     // failed, when the line hangs up meanwhile.
