@@ -6,19 +6,19 @@
 // after those ahead of them, at the device's real rate and frame. That time counts because a
 // USB adapter takes bytes into its own buffer and most cannot say when they have left it (only
 // ftdi_sio answers TIOCSERGETLSR): new line settings wait for it too, so that they never
-// re-frame a line's tail. A pseudo-terminal has no line: its writes complete as soon as the
-// kernel has taken them, as do those of a device whose queue cannot be read.
+// re-frame a line's tail. A device whose queue cannot be read completes a write after that time
+// alone; a pseudo-terminal has no line, and completes it as soon as the kernel has taken it.
 //
 // Waiting never spins: while bytes wait for room in the kernel, poll says when there is some;
-// while they drain, the wait sleeps as long as the bytes still queued need on the line, a tenth
-// of a second at most, then looks again. No write waits without bound, not even without
+// while they drain, the wait sleeps (on a line, watching it for a hang-up) as long as the bytes
+// still queued need on the line, a tenth of a second at most, then looks again. No write waits without bound, not even without
 // time-outs: a line that flow control holds for good would freeze its caller.
 //
 // A write that misses its deadline never leaves a cut line nor a backlog: while none of its bytes
 // has left, it is thrown away whole; once some have, or where the flush throws nothing away
 // (usb-serial and cdc_acm have no flush), its rest finishes, and writes that come meanwhile are
-// not made at all. Either way the next write reports "Timeout", and no line goes out behind one
-// that timed out.
+// not made at all. Either way the next write reports "Timeout", and no line is made while one
+// that timed out is still queued.
 //
 // A device whose queue can no longer be read (EIO, ENXIO, ENODEV) has gone away: the write
 // in progress fails with EIO rather than ending as a success. So does one whose line hangs up

@@ -135,7 +135,6 @@ ssize_t ScriptedSystem::Write(int fd, const void* buffer, std::size_t count)
         taken_.push_back({takenBytes_ + 1, static_cast<std::uint64_t>(written), start});
         takenBytes_ += static_cast<std::uint64_t>(written);
         lineFreeAt_ = start + frameTime_ * written;
-        lastWriteAt_ = now;
         // drivers/usb/class/cdc-acm.c, acm_tty_write: one transfer buffer of at most writesize
         // bytes per call, which n_tty_write repeats until the write is taken.
         for (ssize_t left = written; bufferSize_ && left > 0; left -= bufferSize_)
@@ -235,12 +234,6 @@ std::uint64_t ScriptedSystem::TakenBytes() const
 {
     std::lock_guard lock(mutex_);
     return takenBytes_;
-}
-
-std::optional<std::chrono::steady_clock::time_point> ScriptedSystem::LastWriteAt() const
-{
-    std::lock_guard lock(mutex_);
-    return lastWriteAt_;
 }
 
 int ScriptedSystem::QueuedNow() const

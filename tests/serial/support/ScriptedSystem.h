@@ -80,8 +80,6 @@ public:
     // The USB adapter is pulled out at `at`: what has not left the line by then never does, and
     // the line hangs up `hangUpAfter` later.
     void Unplug(std::chrono::steady_clock::time_point at, std::chrono::nanoseconds hangUpAfter);
-    // When the last write call the line took was made; nullopt before the first.
-    std::optional<std::chrono::steady_clock::time_point> LastWriteAt() const;
     // Bytes in the queue now.
     int QueuedNow() const;
     // The most the queue held when a write call came.
@@ -158,7 +156,6 @@ private:
     std::optional<Clock::time_point> stalledAt_;
     std::optional<Clock::time_point> unplugAt_;
     std::optional<Clock::time_point> hangUpAt_;
-    std::optional<Clock::time_point> lastWriteAt_;
     std::uint64_t takenBytes_ = 0;
     Clock::time_point lineFreeAt_{};
     int mostQueuedAtWrite_ = 0;
