@@ -7,20 +7,20 @@
 //                                             queued (the far end reads nothing)
 //   transfer PORT FILE                        send a file, report how it ended
 //   drain PORT BYTES                          write and wait until the bytes are on the line
+//   time-out PORT BAUD GO                     a line that times out on a stalled line, the
+//                                             next one tried at once, and a last one once the
+//                                             file GO exists (the far end reads again)
 //   wait-port PORT SECONDS                    wait until PORT is in the list of ports
-//   plain DEVICE BAUD SECONDS                 a plain write loop beside the channel: one
-//                                             Actual-Time-sized line per line time on the wire
 //   far-end DEVICE                            the far end of a line inside the guest (a
-//                                             gadget's ttyGS0): every line it takes, with the
-//                                             moment (the guest's clock), until killed
+//                                             gadget's ttyGS0, or "pty": a pseudo-terminal's
+//                                             master): every line it takes, with the moment
+//                                             (the guest's clock), until killed
 //
-// The last two use the device directly, without the channel: they are what the channel is
-// measured against.
+// The far end uses the device directly, without the channel.
 
 #include "os/linux/UniqueFd.h"
 #include "os/SystemText.h"
 #include "protocol/DisplayLine.h"
-#include "protocol/LineFields.h"
 #include "serial/NexCom.h"
 
 #include <QCoreApplication>
@@ -30,6 +30,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <stdlib.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -203,6 +205,53 @@ int Drain(const std::string& port, int bytes)
     return Ended(channel, clock, "drained", std::to_string(bytes));
 }
 
+// A line of `tag`, as long as an Actual Time line.
+std::string Tagged(const std::string& tag)
+{
+    std::string line = tag;
+    line.resize(22, '.');
+    return line + '\r';
+}
+
+// Writes one line and says how it ended: "sent" (waited for, on the line), "made" (handed
+// over), or the channel's error.
+std::string Attempt(TNexComThread& channel, const std::string& line, bool wait)
+{
+    try {
+        channel.Write(line.data(), static_cast<int>(line.size()), wait);
+        return wait ? "sent" : "made";
+    } catch (const std::exception&) {
+        return channel.LastError();
+    }
+}
+
+// With the window's time-outs (a line's time on the wire plus a second): the far end takes
+// nothing, so a line times out; the next is tried at once. Once the file `go` exists
+// (the host lets the far end read), a last line.
+int TimeOut(const std::string& port, int baud, const std::string& go)
+{
+    TNexComThread channel;
+    Open(channel, port, baud);
+    // Lines until one times out: what the far end has not taken fills what lies between the
+    // driver and it first.
+    int line = 0;
+    std::string outcome;
+    while ((outcome = Attempt(channel, Tagged("stalled " + std::to_string(line)), true)) == "sent" && line < 200)
+        ++line;
+    Say("timed-out", outcome);
+    Say("at", std::to_string(line));
+    Say("next", Attempt(channel, Tagged("next"), false));
+    struct stat status{};
+    for (int look = 0; ::stat(go.c_str(), &status) != 0; ++look) {
+        if (look == 3000)
+            return 1;
+        RunEventsFor(20);
+    }
+    Say("last", Attempt(channel, Tagged("last"), true));
+    channel.ClosePort();
+    return 0;
+}
+
 bool Listed(const std::string& port)
 {
     TNexComThread channel;
@@ -263,41 +312,30 @@ UniqueFd OpenRaw(const std::string& device, int flags, int baud)
     return fd;
 }
 
-// The most the line carries: a line, then that line's time on the wire (8-N-1: ten bits a
-// byte) before the next, on a fixed schedule. A write that returns late moves the schedule on
-// rather than sending a burst.
-int Plain(const std::string& device, int baud, int seconds)
-{
-    const UniqueFd fd = OpenRaw(device, O_WRONLY, baud);
-    const std::string line = protocol::WithClock(std::string(protocol::kRunningTimeBase), {3, 36, 10, 80}, false);
-    const auto lineTime = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-        std::chrono::duration<double>(10.0 * static_cast<double>(line.size()) / baud));
-    const auto start = std::chrono::steady_clock::now();
-    const auto end = start + std::chrono::seconds(seconds);
-    int lines = 0;
-    for (auto next = start; next < end; next += lineTime) {
-        std::this_thread::sleep_until(next);
-        if (::write(fd.get(), line.data(), line.size()) != static_cast<ssize_t>(line.size()))
-            throw std::runtime_error(device + ": " + SystemText(errno));
-        ++lines;
-        next = std::max(next, std::chrono::steady_clock::now() - lineTime);
-    }
-    Say("lines", std::to_string(lines));
-    ::tcdrain(fd.get());
-    return 0;
-}
-
 // Prints "line TIME TEXT" for each line ended by a carriage return, "open TIME" whenever it
 // (re)opens the device and "hangup TIME" when the device hangs up (the gadget pulled out); it
 // opens it again at once, as the gadget's port outlives its connection.
+// For "pty" it makes a pseudo-terminal, says "pty PATH" of its terminal end, which it holds open
+// so that the master never hangs up, and reads the master.
 int FarEnd(const std::string& device)
 {
     // The lines go out to the share in batches: a write through 9p for every line would take
     // the guest's one processor from the program under test. Their times are taken as they come.
     constexpr double kFlushEvery = 0.2;
     double flushedAt = WallSeconds();
+    UniqueFd master;
+    UniqueFd terminal;
+    if (device == "pty") {
+        master = UniqueFd(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+        if (!master.valid() || ::grantpt(master.get()) != 0 || ::unlockpt(master.get()) != 0)
+            throw std::runtime_error(std::string("pty: ") + SystemText(errno));
+        const std::string path = ::ptsname(master.get());
+        terminal = UniqueFd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+        Say("pty", path);
+    }
     for (;;) {
-        const UniqueFd fd = OpenRaw(device, O_RDONLY, 9600);
+        const UniqueFd opened = master.valid() ? UniqueFd() : OpenRaw(device, O_RDONLY, 9600);
+        const UniqueFd& fd = master.valid() ? master : opened;
         Say("open", std::to_string(WallSeconds()));
         std::string partial;
         for (;;) {
@@ -354,8 +392,8 @@ int main(int argc, char** argv)
             return Drain(arg(2), std::stoi(arg(3)));
         if (command == "wait-port" && a.size() == 4)
             return WaitForPort(arg(2), std::stoi(arg(3)));
-        if (command == "plain" && a.size() == 5)
-            return Plain(arg(2), std::stoi(arg(3)), std::stoi(arg(4)));
+        if (command == "time-out" && a.size() == 5)
+            return TimeOut(arg(2), std::stoi(arg(3)), arg(4));
         if (command == "far-end" && a.size() == 3)
             return FarEnd(arg(2));
     } catch (const std::exception& error) {
