@@ -29,9 +29,6 @@ const std::array<std::pair<const char*, StartOptions::Start>, 5> kStartNames = {
 
 // The longest scripted run: the window's timers count milliseconds in an int.
 constexpr double kLongestRunSeconds = 1e6;
-// How long the name service may take with the host of --udp before the window goes on without
-// it; its own time-outs (a resolver's retries) end sooner.
-constexpr std::chrono::seconds kHostLookupLimit{30};
 
 // One parser describes the options for both the help text and parsing.
 struct Options {

@@ -11,6 +11,10 @@
 
 class TForm1;
 
+// How long the name service may take with the host of --udp before a run goes on without it; its
+// own time-outs (a resolver's retries) end sooner.
+inline constexpr std::chrono::seconds kHostLookupLimit{30};
+
 struct StartOptions {
     enum class Start { AllDigits, Blank, ActualTime, Continuous, SendData };
 

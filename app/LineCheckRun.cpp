@@ -114,13 +114,12 @@ int SendRecording(const StartOptions& options, const PrintText& out, const Print
         udp->SetRemoteHost(options.udpHost->toStdString());
         udp->SetRemotePort(options.udpPort->toInt());
         udp->OnSendRefused = [&](QObject*, int) { refused = true; };
+        // A datagram for a name not yet looked up is dropped: the name service answers first.
+        udp->LookUpRemoteHost(kHostLookupLimit);
     }
     Replay replay(std::move(std::get<std::vector<protocol::RecordedText>>(parsed)), channel.get(), udp.get());
     RunUntilFinished(replay);
-    // The last datagram may still wait for its host name, the last line for the port.
-    QEventLoop settle;
-    while (udp && udp->LookingUp())
-        settle.processEvents(QEventLoop::WaitForMoreEvents, 50);
+    // The last line may still wait for the port.
     std::string error = replay.Error();
     if (channel) {
         try {

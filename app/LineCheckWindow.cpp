@@ -1,5 +1,6 @@
 #include "app/LineCheckWindow.h"
 
+#include "app/Controls.h"
 #include "app/Form1.h"
 #include "app/FormatSweep.h"
 #include "app/LoopbackCheck.h"
@@ -58,6 +59,14 @@ void LineCheckWindow::Offer(TForm1& form)
     action->setShortcutContext(Qt::WindowShortcut);
     form.addAction(action);
     form.setContextMenuPolicy(Qt::ActionsContextMenu);
+    // In the free room under "Set Time and Date on Lyra": a technician finds it without a menu,
+    // and no control of the test window moves.
+    auto* button = new TButton(&form, action->text(),
+                               {{208, 336, 169, 25},
+                                "Is it the PC, the cable or the board? Loopback check and format sweep (Ctrl+L)"});
+    button->setObjectName("LineCheckB");
+    QWidget::setTabOrder(form.TimeDateB, button);
+    QObject::connect(button, &QPushButton::clicked, action, &QAction::trigger);
     QPointer<LineCheckWindow> window;
     QObject::connect(action, &QAction::triggered, &form, [&form, window]() mutable {
         if (!window)

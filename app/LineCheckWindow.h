@@ -1,8 +1,9 @@
 #pragma once
 // The "Line check" window: the loopback check and the format sweep on the port chosen in the
-// test window, with the result as marqtest --check prints it. The test window offers it in its
-// context menu and on Ctrl+L, so none of its own controls moves; while a check runs, the test
-// window's repeating test waits, and afterwards its line settings come back.
+// test window, with the result as marqtest --check prints it. The test window offers it on a
+// button in free room, in its context menu and on Ctrl+L, so none of its own controls moves;
+// while a check runs, the test window's repeating test waits, and afterwards its line settings
+// come back.
 
 #include <QWidget>
 
@@ -22,7 +23,7 @@ public:
     explicit LineCheckWindow(TForm1& form);
     ~LineCheckWindow() override;
 
-    // Puts "Line check..." into the test window's context menu and on Ctrl+L.
+    // Puts "Line check..." on a button of the test window, into its context menu and on Ctrl+L.
     static void Offer(TForm1& form);
 
     QPushButton* loopbackButton;
