@@ -145,10 +145,11 @@ TEST_F(Win32Port, AWaitThatEndsAbortedThoughNobodyCancelledItIsWaitedAgain)
     const int waits = comm->WaitsStarted();
     ASSERT_TRUE(WaitUntil([&] { return comm->WaitsStarted() > waits + 3; }));
     comm->SetModemLines(MS_CTS_ON);
-    EXPECT_TRUE(WaitUntil([&] { return ctsChanges == 2; }));
+    EXPECT_TRUE(WaitUntil([&] { return ctsChanges >= 2; }));
     comm->AbortEveryWait(false);
+    const int seen = ctsChanges;
     comm->SetModemLines(0);
-    EXPECT_TRUE(WaitUntil([&] { return ctsChanges == 3; }));
+    EXPECT_TRUE(WaitUntil([&] { return ctsChanges > seen; }));
     EXPECT_TRUE(port.HasEventThread());
     EXPECT_EQ(errors, Errors{});
     port.Close();
@@ -344,8 +345,9 @@ TEST_F(Win32Port, APendingWaitThatNoCancelEndsStillEndsAndNoWaitIsWithoutBound)
     port.Open();
     ASSERT_TRUE(WaitUntil([&] { return comm->WaitsStarted() > 2; }));
     port.SetOnCTSChange([&](QObject*) { ++ctsChanges; });
+    const int seen = ctsChanges;
     comm->SetModemLines(MS_CTS_ON);
-    EXPECT_TRUE(WaitUntil([&] { return ctsChanges == 2; }));
+    EXPECT_TRUE(WaitUntil([&] { return ctsChanges > seen; }));
     EXPECT_TRUE(port.HasEventThread());
     EXPECT_EQ(errors, Errors{});
     // A given-up wait holds its thread's end (Windows cancels a thread's I/O as it ends): the
