@@ -18,6 +18,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// How early a timer may signal by this clock (at most a quarter interval is allowed for): the system keeps its timers on a clock of its own
+// (wine's server on a time it reads once per turn).
+constexpr std::chrono::milliseconds kEarly{1};
+
 HANDLE Timer(std::intptr_t watched)
 {
     return reinterpret_cast<HANDLE>(watched);
@@ -120,12 +124,13 @@ bool PeriodicClock::Expired()
     ::WaitForSingleObject(Timer(watched_), 0);
     const auto now = Clock::now();
     const auto interval = std::chrono::milliseconds(intervalMs_);
-    const bool expired = now >= next_;
+    const auto early = std::min<std::chrono::nanoseconds>(kEarly, interval / 4);
+    const bool expired = now + early >= next_;
     if (expired) {
         // The next deadline of the schedule, at least half an interval away: a deadline read late
         // makes one expiry, and the one after it is never right behind it.
         next_ += interval * ((now - next_) / std::max(interval, std::chrono::milliseconds(1)) + 1);
-        if (next_ - now < interval / 2)
+        if (next_ - now < interval / 2 + early)
             next_ += interval;
         if (intervalMs_ == 0)
             next_ = now;
