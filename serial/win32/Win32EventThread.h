@@ -53,9 +53,8 @@ public:
     // ends.
     void Lost(DWORD error, const char* operation);
 
-    class Worker;
-
 private:
+    class Worker;
     explicit Win32EventThread(std::shared_ptr<Worker> worker) : worker_(std::move(worker)) {}
 
     std::shared_ptr<Worker> worker_;
