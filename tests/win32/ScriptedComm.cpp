@@ -2,9 +2,32 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <utility>
 
 namespace {
+
+// What each thread is to do as it ends: a fiber-local slot's callback runs then, under the
+// loader's lock, so it never waits.
+using ThreadEnd = std::vector<std::function<void()>>;
+
+void WINAPI RunThreadEnd(void* calls)
+{
+    const std::unique_ptr<ThreadEnd> owned(static_cast<ThreadEnd*>(calls));
+    for (const auto& call : *owned)
+        call();
+}
+
+void AtThreadEnd(std::function<void()> call)
+{
+    static const DWORD slot = ::FlsAlloc(&RunThreadEnd);
+    auto* calls = static_cast<ThreadEnd*>(::FlsGetValue(slot));
+    if (!calls) {
+        calls = new ThreadEnd;
+        ::FlsSetValue(slot, calls);
+    }
+    calls->push_back(std::move(call));
+}
 
 const HANDLE kDevice = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0x5e51a1));
 
@@ -563,7 +586,10 @@ DWORD ScriptedComm::WaitCommEvent(HANDLE device, DWORD& events, OVERLAPPED& tran
     wait.event = transfer.hEvent;
     wait.events = &events;
     wait.id = ++transfersStarted_;
-    threadIo_.started.push_back({weak_from_this(), &transfer, wait.id});
+    AtThreadEnd([comm = weak_from_this(), record = &transfer, id = wait.id] {
+        if (const auto alive = comm.lock())
+            alive->ThreadEnded(record, id);
+    });
     transfers_[&transfer] = wait;
     wait_ = &transfer;
     if (abortEveryWait_ || std::exchange(abortNextWait_, false))
@@ -644,26 +670,12 @@ bool ScriptedComm::Cancel(Transfer& transfer)
     return true;
 }
 
-thread_local ScriptedComm::ThreadIo ScriptedComm::threadIo_;
-
-ScriptedComm::ThreadIo::~ThreadIo()
-{
-    for (const Started& io : started)
-        if (const auto comm = io.comm.lock())
-            comm->ThreadEnded(io.transfer, io.id);
-}
-
 void ScriptedComm::ThreadEnded(OVERLAPPED* transfer, std::uint64_t id)
 {
-    std::unique_lock lock(mutex_);
-    auto pending = [&] {
-        const auto found = transfers_.find(transfer);
-        return found != transfers_.end() && found->second.id == id && found->second.pending;
-    };
-    if (!pending() || Cancel(transfers_.at(transfer)))
-        return;
-    if (!changed_.wait_for(lock, hangLimit_, [&] { return !pending(); }))
-        ++hangs_;
+    std::lock_guard lock(mutex_);
+    const auto found = transfers_.find(transfer);
+    if (found != transfers_.end() && found->second.id == id && found->second.pending)
+        Cancel(found->second);
 }
 
 DWORD ScriptedComm::SetCommMask(HANDLE device, DWORD mask)

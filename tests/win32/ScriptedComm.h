@@ -173,18 +173,9 @@ private:
         std::uint64_t id = 0;
     };
     // Windows cancels the I/O a thread started when the thread ends (Microsoft, "Canceling
-    // IRPs"): each thread's pending waits are noted, and its end cancels them. One its driver
-    // does not end holds the thread's end until it does, up to minutes.
-    struct ThreadIo {
-        struct Started {
-            std::weak_ptr<ScriptedComm> comm;
-            OVERLAPPED* transfer;
-            std::uint64_t id;
-        };
-        std::vector<Started> started;
-        ~ThreadIo();
-    };
-    static thread_local ThreadIo threadIo_;
+    // IRPs"): each thread's pending waits are noted, and its end cancels them. (One its driver
+    // does not end holds the thread's end on Windows, up to minutes: not played, since a hook
+    // at a thread's end here runs under the loader's lock and would hold every other thread.)
     void ThreadEnded(OVERLAPPED* transfer, std::uint64_t id);
     // Cancels a pending transfer as its driver does; false when the driver ignores it.
     bool Cancel(Transfer& transfer);
