@@ -20,7 +20,7 @@ constexpr std::chrono::milliseconds kCloseAllowance{100};
 constexpr std::chrono::milliseconds kLongestClose{1000};
 // How long a close waits for the driver to let the device go before that finishes in the
 // background.
-constexpr std::chrono::milliseconds kLongestRelease{500};
+constexpr std::chrono::milliseconds kLongestRelease{1000};
 // Without time-outs a write still ends short this long after its bytes' own time on the line.
 constexpr std::chrono::milliseconds kStalledLine{1000};
 // How long a driver has to end a write after its time-out, and any transfer after a cancel.

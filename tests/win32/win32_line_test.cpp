@@ -320,7 +320,7 @@ TEST_F(Win32Port, TheLastLineLeavesTheLineBeforeTheFrameChangesOrThePortLetsGo)
 
 TEST_F(Win32Port, APendingWaitThatNoCancelEndsStillEndsAndNoWaitIsWithoutBound)
 {
-    comm->SetHangLimit(2s);
+    comm->SetHangLimit(3s);
     comm->DelayReads(5ms);
     comm->IgnoreCancelOfWaits(true);
     int ctsChanges = 0;
@@ -347,9 +347,10 @@ TEST_F(Win32Port, APendingWaitThatNoCancelEndsStillEndsAndNoWaitIsWithoutBound)
     const int waits = comm->WaitsStarted();
     comm->Receive("x"); // a wait that works
     ASSERT_TRUE(WaitUntil([&] { return comm->WaitsStarted() > waits + 1; }));
+    const int worked = comm->WaitsStarted();
     port.SetOnCTSChange([&](QObject*) { ++ctsChanges; });
     const int seen = ctsChanges;
-    ASSERT_TRUE(WaitUntil([&] { return comm->CallsOf("CancelIoEx") > 0; }));
+    ASSERT_TRUE(WaitUntil([&] { return comm->WaitsStarted() > worked; })); // given up
     comm->SetModemLines(MS_CTS_ON);
     EXPECT_TRUE(WaitUntil([&] { return ctsChanges > seen; }));
     EXPECT_TRUE(port.HasEventThread());
@@ -375,7 +376,7 @@ TEST_F(Win32Port, APendingWaitThatNoCancelEndsStillEndsAndNoWaitIsWithoutBound)
     // Its CloseHandle hangs too: that finishes in the background, once the adapter lets go.
     const auto closingAgain = Clock::now();
     port.Close();
-    EXPECT_LT(Clock::now() - closingAgain, 1500ms);
+    EXPECT_LT(Clock::now() - closingAgain, 2s);
     EXPECT_TRUE(comm->Open());
     comm->WedgeWrites(false);
     EXPECT_TRUE(WaitUntil([&] { return !comm->Open(); }, 1s));
