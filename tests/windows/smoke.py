@@ -235,6 +235,7 @@ class Suite:
         master, slave = os.openpty()
         reader = PtyReader(master)
         program = None
+        console, terminal = in_console() if piped else ({}, ())
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
             try:
                 self.wine.point_at("COM5", os.ttyname(slave))
@@ -243,7 +244,7 @@ class Suite:
                 program = subprocess.Popen(
                     [WINE, str(self.folder / exe), "--port", "COM5", "--start", "actual-time",
                      "--for", "5"], cwd=self.folder, env=env, stdout=out,
-                    stderr=subprocess.PIPE if piped else err)
+                    stderr=subprocess.PIPE if piped else err, **console)
                 piped_err = PipeReader(program.stderr) if piped else None
 
                 def lines(count):
@@ -267,7 +268,7 @@ class Suite:
                     program.wait(timeout=30)
                 if master is not None:
                     reader.finish()
-                for fd in (master, slave):
+                for fd in (master, slave, *terminal):
                     if fd is not None:
                         os.close(fd)
                 self.wine.point_at("COM5", self.wine.nothing)
@@ -311,12 +312,18 @@ class Suite:
         console's 850) arrives intact and is named so in the refusal."""
         env = dict(self.wine.env, LANG="de_DE.UTF-8", LC_ALL="de_DE.UTF-8")
         self.wine.hide_other_ports()
-        program = subprocess.Popen([WINE, str(self.folder / "marqtest-cli.exe"), "--start",
-                                    "Prüfbild-ı"], cwd=self.folder, env=env,
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-        err = PipeReader(program.stderr)
-        code = program.wait(timeout=CASE_SECONDS)
-        text = err.finish().decode("cp850", errors="replace")
+        console, terminal = in_console()
+        try:
+            program = subprocess.Popen([WINE, str(self.folder / "marqtest-cli.exe"), "--start",
+                                        "Prüfbild-ı"], cwd=self.folder, env=env,
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                                       **console)
+            err = PipeReader(program.stderr)
+            code = program.wait(timeout=CASE_SECONDS)
+            text = err.finish().decode("cp850", errors="replace")
+        finally:
+            for fd in terminal:
+                os.close(fd)
         check(code == 2, f"exit status {code}: {text.strip()}")
         check("--start Prüfbild-ı:" in text, f"printed {text.strip()!r}")
         return text.splitlines()[0].strip()
@@ -432,6 +439,14 @@ class PtyReader(threading.Thread):
         if self.is_alive():
             self.join(timeout=10)
         self.read(0)
+
+
+def in_console():
+    """Popen's arguments for a program started from a console window, as from a prompt: wine
+    gives it a console (code page 850 in a German locale) when it starts on a terminal of its
+    own; and the terminal's two ends, to close once the program has ended."""
+    master, terminal = os.openpty()
+    return {"stdin": terminal, "start_new_session": True}, (master, terminal)
 
 
 class PipeReader(threading.Thread):
