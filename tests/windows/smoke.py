@@ -304,28 +304,31 @@ class Suite:
                                                     LC_ALL="de_DE.UTF-8"),
                                                exe="marqtest-cli.exe", encoding="cp850")
         check(code == 1, f"exit status {code}: {reasons}")
-        check(reasons == ["marqtest: Gerät entfernt"], f"the reasons given: {reasons}")
-        return repr(reasons[0])
+        # With a console Qt reports what wine lacks (DPI calls) on standard error too.
+        ours = [reason for reason in reasons if reason.startswith("marqtest:")]
+        check(ours == ["marqtest: Gerät entfernt"], f"the reasons given: {reasons}")
+        return repr(ours[0])
 
     def case_wide_argument(self):
-        """An argument the ANSI code page cannot spell ("ı" is not in 1252, but in the
-        console's 850) arrives intact and is named so in the refusal."""
-        env = dict(self.wine.env, LANG="de_DE.UTF-8", LC_ALL="de_DE.UTF-8")
+        """An argument the ANSI code page cannot spell ("α" is not in 1252, but in the
+        console's 437) arrives intact and is named so in the refusal. (In a locale this machine
+        has, so that wine reads the argument itself right.)"""
+        env = dict(self.wine.env, LANG="C.UTF-8", LC_ALL="C.UTF-8")
         self.wine.hide_other_ports()
         console, terminal = in_console()
         try:
             program = subprocess.Popen([WINE, str(self.folder / "marqtest-cli.exe"), "--start",
-                                        "Prüfbild-ı"], cwd=self.folder, env=env,
+                                        "Prüfbild-α"], cwd=self.folder, env=env,
                                        stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
                                        **console)
             err = PipeReader(program.stderr)
             code = program.wait(timeout=CASE_SECONDS)
-            text = err.finish().decode("cp850", errors="replace")
+            text = err.finish().decode("cp437", errors="replace")
         finally:
             for fd in terminal:
                 os.close(fd)
         check(code == 2, f"exit status {code}: {text.strip()}")
-        check("--start Prüfbild-ı:" in text, f"printed {text.strip()!r}")
+        check("--start Prüfbild-α:" in text, f"printed {text.strip()!r}")
         return text.splitlines()[0].strip()
 
     def case_ticks_19200(self):
