@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <cstdio>
 
@@ -12,5 +13,10 @@
 void UseStartingConsole();
 
 // Writes `text` to stdout or stderr at once, spelt as the reader expects: a console gets the
-// characters themselves, a pipe or a file the system's 8-bit encoding.
+// characters themselves, a pipe or a file the 8-bit encoding its reader uses (on Windows the
+// console's, which cmd and PowerShell read pipes in, where there is a console).
 void Print(std::FILE* stream, const QString& text);
+
+// The program's arguments as the system holds them: on Windows in wide characters, which keep
+// any name, whatever the system's 8-bit code page.
+QStringList ProgramArguments(int argc, char* argv[]);

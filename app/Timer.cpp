@@ -4,7 +4,8 @@
 
 #include <QPointer>
 
-TTimer::TTimer(QObject* parent) : QObject(parent)
+TTimer::TTimer(QObject* parent, std::shared_ptr<TimerCalls> calls)
+    : QObject(parent), clock_(std::move(calls))
 {
     fallback_.setTimerType(Qt::PreciseTimer);
     connect(&fallback_, &QTimer::timeout, this, &TTimer::timeout);
@@ -23,12 +24,19 @@ void TTimer::start(int intervalMs)
 void TTimer::start()
 {
     active_ = true;
-    if (!watch_) {
-        fallback_.start(interval_);
+    fallback_.stop();
+    if (watch_ && clock_.Arm(interval_)) {
+        watch_->SetEnabled(true);
         return;
     }
-    clock_.Arm(interval_);
-    watch_->SetEnabled(true);
+    FallBack();
+}
+
+void TTimer::FallBack()
+{
+    if (watch_)
+        watch_->SetEnabled(false);
+    fallback_.start(interval_);
 }
 
 void TTimer::stop()
@@ -45,7 +53,10 @@ void TTimer::stop()
 void TTimer::Tick()
 {
     // However many deadlines passed while the thread was busy, they make one tick.
-    if (!clock_.Expired() || !active_ || ticking_)
+    const bool expired = clock_.Expired();
+    if (active_ && !clock_.Armed())
+        FallBack();
+    if (!expired || !active_ || ticking_)
         return;
     // The handler may run a nested event loop, or even destroy this timer.
     const QPointer<TTimer> alive(this);

@@ -8,7 +8,8 @@
 // TTimer takes its ticks from a kernel clock (os/PeriodicClock.h) at absolute deadlines instead,
 // which the event loop notices the moment it expires. A tick that
 // comes while the thread is busy is delivered once, as soon as it is free; the deadlines keep
-// their phase.
+// their phase. Where the system refuses to set the clock, Qt's timer ticks instead: a running
+// TTimer always ticks.
 // As with Qt's timers, a tick never starts while the previous one still runs (its handler may
 // run a nested event loop).
 
@@ -24,7 +25,8 @@ class ClockWatch;
 class TTimer : public QObject {
     Q_OBJECT
 public:
-    explicit TTimer(QObject* parent = nullptr);
+    // Without timer calls, the system's own.
+    explicit TTimer(QObject* parent = nullptr, std::shared_ptr<TimerCalls> calls = {});
     ~TTimer() override;
 
     // (Re)starts the ticks: the first comes one interval from now.
@@ -39,12 +41,15 @@ signals:
 
 private:
     void Tick();
+    // The clock refused: Qt's timer ticks from now on.
+    void FallBack();
 
     int interval_ = 0;
     bool active_ = false;
     bool ticking_ = false;
     PeriodicClock clock_;
     std::unique_ptr<ClockWatch> watch_;
-    // Without a kernel clock (none left), Qt's own precise timer stands in.
+    // Without a kernel clock (none left, or one the system refuses to set), Qt's own precise
+    // timer stands in.
     QTimer fallback_;
 };

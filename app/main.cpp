@@ -17,10 +17,7 @@ int main(int argc, char* argv[])
     // Options are read before the window system is asked for, so that --help, --version and a
     // refused value need no display.
     UseStartingConsole();
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-    const CommandLineResult parsed = ParseCommandLine(arguments);
+    const CommandLineResult parsed = ParseCommandLine(ProgramArguments(argc, argv));
     if (const auto* exit = std::get_if<CommandLineExit>(&parsed)) {
         Print(exit->code == 0 ? stdout : stderr, exit->text);
         return exit->code;

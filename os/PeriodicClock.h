@@ -4,11 +4,17 @@
 // waitable timer that is signalled. Where the system has none left, there is none: the owner then
 // needs a timer of its own.
 
+#include <chrono>
 #include <cstdint>
+#include <memory>
+
+// The system's timer calls, where tests script them (Windows: os/win32/TimerCalls.h).
+class TimerCalls;
 
 class PeriodicClock {
 public:
-    PeriodicClock();
+    // Without calls, the system's own.
+    explicit PeriodicClock(std::shared_ptr<TimerCalls> calls = {});
     ~PeriodicClock();
     PeriodicClock(const PeriodicClock&) = delete;
     PeriodicClock& operator=(const PeriodicClock&) = delete;
@@ -21,12 +27,15 @@ public:
 
     // The first deadline one interval from now, then every interval after it; deadlines keep
     // their phase however late they are read. A zero interval means "at once" and then again
-    // at every chance.
-    void Arm(int intervalMs);
+    // at every chance. False when the system refused: the clock stays disarmed.
+    bool Arm(int intervalMs);
     // No deadline from now on, and none that passed unread is reported.
     void Disarm();
     // Reads off the deadlines that passed: true when at least one did since the last call.
+    // Called at every sign from the watch, which it may answer by setting the next deadline.
     bool Expired();
+    // Armed and still keeping its deadlines (one the system refuses to set again is not).
+    bool Armed() const { return state_ != State::Disarmed; }
 
 private:
     std::intptr_t watched_ = kNone;
@@ -35,4 +44,8 @@ private:
     bool highResolution_ = false;
     enum class State { Disarmed, Armed, ArmedOnFinerSystemTicks };
     State state_ = State::Disarmed;
+    // A clock that sets each deadline anew (Windows): its calls, its interval and the next one.
+    std::shared_ptr<TimerCalls> calls_;
+    int intervalMs_ = 0;
+    std::chrono::steady_clock::time_point next_{};
 };

@@ -2,7 +2,10 @@
 
 #include <windows.h>
 
+#include <shellapi.h>
+
 #include <cstdio>
+#include <string>
 
 namespace {
 
@@ -44,6 +47,31 @@ void Print(std::FILE* stream, const QString& text)
         ::WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
         return;
     }
-    std::fputs(text.toLocal8Bit().constData(), stream);
+    // A pipe or a file: cmd and PowerShell read it in their console's code page (850 on a
+    // German system, where the ANSI one is 1252); without a console, the ANSI one.
+    UINT codePage = ::GetConsoleOutputCP();
+    if (codePage == 0)
+        codePage = CP_ACP;
+    const std::wstring wide = text.toStdWString();
+    const int size = static_cast<int>(wide.size());
+    std::string bytes(
+        ::WideCharToMultiByte(codePage, 0, wide.data(), size, nullptr, 0, nullptr, nullptr), '\0');
+    ::WideCharToMultiByte(codePage, 0, wide.data(), size, bytes.data(),
+                          static_cast<int>(bytes.size()), nullptr, nullptr);
+    std::fwrite(bytes.data(), 1, bytes.size(), stream);
     std::fflush(stream);
+}
+
+QStringList ProgramArguments(int, char*[])
+{
+    // The C library's argv is in the ANSI code page: a name it cannot spell arrives as "?".
+    QStringList arguments;
+    int count = 0;
+    wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (!wide)
+        return arguments;
+    for (int i = 0; i < count; ++i)
+        arguments << QString::fromWCharArray(wide[i]);
+    ::LocalFree(wide);
+    return arguments;
 }

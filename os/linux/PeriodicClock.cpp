@@ -14,7 +14,7 @@ timespec Milliseconds(int ms)
 
 } // namespace
 
-PeriodicClock::PeriodicClock()
+PeriodicClock::PeriodicClock(std::shared_ptr<TimerCalls>)
 {
     const int descriptor = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
     if (descriptor >= 0)
@@ -28,14 +28,16 @@ PeriodicClock::~PeriodicClock()
         ::close(static_cast<int>(watched_));
 }
 
-void PeriodicClock::Arm(int intervalMs)
+bool PeriodicClock::Arm(int intervalMs)
 {
     // Relative to now, then every interval after that first deadline: an absolute schedule.
     // A zero interval would disarm the kernel timer; one nanosecond stands for "at once".
     const timespec period = intervalMs > 0 ? Milliseconds(intervalMs) : timespec{0, 1};
     const itimerspec schedule{period, period};
-    ::timerfd_settime(static_cast<int>(watched_), 0, &schedule, nullptr);
+    if (::timerfd_settime(static_cast<int>(watched_), 0, &schedule, nullptr) != 0)
+        return false;
     state_ = State::Armed;
+    return true;
 }
 
 void PeriodicClock::Disarm()

@@ -18,6 +18,11 @@ public:
 
     DWORD CloseHandle(HANDLE device) override { return Outcome(::CloseHandle(device)); }
 
+    DWORD CancelSynchronousIo(HANDLE thread) override
+    {
+        return Outcome(::CancelSynchronousIo(thread));
+    }
+
     DWORD ReadFile(HANDLE device, void* buffer, DWORD count, OVERLAPPED& transfer) override
     {
         return Outcome(::ReadFile(device, buffer, count, nullptr, &transfer));

@@ -24,6 +24,8 @@ public:
     // (the name is windows.h's macro for CreateFileA and CreateFileW).
     virtual DWORD OpenDevice(const std::string& path, HANDLE& device) = 0;
     virtual DWORD CloseHandle(HANDLE device) = 0;
+    // Ends the synchronous call (an open) that a thread is blocked in, where its driver allows.
+    virtual DWORD CancelSynchronousIo(HANDLE thread) = 0;
 
     virtual DWORD ReadFile(HANDLE device, void* buffer, DWORD count, OVERLAPPED& transfer) = 0;
     virtual DWORD WriteFile(HANDLE device, const void* bytes, DWORD count,

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <future>
+#include <system_error>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -16,6 +18,9 @@ using Clock = std::chrono::steady_clock;
 // What a close gives the last line on top of its time on the line, and the longest it waits.
 constexpr std::chrono::milliseconds kCloseAllowance{100};
 constexpr std::chrono::milliseconds kLongestClose{1000};
+// How long a close waits for the driver to let the device go before that finishes in the
+// background.
+constexpr std::chrono::milliseconds kLongestRelease{1000};
 // Without time-outs a write still ends short this long after its bytes' own time on the line.
 constexpr std::chrono::milliseconds kStalledLine{1000};
 // How long a driver has to end a write after its time-out, and any transfer after a cancel.
@@ -121,11 +126,30 @@ void Win32Line::Close()
     // at open come back: bytes still in the FIFO would leave in another frame.
     const auto now = Clock::now();
     Settle(std::min(now + kLongestClose, std::max(now, LineFree()) + kCloseAllowance));
-    Api().PurgeComm(Device(), PURGE_TXABORT | PURGE_TXCLEAR | PURGE_RXABORT | PURGE_RXCLEAR);
-    if (saved_)
-        Api().SetCommState(Device(), *saved_);
-    device_.reset();
+    // The rest runs on a thread of its own, left to finish in the background after a bound: a
+    // driver whose device has gone may hold any call, CloseHandle too. Nothing here calls into
+    // the device from now on.
     state_->device = nullptr;
+    auto closed = std::make_shared<std::promise<void>>();
+    std::future<void> done = closed->get_future();
+    auto letGo = [api = state_->api, device = device_.release(), saved = saved_, closed] {
+        api->PurgeComm(device, PURGE_TXABORT | PURGE_TXCLEAR | PURGE_RXABORT | PURGE_RXCLEAR);
+        if (saved)
+            api->SetCommState(device, *saved);
+        api->CloseHandle(device);
+        closed->set_value();
+    };
+    std::thread closer;
+    try {
+        closer = std::thread(letGo);
+    } catch (const std::system_error&) {
+        letGo();
+        return;
+    }
+    if (done.wait_for(kLongestRelease) == std::future_status::ready)
+        closer.join();
+    else
+        closer.detach();
 }
 
 // --- settings ---
@@ -355,6 +379,8 @@ void Win32Line::Lose(DWORD error, const char* operation)
 
 COMSTAT Win32Line::Status()
 {
+    if (!Device())
+        return {}; // closed: a device being let go is not asked
     DWORD errors = 0;
     COMSTAT status{};
     if (const DWORD error = Api().ClearCommError(Device(), errors, status)) {
@@ -369,6 +395,8 @@ int Win32Line::InputCount() { return static_cast<int>(Status().cbInQue); }
 
 int Win32Line::Read(void* buffer, int count)
 {
+    if (!Device())
+        return 0;
     if (!readDone_.valid())
         throw Failure{static_cast<int>(::GetLastError()), "CreateEvent"};
     auto read = std::make_unique<Transfer>();

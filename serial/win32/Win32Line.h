@@ -72,6 +72,7 @@ private:
         DeviceHandle& operator=(const DeviceHandle&) = delete;
         HANDLE get() const { return handle_; }
         bool valid() const { return handle_ != nullptr; }
+        HANDLE release() { return std::exchange(handle_, nullptr); }
         void reset()
         {
             if (handle_)

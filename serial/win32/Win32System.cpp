@@ -3,6 +3,7 @@
 
 #include "serial/win32/Win32Line.h"
 #include "serial/win32/Win32System.h"
+#include "serial/win32/WinHandle.h"
 
 #include <condition_variable>
 #include <mutex>
@@ -18,7 +19,17 @@ struct PendingOpen {
     bool abandoned = false;
     DWORD error = ERROR_SUCCESS;
     HANDLE device = INVALID_HANDLE_VALUE;
+    WinHandle opener; // the thread that opens, for a cancel
 };
+
+// A handle of the calling thread that other threads can use (GetCurrentThread's is its own).
+WinHandle ThisThread()
+{
+    HANDLE thread = nullptr;
+    ::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(), &thread,
+                      0, FALSE, DUPLICATE_SAME_ACCESS);
+    return WinHandle(thread);
+}
 
 } // namespace
 
@@ -33,6 +44,12 @@ std::unique_ptr<ComLine> Win32System::OpenLine(const std::string& name)
     // runs on a thread of its own; one that ends too late closes what it got.
     auto pending = std::make_shared<PendingOpen>();
     std::thread opener([api = api_, path, pending] {
+        {
+            const std::lock_guard lock(pending->mutex);
+            if (pending->abandoned)
+                return;
+            pending->opener = ThisThread();
+        }
         HANDLE device = INVALID_HANDLE_VALUE;
         const DWORD error = api->OpenDevice(path, device);
         const std::lock_guard lock(pending->mutex);
@@ -49,8 +66,12 @@ std::unique_ptr<ComLine> Win32System::OpenLine(const std::string& name)
     std::unique_lock lock(pending->mutex);
     if (!pending->ended.wait_for(lock, kOpenWithin, [&] { return pending->done; })) {
         pending->abandoned = true;
+        // The documented end of an open blocked on a slow device, so that the program can
+        // exit; a driver that ignores it answers in its own time, and what it opened then is
+        // closed.
+        if (pending->opener.valid())
+            api_->CancelSynchronousIo(pending->opener.get());
         lock.unlock();
-        // No call ends a CreateFile for every driver: the thread ends when the driver answers.
         opener.detach();
         // Windows' own number for a Bluetooth port whose far device did not answer.
         throw ComLine::Failure{ERROR_SEM_TIMEOUT, "CreateFile"};

@@ -2,9 +2,32 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <utility>
 
 namespace {
+
+// What each thread is to do as it ends: a fiber-local slot's callback runs then, under the
+// loader's lock, so it never waits.
+using ThreadEnd = std::vector<std::function<void()>>;
+
+void WINAPI RunThreadEnd(void* calls)
+{
+    const std::unique_ptr<ThreadEnd> owned(static_cast<ThreadEnd*>(calls));
+    for (const auto& call : *owned)
+        call();
+}
+
+void AtThreadEnd(std::function<void()> call)
+{
+    static const DWORD slot = ::FlsAlloc(&RunThreadEnd);
+    auto* calls = static_cast<ThreadEnd*>(::FlsGetValue(slot));
+    if (!calls) {
+        calls = new ThreadEnd;
+        ::FlsSetValue(slot, calls);
+    }
+    calls->push_back(std::move(call));
+}
 
 const HANDLE kDevice = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0x5e51a1));
 
@@ -106,10 +129,38 @@ void ScriptedComm::IgnoreCancelOfWaits(bool on)
     ignoreCancel_ = on;
 }
 
+void ScriptedComm::IgnoreMaskChangeOfWaits(bool on)
+{
+    std::lock_guard lock(mutex_);
+    ignoreMaskChange_ = on;
+}
+
+void ScriptedComm::DelayReads(std::chrono::milliseconds delay)
+{
+    std::lock_guard lock(mutex_);
+    readDelay_ = delay;
+}
+
+void ScriptedComm::IgnoreCancelOfOpens(bool on)
+{
+    std::lock_guard lock(mutex_);
+    ignoreCancelOfOpens_ = on;
+}
+
+void ScriptedComm::SetModemLines(DWORD lines)
+{
+    std::lock_guard lock(mutex_);
+    const DWORD changed = std::exchange(modemLines_, lines) ^ lines;
+    RaiseLocked((changed & MS_CTS_ON ? EV_CTS : 0) | (changed & MS_DSR_ON ? EV_DSR : 0) |
+                (changed & MS_RING_ON ? EV_RING : 0) | (changed & MS_RLSD_ON ? EV_RLSD : 0));
+}
+
 void ScriptedComm::WedgeWrites(bool on)
 {
     std::lock_guard lock(mutex_);
     wedgeWrites_ = on;
+    if (!on && writing_ && transfers_.at(writing_).wedged)
+        Complete(transfers_.at(writing_), ERROR_OPERATION_ABORTED, 0);
 }
 
 void ScriptedComm::Raise(DWORD events)
@@ -215,6 +266,12 @@ int ScriptedComm::WaitsStarted() const
     return waitsStarted_;
 }
 
+int ScriptedComm::OpensUnderWay() const
+{
+    std::lock_guard lock(mutex_);
+    return static_cast<int>(openers_.size());
+}
+
 bool ScriptedComm::Open() const
 {
     std::lock_guard lock(mutex_);
@@ -290,18 +347,31 @@ std::size_t ScriptedComm::QueuedAt(Clock::time_point now) const
 
 ScriptedComm::Clock::time_point ScriptedComm::NextDue() const
 {
+    Clock::time_point read = kNever;
+    for (const auto& [record, transfer] : transfers_)
+        if (transfer.kind == Kind::Read && transfer.pending)
+            read = std::min(read, transfer.due);
     if (!writing_ || transfers_.at(writing_).wedged)
-        return kNever;
+        return read;
     const Transfer& write = transfers_.at(writing_);
     Clock::time_point done{};
     for (std::size_t i = write.first; i < write.first + write.count; ++i)
         if (!bytes_[i].cut)
             done = std::max(done, bytes_[i].inFifo);
-    return std::min(done, write.deadline);
+    return std::min({done, write.deadline, read});
 }
 
 void ScriptedComm::Advance(Clock::time_point now)
 {
+    for (auto& [record, read] : transfers_) {
+        if (read.kind != Kind::Read || !read.pending || read.due > now)
+            continue;
+        const DWORD moved = std::min<DWORD>(static_cast<DWORD>(read.count),
+                                            static_cast<DWORD>(input_.size()));
+        std::copy_n(input_.begin(), moved, read.buffer);
+        input_.erase(input_.begin(), input_.begin() + moved);
+        Complete(read, ERROR_SUCCESS, moved);
+    }
     if (!writing_ || transfers_.at(writing_).wedged)
         return;
     Transfer& write = transfers_.at(writing_);
@@ -323,7 +393,14 @@ void ScriptedComm::Advance(Clock::time_point now)
         else
             byte.cut = true;
     }
-    Complete(write, driver_ == Driver::Usbser ? ERROR_SEM_TIMEOUT : ERROR_SUCCESS, handed);
+    if (driver_ == Driver::Usbser) {
+        // usbser.sys raises EV_TXEMPTY on its own, before it fails the write (RJCP
+        // SerialPortStream #146).
+        RaiseLocked(EV_TXEMPTY);
+        Complete(write, ERROR_SEM_TIMEOUT, handed);
+        return;
+    }
+    Complete(write, ERROR_SUCCESS, handed);
 }
 
 void ScriptedComm::Complete(Transfer& transfer, DWORD error, DWORD moved)
@@ -332,9 +409,10 @@ void ScriptedComm::Complete(Transfer& transfer, DWORD error, DWORD moved)
     transfer.error = error;
     transfer.moved = moved;
     ::SetEvent(transfer.event);
+    changed_.notify_all();
     if (writing_ && &transfers_.at(writing_) == &transfer) {
         writing_ = nullptr;
-        if (error == ERROR_SUCCESS || error == ERROR_SEM_TIMEOUT)
+        if (error == ERROR_SUCCESS)
             RaiseLocked(EV_TXEMPTY);
     }
 }
@@ -385,12 +463,17 @@ DWORD ScriptedComm::OpenDevice(const std::string&, HANDLE& device)
 {
     std::unique_lock lock(mutex_);
     calls_.push_back({"CreateFile", Clock::now()});
-    // The driver answers when it answers: nothing the caller does ends the wait.
+    // The driver answers when it answers, unless CancelSynchronousIo ends the wait (Microsoft's
+    // CancelSynchronousIo page: an open blocked on a slow device).
     const auto answer = Clock::now() + openDelay_;
-    lock.unlock();
-    std::this_thread::sleep_until(answer);
-    lock.lock();
+    const DWORD thread = ::GetCurrentThreadId();
+    openers_[thread] = false;
+    changed_.wait_until(lock, answer, [&] { return openers_.at(thread); });
+    const bool cancelled = openers_.at(thread);
+    openers_.erase(thread);
     device = INVALID_HANDLE_VALUE;
+    if (cancelled)
+        return ERROR_OPERATION_ABORTED;
     if (refuseOpen_)
         return refuseOpen_;
     if (gone_)
@@ -404,14 +487,32 @@ DWORD ScriptedComm::OpenDevice(const std::string&, HANDLE& device)
     return ERROR_SUCCESS;
 }
 
-DWORD ScriptedComm::CloseHandle(HANDLE device)
+DWORD ScriptedComm::CancelSynchronousIo(HANDLE thread)
 {
     std::lock_guard lock(mutex_);
+    calls_.push_back({"CancelSynchronousIo", Clock::now()});
+    const auto found = openers_.find(::GetThreadId(thread));
+    if (found == openers_.end())
+        return ERROR_NOT_FOUND;
+    if (ignoreCancelOfOpens_)
+        return ERROR_SUCCESS;
+    found->second = true;
+    changed_.notify_all();
+    return ERROR_SUCCESS;
+}
+
+DWORD ScriptedComm::CloseHandle(HANDLE device)
+{
+    std::unique_lock lock(mutex_);
     calls_.push_back({"CloseHandle", Clock::now()});
     if (device != kDevice || !open_)
         return ERROR_INVALID_HANDLE;
+    // A wedged write holds the close.
+    auto wedged = [&] { return writing_ && transfers_.at(writing_).wedged; };
+    if (!changed_.wait_for(lock, hangLimit_, [&] { return !wedged(); }))
+        ++hangs_;
     // Closing ends what is still pending on the handle.
-    if (writing_)
+    if (writing_ && !wedged())
         Complete(transfers_.at(writing_), ERROR_OPERATION_ABORTED, 0);
     if (wait_)
         CompleteWait(0, ERROR_OPERATION_ABORTED);
@@ -424,13 +525,19 @@ DWORD ScriptedComm::ReadFile(HANDLE device, void* buffer, DWORD count, OVERLAPPE
     std::lock_guard lock(mutex_);
     if (const DWORD error = Enter("ReadFile", device))
         return error;
-    const DWORD moved = std::min<DWORD>(count, static_cast<DWORD>(input_.size()));
-    std::copy_n(input_.begin(), moved, static_cast<char*>(buffer));
-    input_.erase(input_.begin(), input_.begin() + moved);
     Transfer read{Kind::Read};
     read.event = transfer.hEvent;
+    read.buffer = static_cast<char*>(buffer);
+    read.count = count;
+    read.id = ++transfersStarted_;
+    read.due = Clock::now() + readDelay_;
+    ::ResetEvent(transfer.hEvent);
     transfers_[&transfer] = read;
-    Complete(transfers_[&transfer], ERROR_SUCCESS, moved);
+    if (readDelay_.count() > 0) {
+        changed_.notify_all();
+        return ERROR_IO_PENDING;
+    }
+    Advance(read.due);
     return ERROR_SUCCESS;
 }
 
@@ -470,12 +577,19 @@ DWORD ScriptedComm::WaitCommEvent(HANDLE device, DWORD& events, OVERLAPPED& tran
     ++waitsStarted_;
     if (refuseWaits_)
         return refuseWaits_;
+    // Microsoft's IOCTL_SERIAL_WAIT_ON_MASK page: a second wait while one is pending is an
+    // invalid parameter.
     if (wait_)
         return ERROR_INVALID_PARAMETER;
     ::ResetEvent(transfer.hEvent);
     Transfer wait{Kind::Wait};
     wait.event = transfer.hEvent;
     wait.events = &events;
+    wait.id = ++transfersStarted_;
+    AtThreadEnd([comm = weak_from_this(), record = &transfer, id = wait.id] {
+        if (const auto alive = comm.lock())
+            alive->ThreadEnded(record, id);
+    });
     transfers_[&transfer] = wait;
     wait_ = &transfer;
     if (abortEveryWait_ || std::exchange(abortNextWait_, false))
@@ -526,25 +640,42 @@ DWORD ScriptedComm::CancelIoEx(HANDLE, OVERLAPPED& transfer)
     const auto found = transfers_.find(&transfer);
     if (found == transfers_.end() || !found->second.pending)
         return ERROR_NOT_FOUND;
-    if (found->second.kind == Kind::Wait) {
+    Cancel(found->second);
+    return ERROR_SUCCESS;
+}
+
+bool ScriptedComm::Cancel(Transfer& transfer)
+{
+    if (transfer.kind == Kind::Wait) {
         if (!ignoreCancel_)
             CompleteWait(0, ERROR_OPERATION_ABORTED);
-        return ERROR_SUCCESS;
+        return !ignoreCancel_;
     }
+    if (transfer.kind == Kind::Read) {
+        Complete(transfer, ERROR_OPERATION_ABORTED, 0);
+        return true;
+    }
+    if (transfer.wedged)
+        return false;
     const auto now = Clock::now();
-    Transfer& write = found->second;
-    if (write.wedged)
-        return ERROR_SUCCESS;
     DWORD handed = 0;
-    for (std::size_t i = write.first; i < write.first + write.count; ++i) {
+    for (std::size_t i = transfer.first; i < transfer.first + transfer.count; ++i) {
         Byte& byte = bytes_[i];
         if (byte.inFifo <= now)
             ++handed;
         else
             byte.cut = true;
     }
-    Complete(write, ERROR_OPERATION_ABORTED, handed);
-    return ERROR_SUCCESS;
+    Complete(transfer, ERROR_OPERATION_ABORTED, handed);
+    return true;
+}
+
+void ScriptedComm::ThreadEnded(OVERLAPPED* transfer, std::uint64_t id)
+{
+    std::lock_guard lock(mutex_);
+    const auto found = transfers_.find(transfer);
+    if (found != transfers_.end() && found->second.id == id && found->second.pending)
+        Cancel(found->second);
 }
 
 DWORD ScriptedComm::SetCommMask(HANDLE device, DWORD mask)
@@ -555,7 +686,7 @@ DWORD ScriptedComm::SetCommMask(HANDLE device, DWORD mask)
     mask_ = mask;
     eventsSeen_ &= mask;
     // The documented way to end a pending wait.
-    if (wait_)
+    if (wait_ && !ignoreMaskChange_)
         CompleteWait(0, ERROR_SUCCESS);
     return ERROR_SUCCESS;
 }
@@ -649,7 +780,7 @@ DWORD ScriptedComm::GetCommModemStatus(HANDLE device, DWORD& lines)
     std::lock_guard lock(mutex_);
     if (const DWORD error = Enter("GetCommModemStatus", device))
         return error;
-    lines = 0;
+    lines = modemLines_;
     return ERROR_SUCCESS;
 }
 

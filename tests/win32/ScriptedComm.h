@@ -23,13 +23,14 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
-class ScriptedComm : public CommApi {
+class ScriptedComm : public CommApi, public std::enable_shared_from_this<ScriptedComm> {
 public:
     using Clock = std::chrono::steady_clock;
 
@@ -65,8 +66,22 @@ public:
     void RefuseWaits(DWORD error);
     // CancelIoEx leaves a pending wait pending; only a new mask ends it.
     void IgnoreCancelOfWaits(bool on);
-    // Writes from now on end neither at their time-out nor when cancelled or purged; only a
-    // close ends them (an adapter wedged as it was pulled out).
+    // A new mask leaves a pending wait pending too: with the above, nothing ends it (jSerialComm
+    // #266: a thread stuck in its wait on a pulled Cypress adapter).
+    void IgnoreMaskChangeOfWaits(bool on);
+    // Reads end a while after ReadFile returns ERROR_IO_PENDING, as any overlapped call may
+    // (Microsoft, "Synchronous and Asynchronous I/O"; a USB adapter answers each read with a
+    // bulk transfer); 0: at once.
+    void DelayReads(std::chrono::milliseconds delay);
+    // CancelSynchronousIo leaves an open to its driver, which answers in its own time (the
+    // call's page: whether an operation can be cancelled is up to its driver).
+    void IgnoreCancelOfOpens(bool on);
+    // The modem lines (MS_ bits) as the far end sets them; a change raises its event.
+    void SetModemLines(DWORD lines);
+    // Writes from now on end neither at their time-out nor when cancelled, purged or closed,
+    // and CloseHandle waits for them (an adapter wedged as it was pulled out: CloseHandle hangs,
+    // wjwwood/serial #276, LibreHardwareMonitor #2365). Turned off, the wedged write ends
+    // aborted: the adapter has let go at last.
     void WedgeWrites(bool on);
     // Events for the pending wait, or the next one, as far as the mask asks for them.
     void Raise(DWORD events);
@@ -102,12 +117,15 @@ public:
     std::vector<Call> Calls() const;
     int CallsOf(const std::string& name) const;
     int WaitsStarted() const;
+    // Opens whose thread is still inside CreateFile.
+    int OpensUnderWay() const;
     bool Open() const;
     DCB State() const;
 
     // --- the calls ---
     DWORD OpenDevice(const std::string& path, HANDLE& device) override;
     DWORD CloseHandle(HANDLE device) override;
+    DWORD CancelSynchronousIo(HANDLE thread) override;
     DWORD ReadFile(HANDLE device, void* buffer, DWORD count, OVERLAPPED& transfer) override;
     DWORD WriteFile(HANDLE device, const void* bytes, DWORD count,
                     OVERLAPPED& transfer) override;
@@ -145,12 +163,22 @@ private:
         DWORD moved = 0;
         HANDLE event = nullptr;
         DWORD* events = nullptr; // a wait's result
+        char* buffer = nullptr;  // a read's, with its size in count
+        Clock::time_point due = kNever; // when a delayed read ends
         // A write: its bytes in bytes_, and when it runs out of time.
         std::size_t first = 0;
         std::size_t count = 0;
         Clock::time_point deadline = kNever;
         bool wedged = false;
+        std::uint64_t id = 0;
     };
+    // Windows cancels the I/O a thread started when the thread ends (Microsoft, "Canceling
+    // IRPs"): each thread's pending waits are noted, and its end cancels them. (One its driver
+    // does not end holds the thread's end on Windows, up to minutes: not played, since a hook
+    // at a thread's end here runs under the loader's lock and would hold every other thread.)
+    void ThreadEnded(OVERLAPPED* transfer, std::uint64_t id);
+    // Cancels a pending transfer as its driver does; false when the driver ignores it.
+    bool Cancel(Transfer& transfer);
 
     // Under mutex_.
     DWORD Enter(const char* name, HANDLE device, DWORD argument = 0);
@@ -180,6 +208,12 @@ private:
     bool abortEveryWait_ = false;
     DWORD refuseWaits_ = 0;
     bool ignoreCancel_ = false;
+    bool ignoreMaskChange_ = false;
+    bool ignoreCancelOfOpens_ = false;
+    DWORD modemLines_ = 0;
+    std::chrono::milliseconds readDelay_{0};
+    std::map<DWORD, bool> openers_; // threads in CreateFile, and whether they were cancelled
+    std::uint64_t transfersStarted_ = 0;
     bool wedgeWrites_ = false;
     DWORD refuseOpen_ = 0;
     std::chrono::milliseconds openDelay_{0};

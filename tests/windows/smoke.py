@@ -39,7 +39,8 @@ BLANK_LINE = b"          :  .  .     \r"
 ALL_DIGITS_LINE = b"        88:88:88.888  \r"
 
 CASES = ["version", "manifest", "help", "console-exit-status", "udp-blank", "serial-all-digits",
-         "serial-com120", "serial-far-end-closed", "german-text", "ticks-19200", "window"]
+         "serial-com120", "serial-far-end-closed", "german-text", "german-text-piped",
+         "wide-argument", "ticks-19200", "window"]
 # Our own ports: wine links each to a link of ours, which a case points at a pseudo-terminal.
 OUR_PORTS = ("COM5", "COM120")
 # Actual Time's interval at 19200 baud, in milliseconds.
@@ -225,21 +226,26 @@ class Suite:
         check(code == 0, f"exit status {code}: {err.strip()}")
         check(reader.received == ALL_DIGITS_LINE, f"the line carried {reader.received!r}")
 
-    def far_end_closed(self, env):
+    def far_end_closed(self, env, exe="marqtest.exe", encoding="cp1252"):
         """Closes the pseudo-terminal's far end during Actual Time, as an adapter is pulled
-        out; returns the exit status, the reasons on standard error (in the system's 8-bit
-        encoding, as a program reading a redirect takes them) and when the run ended."""
+        out; returns the exit status, the reasons on standard error (in the given 8-bit
+        encoding, as a program reading the redirect takes them) and when the run ended. The
+        window program writes a file; the console program a pipe."""
+        piped = exe != "marqtest.exe"
         master, slave = os.openpty()
         reader = PtyReader(master)
         program = None
+        console, terminal = in_console() if piped else ({}, ())
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
             try:
                 self.wine.point_at("COM5", os.ttyname(slave))
                 self.wine.hide_other_ports()
                 reader.start()
                 program = subprocess.Popen(
-                    [WINE, self.exe, "--port", "COM5", "--start", "actual-time", "--for", "5"],
-                    cwd=self.folder, env=env, stdout=out, stderr=err)
+                    [WINE, str(self.folder / exe), "--port", "COM5", "--start", "actual-time",
+                     "--for", "5"], cwd=self.folder, env=env, stdout=out,
+                    stderr=subprocess.PIPE if piped else err, **console)
+                piped_err = PipeReader(program.stderr) if piped else None
 
                 def lines(count):
                     check(program.poll() is None, f"the program ended with exit status "
@@ -262,12 +268,13 @@ class Suite:
                     program.wait(timeout=30)
                 if master is not None:
                     reader.finish()
-                for fd in (master, slave):
+                for fd in (master, slave, *terminal):
                     if fd is not None:
                         os.close(fd)
                 self.wine.point_at("COM5", self.wine.nothing)
             err.seek(0)
-            reasons = [line.strip() for line in err.read().decode("cp1252", errors="replace")
+            text = piped_err.finish() if piped else err.read()
+            reasons = [line.strip() for line in text.decode(encoding, errors="replace")
                        .splitlines() if line.strip()]
         return program.returncode, reasons, ended
 
@@ -289,6 +296,40 @@ class Suite:
         check(code == 1, f"exit status {code}: {reasons}")
         check(reasons == ["marqtest: Gerät entfernt"], f"the reasons given: {reasons}")
         return repr(reasons[0])
+
+    def case_german_text_piped(self):
+        """The same through a pipe from the console program, as cmd and PowerShell read it: in
+        the console's code page (850 on a German Windows), not the ANSI one."""
+        code, reasons, _ = self.far_end_closed(dict(self.wine.env, LANG="de_DE.UTF-8",
+                                                    LC_ALL="de_DE.UTF-8"),
+                                               exe="marqtest-cli.exe", encoding="cp850")
+        check(code == 1, f"exit status {code}: {reasons}")
+        # With a console Qt reports what wine lacks (DPI calls) on standard error too.
+        ours = [reason for reason in reasons if reason.startswith("marqtest:")]
+        check(ours == ["marqtest: Gerät entfernt"], f"the reasons given: {reasons}")
+        return repr(ours[0])
+
+    def case_wide_argument(self):
+        """An argument the ANSI code page cannot spell ("α" is not in 1252, but in the
+        console's 437) arrives intact and is named so in the refusal. (In a locale this machine
+        has, so that wine reads the argument itself right.)"""
+        env = dict(self.wine.env, LANG="C.UTF-8", LC_ALL="C.UTF-8")
+        self.wine.hide_other_ports()
+        console, terminal = in_console()
+        try:
+            program = subprocess.Popen([WINE, str(self.folder / "marqtest-cli.exe"), "--start",
+                                        "Prüfbild-α"], cwd=self.folder, env=env,
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                                       **console)
+            err = PipeReader(program.stderr)
+            code = program.wait(timeout=CASE_SECONDS)
+            text = err.finish().decode("cp437", errors="replace")
+        finally:
+            for fd in terminal:
+                os.close(fd)
+        check(code == 2, f"exit status {code}: {text.strip()}")
+        check("--start Prüfbild-α:" in text, f"printed {text.strip()!r}")
+        return text.splitlines()[0].strip()
 
     def case_ticks_19200(self):
         """The spacing of Actual Time's lines at 19200 baud, one every 13 ms: a figure only."""
@@ -401,6 +442,33 @@ class PtyReader(threading.Thread):
         if self.is_alive():
             self.join(timeout=10)
         self.read(0)
+
+
+def in_console():
+    """Popen's arguments for a program started from a console window, as from a prompt: wine
+    gives it a console (code page 850 in a German locale) when it starts on a terminal of its
+    own; and the terminal's two ends, to close once the program has ended."""
+    master, terminal = os.openpty()
+    return {"stdin": terminal, "start_new_session": True}, (master, terminal)
+
+
+class PipeReader(threading.Thread):
+    """Reads a pipe the program writes, until it ends or a moment after the program has: wine's
+    own processes may hold it open."""
+
+    def __init__(self, pipe):
+        super().__init__(daemon=True)
+        self.pipe = pipe
+        self.data = b""
+        self.start()
+
+    def run(self):
+        while chunk := os.read(self.pipe.fileno(), 4096):
+            self.data += chunk
+
+    def finish(self):
+        self.join(timeout=2)
+        return self.data
 
 
 def xdotool(*args):
