@@ -120,10 +120,10 @@ std::variant<std::vector<RecordedText>, RecordingError> ParseRecording(std::stri
         const auto [past, error] = std::from_chars(seconds.data(), seconds.data() + seconds.size(), entry.seconds);
         if (error != std::errc() || past != seconds.data() + seconds.size() || !std::isfinite(entry.seconds) ||
             entry.seconds < 0)
-            return refuse("\"" + std::string(seconds) + "\" is no number of seconds");
+            return refuse(std::string(1, '"').append(seconds).append("\" is no number of seconds"));
         const std::string_view route = line.substr(firstBlank + 1, secondBlank - firstBlank - 1);
         if (route != kSerial && route != kUdp)
-            return refuse("the route \"" + std::string(route) + "\" is neither serial nor udp");
+            return refuse(std::string("the route \"").append(route).append("\" is neither serial nor udp"));
         entry.udp = route == kUdp;
         Unquoted bytes = Unquote(line.substr(secondBlank + 1));
         if (!bytes.error.empty())
