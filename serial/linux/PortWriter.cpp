@@ -352,6 +352,18 @@ bool PortWriter::Watch(Clock::time_point until)
         SleepUntil(until);
         return true;
     }
+    return !HangsUpBy(until);
+}
+
+bool PortWriter::Carried(long long before, long long now, std::chrono::nanoseconds elapsed)
+{
+    if (!wire_.Known() || wire_.Of(before - now - kAdapterBuffer) <= elapsed)
+        return true;
+    return !HangsUpBy(Clock::now() + kHangUpWait);
+}
+
+bool PortWriter::HangsUpBy(Clock::time_point until)
+{
     pollfd line{device_->Fd(), 0, 0};
     for (;;) {
         const int ready = device_->System().Poll(&line, 1, MillisecondsUntil(until));
@@ -359,27 +371,9 @@ bool PortWriter::Watch(Clock::time_point until)
             continue;
         if (ready > 0 && (line.revents & (POLLHUP | POLLERR | POLLNVAL))) {
             Fail(EIO, "poll");
-            return false;
+            return true;
         }
-        return true;
-    }
-}
-
-bool PortWriter::Carried(long long before, long long now, std::chrono::nanoseconds elapsed)
-{
-    if (!wire_.Known() || wire_.Of(before - now - kAdapterBuffer) <= elapsed)
-        return true;
-    pollfd line{device_->Fd(), 0, 0};
-    const Clock::time_point by = Clock::now() + kHangUpWait;
-    for (;;) {
-        const int ready = device_->System().Poll(&line, 1, MillisecondsUntil(by));
-        if (ready == -EINTR)
-            continue;
-        if (ready > 0 && (line.revents & (POLLHUP | POLLERR | POLLNVAL))) {
-            Fail(EIO, "poll");
-            return false;
-        }
-        return true;
+        return false;
     }
 }
 

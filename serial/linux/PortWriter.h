@@ -115,6 +115,8 @@ private:
     // time means it was thrown away, so waits a little for the hang-up that follows an unplug.
     // False (the write has failed) when it comes.
     bool Carried(long long before, long long now, std::chrono::nanoseconds elapsed);
+    // Watches the line until `until`: true, and the write has failed, when it hangs up meanwhile.
+    bool HangsUpBy(Clock::time_point until);
     // TIOCOUTQ counts the kernel's queue only: waits, until `by` at the latest, for the bytes
     // handed over to have had their time on the line, and for the UART's FIFO and shift register
     // to send their last bytes, where the driver tells.
