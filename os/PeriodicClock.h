@@ -46,6 +46,6 @@ private:
     State state_ = State::Disarmed;
     // A clock that sets each deadline anew (Windows): its calls, its interval and the next one.
     std::shared_ptr<TimerCalls> calls_;
-    int intervalMs_ = 0;
+    [[maybe_unused]] int intervalMs_ = 0; // unused where the kernel keeps the interval (Linux)
     std::chrono::steady_clock::time_point next_{};
 };
