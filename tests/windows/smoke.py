@@ -39,7 +39,7 @@ BLANK_LINE = b"          :  .  .     \r"
 ALL_DIGITS_LINE = b"        88:88:88.888  \r"
 
 CASES = ["version", "manifest", "help", "console-exit-status", "udp-blank", "serial-all-digits",
-         "serial-com120", "serial-far-end-closed", "german-text", "german-text-piped",
+         "serial-com120", "serial-loopback", "serial-far-end-closed", "german-text", "german-text-piped",
          "wide-argument", "ticks-19200", "window"]
 # Our own ports: wine links each to a link of ours, which a case points at a pseudo-terminal.
 OUR_PORTS = ("COM5", "COM120")
@@ -198,33 +198,43 @@ class Suite:
                     break
         check(datagrams == [BLANK_LINE], f"received {datagrams!r}")
 
-    def serial_run(self, port, *args, seconds=CASE_SECONDS):
-        """Runs the program with `port` led to a pseudo-terminal; returns its exit status,
-        standard error and the reader that saw the far end."""
+    def serial_run(self, port, *args, seconds=CASE_SECONDS, echo=False):
+        """Runs the program with `port` led to a pseudo-terminal (whose far end sends back what
+        it gets, with `echo`, as a jumper between TX and RX does); returns its exit status,
+        standard output and error, and the reader that saw the far end."""
         master, slave = os.openpty()
-        reader = PtyReader(master)
+        reader = PtyReader(master, echo)
         try:
             self.wine.point_at(port, os.ttyname(slave))
             reader.start()
-            code, _, err = self.marqtest("--port", port, *args, timeout=seconds)
+            code, out, err = self.marqtest("--port", port, *args, timeout=seconds)
         finally:
             reader.finish()
             self.wine.point_at(port, self.wine.nothing)
             os.close(master)
             os.close(slave)
-        return code, err, reader
+        return code, out, err, reader
 
     def case_serial_all_digits(self):
-        code, err, reader = self.serial_run("COM5", "--baud", "9600", "--start", "all-digits",
-                                            "--for", "0")
+        code, _, err, reader = self.serial_run("COM5", "--baud", "9600", "--start", "all-digits",
+                                               "--for", "0")
         check(code == 0, f"exit status {code}: {err.strip()}")
         check(reader.received == ALL_DIGITS_LINE, f"the line carried {reader.received!r}")
 
     def case_serial_com120(self):
         """A port above COM99, as Windows numbers ports up to COM4096."""
-        code, err, reader = self.serial_run("COM120", "--start", "all-digits", "--for", "0")
+        code, _, err, reader = self.serial_run("COM120", "--start", "all-digits", "--for", "0")
         check(code == 0, f"exit status {code}: {err.strip()}")
         check(reader.received == ALL_DIGITS_LINE, f"the line carried {reader.received!r}")
+
+    def case_serial_loopback(self):
+        """The loopback check through a jumper: every byte back intact, exit status 0."""
+        code, out, err, _ = self.serial_run("COM5", "--baud", "19200", "--check", "loopback",
+                                            echo=True)
+        check(code == 0, f"exit status {code}: {out.strip()} {err.strip()}")
+        intact = [line for line in out.splitlines() if "back intact" in line]
+        check(intact and "changed: 0, missing: 0" in intact[0], f"the check said {out.strip()!r}")
+        return intact[0]
 
     def far_end_closed(self, env, exe="marqtest.exe", encoding="cp1252"):
         """Closes the pseudo-terminal's far end during Actual Time, as an adapter is pulled
@@ -333,8 +343,8 @@ class Suite:
 
     def case_ticks_19200(self):
         """The spacing of Actual Time's lines at 19200 baud, one every 13 ms: a figure only."""
-        code, err, reader = self.serial_run("COM5", "--baud", "19200", "--start", "actual-time",
-                                            "--for", "3")
+        code, _, err, reader = self.serial_run("COM5", "--baud", "19200", "--start", "actual-time",
+                                               "--for", "3")
         check(code == 0, f"exit status {code}: {err.strip()}")
         times = reader.line_times
         check(len(times) >= 10, f"{len(times)} lines arrived")
@@ -416,9 +426,10 @@ class PtyReader(threading.Thread):
     The slave stays open here too, so the line does not hang up when the program closes it.
     """
 
-    def __init__(self, master):
+    def __init__(self, master, echo=False):
         super().__init__(daemon=True)
         self.master = master
+        self.echo = echo
         self.received = b""
         # When each line's carriage return arrived.
         self.line_times = []
@@ -435,6 +446,8 @@ class PtyReader(threading.Thread):
             except OSError:
                 return
             self.received += chunk
+            if self.echo:
+                os.write(self.master, chunk)
             self.line_times += [time.monotonic()] * chunk.count(b"\r")
 
     def finish(self):
