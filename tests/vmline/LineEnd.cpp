@@ -78,6 +78,12 @@ void LineEnd::SetPace(double bytesPerSecond)
     changed_.notify_all();
 }
 
+void LineEnd::SetEcho(bool echo)
+{
+    std::lock_guard lock(mutex_);
+    echo_ = echo;
+}
+
 void LineEnd::Send(const std::string& bytes)
 {
     std::size_t done = 0;
@@ -162,12 +168,16 @@ void LineEnd::Read()
             changed_.wait(lock, [this] { return stopping_; });
             return;
         }
+        bool echo = false;
         {
             std::lock_guard lock(mutex_);
             received_.append(buffer, static_cast<std::size_t>(n));
             arrivals_.insert(arrivals_.end(), static_cast<std::size_t>(n), Clock::now());
+            echo = echo_;
         }
         changed_.notify_all();
+        if (echo)
+            Send(std::string(buffer, static_cast<std::size_t>(n)));
         if (pace > 0) {
             // A far end that takes one byte every 1/pace seconds, without catching up on the
             // time it spent waiting for bytes.

@@ -34,6 +34,8 @@ public:
     // Bytes per second the far end takes; 0 takes nothing, kAsFast everything at once.
     static constexpr double kAsFast = -1;
     void SetPace(double bytesPerSecond);
+    // A far end that sends back every byte it takes, as a jumper between TX and RX does.
+    void SetEcho(bool echo);
     void Send(const std::string& bytes);
 
     // Everything received so far, and the lines ended by a carriage return among it.
@@ -58,6 +60,7 @@ private:
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     double pace_ = kAsFast;
+    bool echo_ = false;
     bool stopping_ = false;
     std::string received_;
     std::vector<Clock::time_point> arrivals_;

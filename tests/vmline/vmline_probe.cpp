@@ -316,8 +316,9 @@ UniqueFd OpenRaw(const std::string& device, int flags, int baud)
 // (re)opens the device and "hangup TIME" when the device hangs up (the gadget pulled out); it
 // opens it again at once, as the gadget's port outlives its connection.
 // For "pty" it makes a pseudo-terminal, says "pty PATH" of its terminal end, which it holds open
-// so that the master never hangs up, and reads the master.
-int FarEnd(const std::string& device)
+// so that the master never hangs up, and reads the master. With `echo` it sends back every byte it
+// takes, as a jumper between TX and RX does.
+int FarEnd(const std::string& device, bool echo)
 {
     // The lines go out to the share in batches: a write through 9p for every line would take
     // the guest's one processor from the program under test. Their times are taken as they come.
@@ -334,7 +335,7 @@ int FarEnd(const std::string& device)
         Say("pty", path);
     }
     for (;;) {
-        const UniqueFd opened = master.valid() ? UniqueFd() : OpenRaw(device, O_RDONLY, 9600);
+        const UniqueFd opened = master.valid() ? UniqueFd() : OpenRaw(device, echo ? O_RDWR : O_RDONLY, 9600);
         const UniqueFd& fd = master.valid() ? master : opened;
         Say("open", std::to_string(WallSeconds()));
         std::string partial;
@@ -353,6 +354,13 @@ int FarEnd(const std::string& device)
             if (n <= 0) {
                 Say("hangup", std::to_string(now));
                 break;
+            }
+            for (ssize_t sent = 0; echo && sent < n;) {
+                const ssize_t written = ::write(fd.get(), buffer + sent, static_cast<std::size_t>(n - sent));
+                if (written > 0)
+                    sent += written;
+                else if (errno != EINTR && errno != EAGAIN)
+                    break;
             }
             for (ssize_t i = 0; i < n; ++i) {
                 if (buffer[i] != protocol::CR) {
@@ -394,8 +402,8 @@ int main(int argc, char** argv)
             return WaitForPort(arg(2), std::stoi(arg(3)));
         if (command == "time-out" && a.size() == 5)
             return TimeOut(arg(2), std::stoi(arg(3)), arg(4));
-        if (command == "far-end" && a.size() == 3)
-            return FarEnd(arg(2));
+        if (command == "far-end" && (a.size() == 3 || (a.size() == 4 && arg(3) == "echo")))
+            return FarEnd(arg(2), a.size() == 4);
     } catch (const std::exception& error) {
         Say("failed", error.what());
         return 1;

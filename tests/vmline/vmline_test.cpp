@@ -561,6 +561,25 @@ TEST_F(Vmline, AnAdapterPulledOutIsReportedOnceAndComesBack)
 
 // ---- the board on a real line ----
 
+// ---- the line check ----
+
+TEST_F(Vmline, TheLoopbackCheckFindsEveryByteBackThroughAJumperAndSaysWhenNothingCame)
+{
+    LineEnd& uart = guest->Uart();
+    uart.Clear();
+    uart.SetEcho(true);
+    const int jumper = guest->Start(Marqtest(std::string("--port ") + kUart + " --baud 9600 --check loopback"));
+    const std::optional<int> jumperCode = guest->Wait(jumper, 60s);
+    uart.SetEcho(false);
+    EXPECT_EQ(jumperCode, 0) << guest->Output(jumper);
+    EXPECT_NE(guest->Output(jumper).find("changed: 0, missing: 0"), std::string::npos) << guest->Output(jumper);
+    Figure("loopback through the 16550", guest->Output(jumper));
+
+    const int silent = guest->Start(Marqtest(std::string("--port ") + kUart + " --baud 9600 --check loopback"));
+    EXPECT_EQ(guest->Wait(silent, 60s), 1) << guest->Output(silent);
+    EXPECT_NE(guest->Output(silent).find("Nothing came back"), std::string::npos) << guest->Output(silent);
+}
+
 TEST_F(Vmline, TheBoardShowsWhatArrivesOnTheUartAt2400Baud)
 {
     const int job = guest->Start(std::string("exec ") + VMLINE_MARQBOARD + " --port " + kUart +
@@ -639,9 +658,11 @@ public:
         std::string text;
     };
 
-    // The gadget's far end; with `pty`, a pseudo-terminal's, whose terminal end Near() names.
-    explicit GuestEnd(bool pty = false)
-        : job_(guest->Start("exec " + Probe(pty ? "far-end pty" : "far-end /dev/ttyGS0")))
+    // The gadget's far end; with `pty`, a pseudo-terminal's, whose terminal end Near() names;
+    // with `echo`, one that sends back what it takes.
+    explicit GuestEnd(bool pty = false, bool echo = false)
+        : job_(guest->Start("exec " + Probe(std::string(pty ? "far-end pty" : "far-end /dev/ttyGS0") +
+                                            (echo ? " echo" : ""))))
     {
         if (!Within(30s, [this] { return guest->Output(job_).find("open ") != std::string::npos; }))
             throw std::runtime_error("the far end did not open:\n" + guest->Output(job_));
@@ -857,6 +878,15 @@ TEST_F(Vmline, AStalledCdcAcmLineHoldsUpNeitherCloseNorReopenNorAChange)
 // left. cdc_acm has no flush_buffer (drivers/usb/class/cdc-acm.c): a flush leaves its transfers
 // queued. (The FTDI adapter cannot play this: QEMU's model passes each of its USB packets to its
 // socket before the guest runs on, so a far end that takes nothing stops the whole guest.)
+TEST_F(Vmline, TheLoopbackCheckFindsEveryByteBackThroughTheCdcAcmLine)
+{
+    const GuestEnd jumper(false, true);
+    const int job = guest->Start(Marqtest(std::string("--port ") + kAcm + " --baud 19200 --check loopback"));
+    EXPECT_EQ(guest->Wait(job, 60s), 0) << guest->Output(job);
+    EXPECT_NE(guest->Output(job).find("changed: 0, missing: 0"), std::string::npos) << guest->Output(job);
+    Figure("loopback through the CDC-ACM line", guest->Output(job));
+}
+
 TEST_F(Vmline, ATimedOutLineNeverArrivesAfterTheNextLineStarted)
 {
     // Nobody reads the gadget's port: nothing is taken off the bus until the far end opens.
