@@ -575,9 +575,12 @@ TEST_F(Vmline, TheLoopbackCheckFindsEveryByteBackThroughAJumperAndSaysWhenNothin
     EXPECT_NE(guest->Output(jumper).find("changed: 0, missing: 0"), std::string::npos) << guest->Output(jumper);
     Figure("loopback through the 16550", guest->Output(jumper));
 
+    const Clock::time_point started = Clock::now();
     const int silent = guest->Start(Marqtest(std::string("--port ") + kUart + " --baud 9600 --check loopback"));
     EXPECT_EQ(guest->Wait(silent, 60s), 1) << guest->Output(silent);
     EXPECT_NE(guest->Output(silent).find("Nothing came back"), std::string::npos) << guest->Output(silent);
+    if (const auto ended = guest->EndOf(silent))
+        Figure("a silent loopback ended, program start included, after", Seconds(SecondsBetween(started, *ended)));
 }
 
 TEST_F(Vmline, TheBoardShowsWhatArrivesOnTheUartAt2400Baud)
