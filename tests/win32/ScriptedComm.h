@@ -37,8 +37,10 @@ public:
     // How a driver ends a write that ran out of time; either way the bytes handed down still
     // leave.
     enum class Driver {
-        Serial, // serial.sys, FTDI: success, with the bytes handed down
-        Usbser, // usbser.sys: ERROR_SEM_TIMEOUT, with the bytes handed down
+        Serial, // serial.sys, FTDI: success, with the bytes handed down (the COMMTIMEOUTS
+                // page: a total time-out ends the write, which reports what it wrote)
+        Usbser, // usbser.sys: ERROR_SEM_TIMEOUT (121), with the bytes handed down (RJCP
+                // SerialPortStream #146)
     };
 
     ScriptedComm();
@@ -46,25 +48,31 @@ public:
 
     // --- the script ---
     void SetDriver(Driver driver);
-    // Bytes the transmitter holds beyond the driver's queue (a UART's FIFO, an adapter's buffer).
+    // Bytes the transmitter holds beyond the driver's queue (a UART's FIFO, an adapter's buffer):
+    // COMSTAT's cbOutQue counts only what the driver still holds (Microsoft's COMSTAT page).
     void SetFifo(int bytes);
     // The line carries this many bits per second whatever the DCB says (flow control, a slow far
-    // end); 0 stalls it; nullopt: the DCB's rate.
+    // end: the DCB page's fOutxCtsFlow holds output while CTS is off); 0 stalls it; nullopt: the
+    // DCB's rate.
     void SetLineRate(std::optional<int> bitsPerSecond);
     // The device has gone with this error: every call fails with it from now on (CloseHandle
     // excepted); a pending write ends with writeError, a pending wait with waitError (0: error;
     // ERROR_IO_PENDING: the wait stays pending).
     void Unplug(DWORD error, DWORD writeError = 0, DWORD waitError = 0);
     // The next wait to complete (the pending one, or the next that starts) ends with
-    // ERROR_OPERATION_ABORTED though nobody cancelled it.
+    // ERROR_OPERATION_ABORTED though nobody cancelled it (usbser.sys aborts a pending wait when a
+    // write completes: libserialport commit 33feeb0).
     void AbortNextWait();
     // Every wait ends with ERROR_OPERATION_ABORTED as soon as it starts (wine on a
-    // pseudo-terminal with a mask of received bytes only).
+    // pseudo-terminal with a mask of received bytes only, wine's dlls/ntdll/unix/serial.c, as
+    // wine 8 answers here).
     void AbortEveryWait(bool on);
     // WaitCommEvent fails with this error at once (wine on a pseudo-terminal, asked for modem
     // lines: ERROR_NOT_SUPPORTED); 0 lifts it.
     void RefuseWaits(DWORD error);
-    // CancelIoEx leaves a pending wait pending; only a new mask ends it.
+    // CancelIoEx leaves a pending wait pending; only a new mask ends it (Microsoft, "Canceling
+    // IRPs": a request its driver sets no cancel routine for stays pending; the
+    // IOCTL_SERIAL_SET_WAIT_MASK page: a new mask completes the pending wait).
     void IgnoreCancelOfWaits(bool on);
     // A new mask leaves a pending wait pending too: with the above, nothing ends it (jSerialComm
     // #266: a thread stuck in its wait on a pulled Cypress adapter).
@@ -76,7 +84,8 @@ public:
     // CancelSynchronousIo leaves an open to its driver, which answers in its own time (the
     // call's page: whether an operation can be cancelled is up to its driver).
     void IgnoreCancelOfOpens(bool on);
-    // The modem lines (MS_ bits) as the far end sets them; a change raises its event.
+    // The modem lines (MS_ bits) as the far end sets them; a change raises its event (the
+    // WaitCommEvent page: EV_CTS, EV_DSR, EV_RING, EV_RLSD on a change of state).
     void SetModemLines(DWORD lines);
     // Writes from now on end neither at their time-out nor when cancelled, purged or closed,
     // and CloseHandle waits for them (an adapter wedged as it was pulled out: CloseHandle hangs,

@@ -1,6 +1,8 @@
 #pragma once
 // Waitable timers as Windows builds answer them, scripted: each timer is an auto-reset event that
-// a thread of the script signals at its due time, and again every period. A build can refuse
+// a thread of the script signals at its due time, and again every period (the
+// CreateWaitableTimerExW page: without CREATE_WAITABLE_TIMER_MANUAL_RESET a synchronization timer,
+// which one satisfied wait resets; SetWaitableTimer: signalled again every period). A build can refuse
 // what Windows 10 1809 refuses, or not know the high-resolution flag at all.
 
 #include "os/win32/TimerCalls.h"

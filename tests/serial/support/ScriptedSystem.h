@@ -48,8 +48,9 @@ public:
     // Every wait of the event thread that ends from now on finds the device hung up, as well as
     // whatever is really there; any other wait finds it hung up at once.
     void HangUp(bool on) { hangUp_ = on; }
-    // The line keeps the data bits, parity and stop bits it is given, as a UART does (a
-    // pseudo-terminal keeps 8-N).
+    // The line keeps the data bits, parity and stop bits it is given, as a UART does
+    // (drivers/tty/serial/8250/8250_port.c, serial8250_do_set_termios, writes them to the line
+    // control register; a pseudo-terminal keeps 8-N: drivers/tty/pty.c, pty_set_termios).
     void KeepFrames() { keepFrames_ = true; }
     // The device's exclusive flag (TIOCEXCL, TIOCNXCL, TIOCGEXCL) is scripted, starting as
     // given: another program may have set it.
