@@ -128,7 +128,11 @@ void ComDevice::Release()
     if (!ownsLock_)
         return;
     ownsLock_ = false;
-    system_->Flush(fd_, TCOFLUSH);
+    // What a stalled line still holds is thrown away, so that the close does not wait for it. A
+    // pseudo-terminal's close never waits, and there the flush would throw away what the far end
+    // has not read yet (drivers/tty/pty.c, pty_flush_buffer empties the other end's buffer).
+    if (system_->HasLine(fd_))
+        system_->Flush(fd_, TCOFLUSH);
     if (saved_) {
         system_->SetAttributes(fd_, *saved_);
         if (savedCustomRate_ > 0)
