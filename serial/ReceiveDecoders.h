@@ -12,6 +12,8 @@
 // collector itself is gone (a handler destroyed its owner), and it returns at once without
 // touching any of its own state.
 
+// The channel is a display board's channel: its display-line decoder reads the board's own line
+// layout, which is why it includes it from protocol/.
 #include "protocol/DisplayLine.h"
 
 #include <array>
