@@ -71,6 +71,7 @@ GuestMachine::GuestMachine(const Paths& paths)
     // socket is connected.
     uart_ = std::make_unique<LineEnd>();
     adapter_ = std::make_unique<LineEnd>();
+    chip_ = std::make_unique<FtdiChip>("VMFT232R");
     const QStringList arguments = {
         "-machine", kvm ? "q35,accel=kvm:tcg" : "q35,accel=tcg",
         "-cpu", kvm ? "host" : "qemu64", "-m", "768", "-smp", "1",
@@ -83,13 +84,14 @@ GuestMachine::GuestMachine(const Paths& paths)
         "-virtfs", QString::fromStdString("local,path=" + share_ + ",mount_tag=share,security_model=none"),
         "-chardev", QString("socket,id=uart,fd=%1").arg(uart_->QemuEnd()),
         "-chardev", QString("socket,id=adapter,fd=%1").arg(adapter_->QemuEnd()),
+        "-chardev", QString("socket,id=chip,fd=%1").arg(chip_->QemuEnd()),
         "-chardev", "socket,id=monitor,server=on,wait=off,path=" + socket("monitor"),
         "-mon", "chardev=monitor,mode=readline",
         // The console last: QEMU waits for it before the guest runs, and by then the monitor's
         // socket is there.
         "-chardev", "socket,id=console,server=on,wait=on,path=" + socket("console"),
         "-serial", "chardev:console", "-serial", "chardev:uart",
-        "-device", "qemu-xhci,id=xhci", "-device", kAdapterDevice,
+        "-device", "qemu-xhci,id=xhci", "-device", kAdapterDevice, "-device", "usb-redir,chardev=chip,id=chip",
         "-trace", "serial_update_parameters",
     };
     log_ = run + "/qemu.log";
@@ -102,6 +104,7 @@ GuestMachine::GuestMachine(const Paths& paths)
 
     uart_->QemuHasIt();
     adapter_->QemuHasIt();
+    chip_->QemuHasIt();
     monitor_ = ConnectUnix(socket("monitor").toStdString(), std::chrono::seconds(30));
     console_ = ConnectUnix(socket("console").toStdString(), std::chrono::seconds(30));
     Monitor({}); // the greeting, up to the first prompt, once the machine runs

@@ -1,13 +1,15 @@
 #pragma once
 // The rig's virtual machine: a real Linux kernel under QEMU with a second 16550 UART (the
-// guest's /dev/ttyS1) and an FTDI USB adapter (/dev/ttyUSB0), each backed by a socket whose
-// other end the host holds, and the host's own root read-only as the guest's. The guest runs this machine's
+// guest's /dev/ttyS1), QEMU's FTDI USB adapter (/dev/ttyUSB0) and an FT232R of the rig's own on
+// QEMU's usb-redir (/dev/ttyUSB1 once plugged in), each backed by a socket whose other end the
+// host holds, and the host's own root read-only as the guest's. The guest runs this machine's
 // built programs on commands handed in through a shared folder, where their output lands. The
 // QEMU monitor unplugs the adapter and reads the UART's line-control register; QEMU's trace
 // tells the rate and frame it derived from the UART's registers.
 //
 // Nothing here opens a device of the host: the guest's serial devices are QEMU's.
 
+#include "FtdiChip.h"
 #include "LineEnd.h"
 
 #include <QProcess>
@@ -79,6 +81,7 @@ public:
 
     LineEnd& Uart() { return *uart_; }
     LineEnd& Adapter() { return *adapter_; }
+    FtdiChip& Chip() { return *chip_; }
 
 private:
     void ReadConsole();
@@ -91,6 +94,7 @@ private:
     QProcess qemu_;
     std::unique_ptr<LineEnd> uart_;
     std::unique_ptr<LineEnd> adapter_;
+    std::unique_ptr<FtdiChip> chip_;
     UniqueFd console_;
     UniqueFd monitor_;
     std::mutex monitorMutex_;

@@ -32,6 +32,20 @@ UniqueFd ConnectUnix(const std::string& path, std::chrono::milliseconds limit)
     }
 }
 
+std::vector<TakenLine> TakenLines(const std::string& bytes,
+                                  const std::vector<std::chrono::system_clock::time_point>& arrivals)
+{
+    std::vector<TakenLine> lines;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\r') {
+            lines.push_back({bytes.substr(start, i - start), arrivals[i]});
+            start = i + 1;
+        }
+    }
+    return lines;
+}
+
 namespace {
 
 // A socket pair: the host's end closed on exec, QEMU's end inherited and with the smallest send
@@ -111,15 +125,7 @@ std::size_t LineEnd::ReceivedCount() const
 std::vector<LineEnd::Line> LineEnd::Lines() const
 {
     std::lock_guard lock(mutex_);
-    std::vector<Line> lines;
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < received_.size(); ++i) {
-        if (received_[i] == '\r') {
-            lines.push_back({received_.substr(start, i - start), arrivals_[i]});
-            start = i + 1;
-        }
-    }
-    return lines;
+    return TakenLines(received_, arrivals_);
 }
 
 void LineEnd::Clear()

@@ -18,13 +18,19 @@
 // Connects to a unix socket, waiting (bounded) for it to appear; throws when it does not.
 UniqueFd ConnectUnix(const std::string& path, std::chrono::milliseconds limit);
 
+// A line a far end took, carriage return excluded, with the moment its carriage return came.
+struct TakenLine {
+    std::string text;
+    std::chrono::system_clock::time_point end;
+};
+// The lines ended by a carriage return among bytes taken at the moments `arrivals`.
+std::vector<TakenLine> TakenLines(const std::string& bytes,
+                                  const std::vector<std::chrono::system_clock::time_point>& arrivals);
+
 class LineEnd {
 public:
     using Clock = std::chrono::system_clock;
-    struct Line {
-        std::string text; // carriage return excluded
-        Clock::time_point end;
-    };
+    using Line = TakenLine;
 
     LineEnd();
     ~LineEnd();

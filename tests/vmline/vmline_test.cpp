@@ -1,8 +1,9 @@
 // The programs against a real kernel's serial drivers: a virtual machine with a 16550 UART
-// (the 8250 driver), an FTDI USB adapter (ftdi_sio) and a CDC-ACM device (cdc_acm, a gadget on
-// the dummy USB controller), booted once for every case here. The host plays the far end of the
-// first two through QEMU's sockets: it reads fast, slowly or not at all, sends lines, reads the
-// UART's registers and pulls the adapter out. The gadget's far end is read inside the guest.
+// (the 8250 driver), two FTDI USB adapters (ftdi_sio: QEMU's and an FT232R of the rig's own) and
+// a CDC-ACM device (cdc_acm, a gadget on the dummy USB controller), booted once for every case
+// here. The host plays the far end of the first three through QEMU's sockets: it reads fast,
+// slowly or not at all, sends lines, reads the UART's registers and pulls the adapter out. The
+// gadget's far end is read inside the guest.
 //
 // When the guest's kernel cannot be had, every case is skipped with the reason.
 
@@ -25,6 +26,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -44,6 +46,8 @@ constexpr const char* kUart = "COM2";    // /dev/ttyS1
 constexpr const char* kAdapter = "COM3"; // /dev/ttyUSB0
 // COM65 would be the table's second name for it.
 constexpr const char* kAcm = "COM4"; // /dev/ttyACM0
+// The rig's own FT232R, plugged in after QEMU's adapter; COM34 would be the table's second name.
+constexpr const char* kChip = "COM6"; // /dev/ttyUSB1
 
 std::unique_ptr<GuestMachine> guest;
 std::string unavailable;
@@ -158,6 +162,14 @@ public:
         guest->LinkPort(4, "/dev/ttyACM0");
         guest->LinkPort(33, "/nonexistent/COM33");
         guest->LinkPort(65, "/nonexistent/COM65");
+        guest->LinkPort(6, "/dev/ttyUSB1");
+        guest->LinkPort(34, "/nonexistent/COM34");
+        // Once QEMU's adapter is the guest's ttyUSB0, the chip comes as its ttyUSB1 (usb-serial
+        // numbers ports from the lowest free one, and QEMU's adapter plugged back gets 0 again).
+        if (guest->Wait(guest->Start(Await("[ -e /dev/ttyUSB0 ]")), 60s) == 0) {
+            guest->Chip().PlugIn();
+            guest->Wait(guest->Start(Await("[ -e /dev/ttyUSB1 ]")), 60s);
+        }
     }
     void TearDown() override { guest.reset(); }
 };
@@ -171,6 +183,7 @@ protected:
         started_ = std::chrono::steady_clock::now();
         guest->Uart().SetPace(LineEnd::kAsFast);
         guest->Adapter().SetPace(LineEnd::kAsFast);
+        guest->Chip().SetPace(LineEnd::kAsFast);
     }
     void TearDown() override
     {
@@ -872,15 +885,6 @@ TEST_F(Vmline, AStalledCdcAcmLineHoldsUpNeitherCloseNorReopenNorAChange)
     Figure("CDC-ACM stalled: old-session lines once the device read again", std::to_string(old));
 }
 
-// ---- a line that timed out on a stalled line ----
-//
-// The probe sends lines while the far end takes nothing until one times out, tries the next at
-// once, then the far end reads again and a last line follows. What of the timed-out line the
-// driver still held when the next was handed over would reach the board after the next had
-// started: the writer must either throw it away for real or hold the next back until it has
-// left. cdc_acm has no flush_buffer (drivers/usb/class/cdc-acm.c): a flush leaves its transfers
-// queued. (The FTDI adapter cannot play this: QEMU's model passes each of its USB packets to its
-// socket before the guest runs on, so a far end that takes nothing stops the whole guest.)
 TEST_F(Vmline, TheLoopbackCheckFindsEveryByteBackThroughTheCdcAcmLine)
 {
     const GuestEnd jumper(false, true);
@@ -890,29 +894,69 @@ TEST_F(Vmline, TheLoopbackCheckFindsEveryByteBackThroughTheCdcAcmLine)
     Figure("loopback through the CDC-ACM line", guest->Output(job));
 }
 
-TEST_F(Vmline, ATimedOutLineNeverArrivesAfterTheNextLineStarted)
+// ---- a line that timed out on a stalled line ----
+//
+// The probe sends lines while the far end takes nothing until one times out, tries the next at
+// once, then the far end reads again and a last line follows. What of the timed-out line the
+// driver still held when the next was handed over would reach the board after the next had
+// started: the writer must either throw it away for real or hold the next back until it has
+// left. Neither usb-serial (drivers/usb/serial/usb-serial.c) nor cdc_acm
+// (drivers/usb/class/cdc-acm.c) has a flush_buffer: a flush leaves their transfers queued.
+
+// Runs the probe on `port` with its far end taking nothing; once the next line was tried (or
+// held back), `release` lets the far end read again, and `taken` returns what it took since.
+void CheckTimedOutLine(const std::string& line, const char* port, const std::function<void()>& release,
+                       const std::function<std::string()>& taken)
 {
-    // Nobody reads the gadget's port: nothing is taken off the bus until the far end opens.
-    RebindGadget();
-    const int job = guest->Start(Probe(std::string("time-out ") + kAcm + " 9600 /tmp/share/go"));
+    const std::string go = guest->Share() + "/go";
+    std::filesystem::remove(go);
+    const auto started = std::chrono::steady_clock::now();
+    const int job = guest->Start(Probe(std::string("time-out ") + port + " 9600 /tmp/share/go"));
     ASSERT_TRUE(OutputShows(job, "\nat ")) << guest->Output(job);
     // A writer may hold the next line back until the far end reads again.
     const bool tried = OutputShows(job, "\nnext ", 10s);
-    GuestEnd gadget;
-    std::ofstream(guest->Share() + "/go") << "go\n";
+    release();
+    std::ofstream(go) << "go\n";
     ASSERT_EQ(guest->Wait(job, 60s), 0) << guest->Output(job);
     const std::string output = guest->Output(job);
     EXPECT_EQ(Said(output, "timed-out"), "Timeout") << output;
     EXPECT_EQ(Said(output, "last"), "sent") << output;
-    std::string stream;
-    for (const GuestEnd::Line& line : gadget.Take())
-        stream += line.text + '\r';
+    const std::string stream = taken();
     const std::size_t late = std::min({stream.find("next."), stream.find("last."), stream.size()});
     EXPECT_FALSE(tried && Said(output, "next") == "made" && late > 0)
         << late << " bytes of the timed-out line arrived after the next line was handed over:\n" << stream;
-    Figure("CDC-ACM time-out: lines sent before it, bytes of it that arrived later",
+    Figure(line + " time-out: lines sent before it, bytes of it that arrived later",
            Said(output, "at") + ", " + std::to_string(late) + "; the next line " +
-               (tried ? Said(output, "next") : "held back") + ", the last " + Said(output, "last"));
+               (tried ? Said(output, "next") : "held back") + ", the last " + Said(output, "last") + "; " +
+               Seconds(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count()));
+}
+
+TEST_F(Vmline, ATimedOutLineNeverArrivesAfterTheNextLineStarted)
+{
+    {
+        SCOPED_TRACE("CDC-ACM");
+        // Nobody reads the gadget's port: nothing is taken off the bus until the far end opens.
+        RebindGadget();
+        std::optional<GuestEnd> gadget;
+        CheckTimedOutLine("CDC-ACM", kAcm, [&] { gadget.emplace(); }, [&] {
+            std::string stream;
+            for (const GuestEnd::Line& line : gadget->Take())
+                stream += line.text + '\r';
+            return stream;
+        });
+    }
+    {
+        SCOPED_TRACE("FTDI");
+        // The chip holds what the driver sends it and takes nothing until released.
+        FtdiChip& chip = guest->Chip();
+        chip.SetPace(0);
+        chip.Clear();
+        CheckTimedOutLine("FTDI", kChip, [&] { chip.SetPace(LineEnd::kAsFast); }, [&] {
+            EXPECT_TRUE(WaitWithoutEvents([&] { return chip.Received().find("last.") != std::string::npos; }, 10s))
+                << chip.Received();
+            return chip.Received();
+        });
+    }
 }
 
 } // namespace
