@@ -2,8 +2,6 @@
 
 #include "os/SystemText.h"
 
-#include <usbredirparser.h>
-
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -65,7 +63,7 @@ FtdiChip::FtdiChip(std::string serial) : serial_(std::move(serial))
     ::fcntl(qemuEnd_.get(), F_SETFL, 0);
     wake_.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
 
-    parser_ = usbredirparser_create();
+    parser_.reset(usbredirparser_create());
     if (!parser_)
         throw std::runtime_error("usbredirparser_create failed");
     parser_->priv = this;
@@ -91,26 +89,26 @@ FtdiChip::FtdiChip(std::string serial) : serial_(std::move(serial))
     // One configuration and one alternate setting: whatever is set is what there is.
     parser_->set_configuration_func = [](void* self, std::uint64_t id, usb_redir_set_configuration_header*) {
         usb_redir_configuration_status_header status{usb_redir_success, 1};
-        usbredirparser_send_configuration_status(static_cast<FtdiChip*>(self)->parser_, id, &status);
+        usbredirparser_send_configuration_status(static_cast<FtdiChip*>(self)->parser_.get(), id, &status);
     };
     parser_->get_configuration_func = [](void* self, std::uint64_t id) {
         usb_redir_configuration_status_header status{usb_redir_success, 1};
-        usbredirparser_send_configuration_status(static_cast<FtdiChip*>(self)->parser_, id, &status);
+        usbredirparser_send_configuration_status(static_cast<FtdiChip*>(self)->parser_.get(), id, &status);
     };
     parser_->set_alt_setting_func = [](void* self, std::uint64_t id, usb_redir_set_alt_setting_header* set) {
         usb_redir_alt_setting_status_header status{usb_redir_success, set->interface, 0};
-        usbredirparser_send_alt_setting_status(static_cast<FtdiChip*>(self)->parser_, id, &status);
+        usbredirparser_send_alt_setting_status(static_cast<FtdiChip*>(self)->parser_.get(), id, &status);
     };
     parser_->get_alt_setting_func = [](void* self, std::uint64_t id, usb_redir_get_alt_setting_header* get) {
         usb_redir_alt_setting_status_header status{usb_redir_success, get->interface, 0};
-        usbredirparser_send_alt_setting_status(static_cast<FtdiChip*>(self)->parser_, id, &status);
+        usbredirparser_send_alt_setting_status(static_cast<FtdiChip*>(self)->parser_.get(), id, &status);
     };
     parser_->reset_func = [](void*) {};
     std::uint32_t caps[USB_REDIR_CAPS_SIZE] = {};
     for (const int cap : {usb_redir_cap_connect_device_version, usb_redir_cap_ep_info_max_packet_size,
                           usb_redir_cap_64bits_ids, usb_redir_cap_32bits_bulk_length})
         usbredirparser_caps_set_cap(caps, cap);
-    usbredirparser_init(parser_, "vmline FT232R", caps, USB_REDIR_CAPS_SIZE, usbredirparser_fl_usb_host);
+    usbredirparser_init(parser_.get(), "vmline FT232R", caps, USB_REDIR_CAPS_SIZE, usbredirparser_fl_usb_host);
     thread_ = std::thread([this] { Run(); });
 }
 
@@ -122,7 +120,6 @@ FtdiChip::~FtdiChip()
     }
     Wake();
     thread_.join();
-    usbredirparser_destroy(parser_);
 }
 
 void FtdiChip::Wake()
@@ -169,15 +166,6 @@ void FtdiChip::Clear()
     arrivals_.clear();
 }
 
-std::size_t FtdiChip::Held() const
-{
-    std::lock_guard lock(mutex_);
-    std::size_t bytes = 0;
-    for (const Packet& packet : held_)
-        bytes += packet.bytes.size();
-    return bytes;
-}
-
 void FtdiChip::Run()
 {
     for (;;) {
@@ -186,31 +174,14 @@ void FtdiChip::Run()
             std::lock_guard lock(mutex_);
             if (stopping_)
                 return;
-            if (plug_ && usbredirparser_have_peer_caps(parser_)) {
+            if (plug_ && usbredirparser_have_peer_caps(parser_.get())) {
                 plug_ = false;
-                // What usbredir's host side announces before the device itself (the protocol's
-                // interface_info and ep_info precede device_connect).
-                usb_redir_interface_info_header interfaces{};
-                interfaces.interface_count = 1;
-                interfaces.interface_class[0] = interfaces.interface_subclass[0] = 0xff;
-                interfaces.interface_protocol[0] = 0xff;
-                usbredirparser_send_interface_info(parser_, &interfaces);
-                usb_redir_ep_info_header endpoints{};
-                std::fill(std::begin(endpoints.type), std::end(endpoints.type), usb_redir_type_invalid);
-                endpoints.type[EndpointIndex(0x00)] = endpoints.type[EndpointIndex(0x80)] = usb_redir_type_control;
-                endpoints.max_packet_size[EndpointIndex(0x00)] = endpoints.max_packet_size[EndpointIndex(0x80)] = 8;
-                for (const std::uint8_t bulk : {kIn, kOut}) {
-                    endpoints.type[EndpointIndex(bulk)] = usb_redir_type_bulk;
-                    endpoints.max_packet_size[EndpointIndex(bulk)] = 64;
-                }
-                usbredirparser_send_ep_info(parser_, &endpoints);
-                usb_redir_device_connect_header device{usb_redir_speed_full, 0, 0, 0, 0x0403, 0x6001, 0x0600};
-                usbredirparser_send_device_connect(parser_, &device);
+                Connect();
             }
             next = Serve();
         }
-        pollfd fds[2] = {{socket_.get(), static_cast<short>(POLLIN | (usbredirparser_has_data_to_write(parser_) ? POLLOUT : 0)), 0},
-                         {wake_.get(), POLLIN, 0}};
+        const short out = usbredirparser_has_data_to_write(parser_.get()) ? POLLOUT : 0;
+        pollfd fds[2] = {{socket_.get(), static_cast<short>(POLLIN | out), 0}, {wake_.get(), POLLIN, 0}};
         if (::poll(fds, 2, static_cast<int>(next.count())) < 0 && errno != EINTR)
             return;
         std::uint64_t woken = 0;
@@ -218,24 +189,47 @@ void FtdiChip::Run()
             [[maybe_unused]] const ssize_t n = ::read(wake_.get(), &woken, sizeof woken);
         std::lock_guard lock(mutex_);
         if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
-            if (usbredirparser_do_read(parser_) == usbredirparser_read_io_error) {
+            if (usbredirparser_do_read(parser_.get()) == usbredirparser_read_io_error) {
                 // QEMU went away: nothing more will come.
                 stopping_ = true;
                 return;
             }
         }
-        if (usbredirparser_has_data_to_write(parser_))
-            usbredirparser_do_write(parser_);
+        if (usbredirparser_has_data_to_write(parser_.get()))
+            usbredirparser_do_write(parser_.get());
     }
+}
+
+void FtdiChip::Connect()
+{
+    // What usbredir's host side announces before the device itself (the protocol's interface_info
+    // and ep_info precede device_connect).
+    usb_redir_interface_info_header interfaces{};
+    interfaces.interface_count = 1;
+    interfaces.interface_class[0] = interfaces.interface_subclass[0] = interfaces.interface_protocol[0] = 0xff;
+    usbredirparser_send_interface_info(parser_.get(), &interfaces);
+    usb_redir_ep_info_header endpoints{};
+    std::fill(std::begin(endpoints.type), std::end(endpoints.type), usb_redir_type_invalid);
+    for (const std::uint8_t control : {0x00, 0x80}) {
+        endpoints.type[EndpointIndex(control)] = usb_redir_type_control;
+        endpoints.max_packet_size[EndpointIndex(control)] = 8;
+    }
+    for (const std::uint8_t bulk : {kIn, kOut}) {
+        endpoints.type[EndpointIndex(bulk)] = usb_redir_type_bulk;
+        endpoints.max_packet_size[EndpointIndex(bulk)] = 64;
+    }
+    usbredirparser_send_ep_info(parser_.get(), &endpoints);
+    usb_redir_device_connect_header device{usb_redir_speed_full, 0, 0, 0, 0x0403, 0x6001, 0x0600};
+    usbredirparser_send_device_connect(parser_.get(), &device);
 }
 
 std::chrono::milliseconds FtdiChip::Serve()
 {
     const auto now = std::chrono::steady_clock::now();
     auto next = now + std::chrono::milliseconds(100);
-    // OUT packets at the far end's pace: the chip's FIFO takes a packet once its bytes have room,
-    // and NAKs the next until then (FT232R datasheet, "FIFO TX buffer"); the host's controller
-    // completes the URB only once the packet is taken.
+    // OUT packets at the far end's pace: they wait in the chip's buffer for the UART (FT232R
+    // datasheet, "FIFO RX Buffer"), and while it is full the chip NAKs the next packet (USB 2.0,
+    // 8.4.5): the host's controller completes the URB only once the chip has taken it.
     while (!held_.empty() && pace_ != 0) {
         const Packet& packet = held_.front();
         if (pace_ > 0 && takeAt_ == std::chrono::steady_clock::time_point{})
@@ -260,8 +254,8 @@ std::chrono::milliseconds FtdiChip::Serve()
     }
     if (!reads_.empty())
         next = std::min(next, reads_.front().second);
-    if (usbredirparser_has_data_to_write(parser_))
-        usbredirparser_do_write(parser_);
+    if (usbredirparser_has_data_to_write(parser_.get()))
+        usbredirparser_do_write(parser_.get());
     return std::chrono::ceil<std::chrono::milliseconds>(std::max(next - now, std::chrono::steady_clock::duration{}));
 }
 
@@ -285,7 +279,7 @@ void FtdiChip::Complete(std::uint64_t id, std::uint8_t endpoint, std::uint8_t st
     header.length_high = static_cast<std::uint16_t>(length >> 16);
     // No data is no buffer at all to the parser.
     usbredirparser_send_bulk_packet(
-        parser_, id, &header,
+        parser_.get(), id, &header,
         bytes.empty() ? nullptr : reinterpret_cast<std::uint8_t*>(const_cast<char*>(bytes.data())),
         static_cast<int>(bytes.size()));
 }
@@ -298,7 +292,7 @@ void FtdiChip::Bulk(void* self, std::uint64_t id, usb_redir_bulk_packet_header* 
         chip->reads_.emplace_back(id, std::chrono::steady_clock::now() + std::chrono::milliseconds(chip->latencyMs_));
     else
         chip->held_.push_back({id, std::string(reinterpret_cast<const char*>(data), static_cast<std::size_t>(length))});
-    usbredirparser_free_packet_data(chip->parser_, data);
+    usbredirparser_free_packet_data(chip->parser_.get(), data);
     chip->Serve();
 }
 
@@ -307,14 +301,16 @@ void FtdiChip::Bulk(void* self, std::uint64_t id, usb_redir_bulk_packet_header* 
 void FtdiChip::Cancel(void* self, std::uint64_t id)
 {
     auto* chip = static_cast<FtdiChip*>(self);
-    const auto out = std::find_if(chip->held_.begin(), chip->held_.end(), [id](const Packet& p) { return p.id == id; });
+    const auto out =
+        std::find_if(chip->held_.begin(), chip->held_.end(), [id](const Packet& p) { return p.id == id; });
     if (out != chip->held_.end()) {
         if (out == chip->held_.begin())
             chip->takeAt_ = {};
         chip->held_.erase(out);
         chip->Complete(id, kOut, usb_redir_cancelled, {}, 0);
     }
-    const auto in = std::find_if(chip->reads_.begin(), chip->reads_.end(), [id](const auto& r) { return r.first == id; });
+    const auto in =
+        std::find_if(chip->reads_.begin(), chip->reads_.end(), [id](const auto& r) { return r.first == id; });
     if (in != chip->reads_.end()) {
         chip->reads_.erase(in);
         chip->Complete(id, kIn, usb_redir_cancelled, {}, 0);
@@ -340,8 +336,8 @@ void FtdiChip::Control(void* self, std::uint64_t id, usb_redir_control_packet_he
         reply.length = 0;
         answer.clear();
     }
-    usbredirparser_free_packet_data(chip->parser_, data);
-    usbredirparser_send_control_packet(chip->parser_, id, &reply,
+    usbredirparser_free_packet_data(chip->parser_.get(), data);
+    usbredirparser_send_control_packet(chip->parser_.get(), id, &reply,
                                        answer.empty() ? nullptr : reinterpret_cast<std::uint8_t*>(answer.data()),
                                        static_cast<int>(answer.size()));
 }

@@ -12,17 +12,17 @@
 
 #include "LineEnd.h"
 
+#include <usbredirparser.h>
+
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-struct usbredirparser;
-struct usb_redir_control_packet_header;
-struct usb_redir_bulk_packet_header;
 
 class FtdiChip {
 public:
@@ -42,8 +42,6 @@ public:
     std::string Received() const;
     std::vector<TakenLine> Lines() const;
     void Clear();
-    // Bytes of OUT packets it holds and has not taken.
-    std::size_t Held() const;
 
     // QEMU's end, until it has it.
     int QemuEnd() const { return qemuEnd_.get(); }
@@ -56,6 +54,8 @@ private:
     };
 
     void Run();
+    // Announces the chip to QEMU, which attaches it to the guest's bus.
+    void Connect();
     // Sends what is due: packets taken at the pace, status bytes at the latency timer's pace.
     // Returns how long until something is due next.
     std::chrono::milliseconds Serve();
@@ -76,7 +76,7 @@ private:
     UniqueFd socket_;
     UniqueFd qemuEnd_;
     UniqueFd wake_;
-    usbredirparser* parser_ = nullptr;
+    std::unique_ptr<usbredirparser, void (*)(usbredirparser*)> parser_{nullptr, usbredirparser_destroy};
 
     mutable std::mutex mutex_;
     bool stopping_ = false;
