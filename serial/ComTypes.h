@@ -4,6 +4,7 @@
 // Every enumeration that has a ...Default member uses it (value 0) for "leave the device's own
 // setting as it is".
 
+#include <algorithm>
 #include <bitset>
 #include <cstdint>
 #include <iterator>
@@ -15,10 +16,9 @@ enum TBaudRate : std::uint8_t {
     br57600, br115200, br128000, br256000, brCustom
 };
 
-// The one table of rates: each member with the bits per second it stands for. The channel's
-// Baud, both systems' line settings and the rates the window offers all go through it. brDefault
-// (leave the device's rate) and brCustom (not supported) have no row; a rate without one is
-// refused, never replaced.
+// The one table of rates: the channel's Baud, both systems' line settings and the rates the
+// window offers go through it. brDefault (leave the device's rate) and brCustom (not supported)
+// have no row; a rate without one is refused, never replaced.
 struct BaudRateRow {
     TBaudRate rate;
     int bitsPerSecond;
@@ -37,21 +37,15 @@ static_assert(std::size(kBaudRates) == brCustom - br50, "every rate member has i
 // Bits per second of a member; 0 for brDefault and brCustom.
 constexpr int BitsPerSecond(TBaudRate rate)
 {
-    for (const BaudRateRow& row : kBaudRates) {
-        if (row.rate == rate)
-            return row.bitsPerSecond;
-    }
-    return 0;
+    const BaudRateRow* row = std::ranges::find(kBaudRates, rate, &BaudRateRow::rate);
+    return row != std::end(kBaudRates) ? row->bitsPerSecond : 0;
 }
 
 // The member for bits per second; nothing for a rate the table lacks.
 constexpr std::optional<TBaudRate> BaudRateOf(int bitsPerSecond)
 {
-    for (const BaudRateRow& row : kBaudRates) {
-        if (row.bitsPerSecond == bitsPerSecond)
-            return row.rate;
-    }
-    return std::nullopt;
+    const BaudRateRow* row = std::ranges::find(kBaudRates, bitsPerSecond, &BaudRateRow::bitsPerSecond);
+    return row != std::end(kBaudRates) ? std::optional(row->rate) : std::nullopt;
 }
 
 enum TDataBits : std::uint8_t { dbDefault, db4, db5, db6, db7, db8 };

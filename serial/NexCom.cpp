@@ -28,9 +28,7 @@ int ToInt(std::string_view text)
 
 // The window and the board offer only rates the channel can set.
 static_assert(std::ranges::all_of(protocol::kLineRates,
-                                  [](const protocol::LineRate& offered) {
-                                      return BaudRateOf(offered.bitsPerSecond).has_value();
-                                  }),
+                                  [](auto offered) { return BaudRateOf(offered.bitsPerSecond).has_value(); }),
               "every rate in kLineRates needs its row in kBaudRates");
 
 } // namespace
