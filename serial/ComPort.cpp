@@ -17,6 +17,7 @@ namespace {
 
 const char* const kClosedPort = "Can't perform this operation on a closed port";
 const char* const kOpenPort = "Can't perform this operation on an open port";
+const char* const kUnsupportedRate = "Unsupported baud rate";
 
 } // namespace
 
@@ -115,6 +116,9 @@ void TCustomComPort::SetDeviceName(const std::string& name)
 
 void TCustomComPort::SetBaudRate(TBaudRate value)
 {
+    // A member without a row in the rate table would leave the device at its old rate.
+    if (value != brDefault && BitsPerSecond(value) == 0)
+        RaiseError(0, kUnsupportedRate);
     if (Store(baudRate_, value))
         SetComDCB();
 }

@@ -1,16 +1,52 @@
 #pragma once
-// Value types of the serial port driver: line settings, modem lines, line errors, event bits.
+// Value types of the serial port driver: line settings with the table of rates, modem lines,
+// line errors, event bits.
 // Every enumeration that has a ...Default member uses it (value 0) for "leave the device's own
 // setting as it is".
 
+#include <algorithm>
 #include <bitset>
 #include <cstdint>
+#include <iterator>
+#include <optional>
 
 enum TBaudRate : std::uint8_t {
     brDefault, br50, br75, br110, br150, br300, br600, br1200, br1800, br2000, br2400, br3600,
     br4800, br7200, br9600, br10400, br14400, br15625, br19200, br28800, br38400, br56000,
     br57600, br115200, br128000, br256000, brCustom
 };
+
+// The one table of rates: the channel's Baud, both systems' line settings and the rates the
+// window offers go through it. brDefault (leave the device's rate) and brCustom (not supported)
+// have no row; a rate without one is refused, never replaced.
+struct BaudRateRow {
+    TBaudRate rate;
+    int bitsPerSecond;
+};
+inline constexpr BaudRateRow kBaudRates[] = {
+    {br50, 50},         {br75, 75},         {br110, 110},       {br150, 150},
+    {br300, 300},       {br600, 600},       {br1200, 1200},     {br1800, 1800},
+    {br2000, 2000},     {br2400, 2400},     {br3600, 3600},     {br4800, 4800},
+    {br7200, 7200},     {br9600, 9600},     {br10400, 10400},   {br14400, 14400},
+    {br15625, 15625},   {br19200, 19200},   {br28800, 28800},   {br38400, 38400},
+    {br56000, 56000},   {br57600, 57600},   {br115200, 115200}, {br128000, 128000},
+    {br256000, 256000},
+};
+static_assert(std::size(kBaudRates) == brCustom - br50, "every rate member has its row");
+
+// Bits per second of a member; 0 for brDefault and brCustom.
+constexpr int BitsPerSecond(TBaudRate rate)
+{
+    const BaudRateRow* row = std::ranges::find(kBaudRates, rate, &BaudRateRow::rate);
+    return row != std::end(kBaudRates) ? row->bitsPerSecond : 0;
+}
+
+// The member for bits per second; nothing for a rate the table lacks.
+constexpr std::optional<TBaudRate> BaudRateOf(int bitsPerSecond)
+{
+    const BaudRateRow* row = std::ranges::find(kBaudRates, bitsPerSecond, &BaudRateRow::bitsPerSecond);
+    return row != std::end(kBaudRates) ? std::optional(row->rate) : std::nullopt;
+}
 
 enum TDataBits : std::uint8_t { dbDefault, db4, db5, db6, db7, db8 };
 enum TParity : std::uint8_t { paDefault, paNone, paOdd, paEven, paMark, paSpace };

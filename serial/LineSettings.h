@@ -23,8 +23,3 @@ struct LineSettings {
     char eof = 0;
     char event = 0;
 };
-
-// Bits per second of a rate member; 0 for brDefault and brCustom.
-int BitsPerSecond(TBaudRate rate);
-// The rate member for bits per second; brDefault for a rate that has none.
-TBaudRate BaudRateOf(int bitsPerSecond);

@@ -1,16 +1,19 @@
 #include "serial/NexCom.h"
 
 #include "protocol/DisplayLine.h"
+#include "protocol/LineRates.h"
 #include "serial/Bell.h"
-#include "serial/LineSettings.h"
 
 #include <QPointer>
 #include <QString>
 #include <QTimer>
 #include <QtGlobal>
 
+#include <algorithm>
 #include <charconv>
 #include <exception>
+#include <optional>
+#include <string>
 #include <utility>
 
 namespace {
@@ -22,6 +25,11 @@ int ToInt(std::string_view text)
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     return error == std::errc() && end == text.data() + text.size() ? value : 0;
 }
+
+// The window and the board offer only rates the channel can set.
+static_assert(std::ranges::all_of(protocol::kLineRates,
+                                  [](auto offered) { return BaudRateOf(offered.bitsPerSecond).has_value(); }),
+              "every rate in kLineRates needs its row in kBaudRates");
 
 } // namespace
 
@@ -116,7 +124,10 @@ int TNexComThread::Baud() const
 
 void TNexComThread::SetBaud(int bitsPerSecond)
 {
-    SetBaudRate(BaudRateOf(bitsPerSecond));
+    const std::optional<TBaudRate> rate = BaudRateOf(bitsPerSecond);
+    if (!rate)
+        RaiseError(0, "Unsupported baud rate: " + std::to_string(bitsPerSecond));
+    SetBaudRate(*rate);
 }
 
 void TNexComThread::SetKappaFrame(bool kappa)

@@ -47,7 +47,8 @@ public:
     // "COMn" below 10, "\\.\COMn" from 10 on; reading takes the number back from the name.
     int Port() const;
     void SetPort(int number);
-    // Bits per second; a rate the driver has no setting for selects its default and reads 0.
+    // Bits per second, through the rate table; 0 until a rate is set. A rate the table lacks is
+    // refused through the error path and the old rate stays.
     int Baud() const;
     void SetBaud(int bitsPerSecond);
     std::int32_t BufSize() const { return BufferSizes().Input(); }

@@ -25,8 +25,7 @@ WireTime WireTimeOf(const termios& record, int bitsPerSecond)
 int CopyToTermios(const LineSettings& settings, termios& record, int& customRate)
 {
     customRate = 0;
-    if (settings.baudRate != brDefault && settings.baudRate != brCustom) {
-        const int bps = BitsPerSecond(settings.baudRate);
+    if (const int bps = BitsPerSecond(settings.baudRate)) {
         if (const auto speed = SpeedConstant(bps)) {
             cfsetispeed(&record, *speed);
             cfsetospeed(&record, *speed);

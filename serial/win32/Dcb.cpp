@@ -2,8 +2,8 @@
 
 void CopyToDcb(const LineSettings& settings, DCB& record)
 {
-    if (settings.baudRate != brDefault && settings.baudRate != brCustom)
-        record.BaudRate = static_cast<DWORD>(BitsPerSecond(settings.baudRate));
+    if (const int bps = BitsPerSecond(settings.baudRate))
+        record.BaudRate = static_cast<DWORD>(bps);
     if (settings.dataBits != dbDefault)
         record.ByteSize = static_cast<BYTE>(settings.dataBits - db4 + 4);
     if (settings.parity != paDefault)

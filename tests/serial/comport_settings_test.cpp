@@ -61,6 +61,9 @@ TEST(ComPortState, SettingsWhileClosedAreOnlyStored)
     port.SetDeviceName("COM7");
     port.SetSynchronizeEvents(false);
     EXPECT_EQ(port.BaudRate(), br2400);
+    // A member without a row in the rate table would leave the device at its old rate.
+    EXPECT_STREQ(CatchComError([&] { port.SetBaudRate(brCustom); }).what(), "Unsupported baud rate");
+    EXPECT_EQ(port.BaudRate(), br2400);
     EXPECT_EQ(port.DataBits(), db7);
     EXPECT_EQ(port.StopBits(), sb2);
     EXPECT_EQ(port.FlowControl().XOnXOff(), xcInputOutput);

@@ -1,5 +1,7 @@
 // The channel's settings, port names, open and close, error policy and capture file.
 #include "os/linux/PseudoTerminal.h"
+#include "protocol/LineRates.h"
+#include "serial/linux/CustomBaud.h"
 #include "support/Waiting.h"
 #include "support/channel_support.h"
 
@@ -7,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <string>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -94,7 +97,7 @@ TEST(NexComSettings, PortNumberAndDeviceNameBothWays)
     EXPECT_EQ(channel.Port(), 0);
 }
 
-TEST(NexComSettings, BaudRatesMapBothWays)
+TEST(NexComSettings, BaudRatesMapBothWaysAndOthersAreRefused)
 {
     TNexComThread channel;
     const std::pair<int, TBaudRate> samples[] = {
@@ -105,14 +108,14 @@ TEST(NexComSettings, BaudRatesMapBothWays)
         EXPECT_EQ(channel.BaudRate(), rate) << bps;
         EXPECT_EQ(channel.Baud(), bps);
     }
+    channel.SetBaud(2400);
     for (const int odd : {4000, 0, -9600, 230400}) {
-        channel.SetBaud(2400);
-        channel.SetBaud(odd);
-        EXPECT_EQ(channel.BaudRate(), brDefault) << odd;
-        EXPECT_EQ(channel.Baud(), 0);
+        EXPECT_THROW(channel.SetBaud(odd), EAbort) << odd;
+        EXPECT_EQ(channel.LastError(), "Unsupported baud rate: " + std::to_string(odd));
+        EXPECT_EQ(channel.BaudRate(), br2400) << "the rate set before stays";
     }
-    channel.SetBaudRate(brCustom);
-    EXPECT_EQ(channel.Baud(), 0);
+    EXPECT_THROW(channel.SetBaudRate(brCustom), EAbort);
+    EXPECT_EQ(channel.Baud(), 2400);
 }
 
 TEST(NexComSettings, BufferSizeSetsBothDirections)
@@ -188,6 +191,18 @@ TEST_F(NexComPort, LastErrorOutlivesASuccessfulOpen)
     EXPECT_THROW(channel.SendText("x"), EAbort);
     channel.OpenPort();
     EXPECT_EQ(channel.LastError(), kClosed);
+}
+
+TEST_F(NexComPort, EveryOfferedRateReachesTheDeviceAsItselfAndAnUnknownOneChangesNothing)
+{
+    channel.OpenPort();
+    for (const protocol::LineRate& offered : protocol::kLineRates) {
+        channel.SetBaud(offered.bitsPerSecond);
+        EXPECT_EQ(customBaud::Get(pty.Slave()), offered.bitsPerSecond);
+    }
+    EXPECT_THROW(channel.SetBaud(4000), EAbort);
+    EXPECT_EQ(customBaud::Get(pty.Slave()), protocol::kLineRates.back().bitsPerSecond);
+    EXPECT_EQ(channel.Baud(), protocol::kLineRates.back().bitsPerSecond);
 }
 
 TEST_F(NexComPort, RenamingAnOpenPortIsRefused)
