@@ -7,7 +7,7 @@
 
 namespace {
 
-const std::string kEsc(1, '\x1b');
+using namespace protocol;
 
 class LyraTest : public WindowTest {
 protected:
@@ -20,39 +20,35 @@ protected:
     }
 };
 
-TEST_F(LyraTest, BrightnessSendsOneCommandPerStep)
+// The commands' bytes and the time-out's text are the protocol's (lyra_commands_test); here each
+// bar sends the command of the position it moved to, once per step, and shows it.
+TEST_F(LyraTest, EachBarStepSendsItsPositionsCommandAndShowsIt)
 {
     EXPECT_EQ(form->BrightneswsValueL->text(), "???");
     Key(form->LyraBrightnessTB, Qt::Key_Right);
-    EXPECT_EQ(NextDatagram(), "K    6\r");
+    EXPECT_EQ(NextDatagram(), BrightnessCommand(6));
     EXPECT_EQ(form->BrightneswsValueL->text(), "6");
     Key(form->LyraBrightnessTB, Qt::Key_End);
-    EXPECT_EQ(NextDatagram(), "K    9\r");
+    EXPECT_EQ(NextDatagram(), BrightnessCommand(9));
     Key(form->LyraBrightnessTB, Qt::Key_End);
     EXPECT_FALSE(receiver.ReceiveRunningEvents(std::chrono::milliseconds(100))) << "no change, no command";
     Key(form->LyraBrightnessTB, Qt::Key_Home);
-    EXPECT_EQ(NextDatagram(), "K    0\r");
+    EXPECT_EQ(NextDatagram(), BrightnessCommand(0));
     EXPECT_EQ(form->BrightneswsValueL->text(), "0");
-    EXPECT_EQ(form->Daten->text(), "None") << "commands are not echoed";
-}
 
-TEST_F(LyraTest, TimeoutSendsTwoDigitsAndShowsSeconds)
-{
     EXPECT_EQ(form->TimeoutValueL->text(), "???");
     Key(form->TimeoutTB, Qt::Key_End);
-    EXPECT_EQ(NextDatagram(), kEsc + "W01899\r");
-    EXPECT_EQ(form->TimeoutValueL->text(), "990 s");
+    EXPECT_EQ(NextDatagram(), TimeoutCommand(99));
+    EXPECT_EQ(form->TimeoutValueL->text().toStdString(), TimeoutText(99));
     Key(form->TimeoutTB, Qt::Key_Home);
-    EXPECT_EQ(NextDatagram(), kEsc + "W01800\r");
-    EXPECT_EQ(form->TimeoutValueL->text(), "No Timeout");
+    EXPECT_EQ(NextDatagram(), TimeoutCommand(0));
+    EXPECT_EQ(form->TimeoutValueL->text().toStdString(), TimeoutText(0));
     for (int i = 0; i < 7; ++i)
         Key(form->TimeoutTB, Qt::Key_Right);
-    std::vector<std::string> steps;
-    for (int i = 0; i < 7; ++i)
-        steps.push_back(NextDatagram());
-    EXPECT_EQ(steps.front(), kEsc + "W01801\r");
-    EXPECT_EQ(steps.back(), kEsc + "W01807\r");
-    EXPECT_EQ(form->TimeoutValueL->text(), "70 s");
+    for (int position = 1; position <= 7; ++position)
+        EXPECT_EQ(NextDatagram(), TimeoutCommand(position));
+    EXPECT_EQ(form->TimeoutValueL->text().toStdString(), TimeoutText(7));
+    EXPECT_EQ(form->Daten->text(), "None") << "commands are not echoed";
 }
 
 TEST_F(LyraTest, SliderDragSendsEveryReportedPosition)
@@ -66,24 +62,25 @@ TEST_F(LyraTest, SliderDragSendsEveryReportedPosition)
     std::string last;
     for (const std::string& command : receiver.Drain())
         last = command;
-    EXPECT_EQ(last, kEsc + "W018" + protocol::PadNumber(position, 2, '0') + "\r");
+    EXPECT_EQ(last, TimeoutCommand(position));
 }
 
-TEST_F(LyraTest, TimeAndDateSendsSevenRegistersFromOneReading)
+TEST_F(LyraTest, TimeAndDateSendsTheClockRegistersOfOneReading)
 {
-    now = QDateTime(QDate(2026, 12, 7), QTime(9, 5, 3));
-    clockReadings = 0;
-    Click(form->TimeDateB);
-    const char* expected[] = {"W00003", "W00105", "W00209", "W00301", "W00407", "W00512", "W00626"};
-    for (const char* command : expected)
-        EXPECT_EQ(NextDatagram(), kEsc + command + "\r");
-    EXPECT_EQ(clockReadings, 1) << "date and time come from one reading";
-
-    now = QDateTime(QDate(2000, 1, 1), QTime(23, 59, 59, 999));
-    Click(form->TimeDateB);
-    const char* newYear[] = {"W00059", "W00159", "W00223", "W00306", "W00401", "W00501", "W00600"};
-    for (const char* command : newYear)
-        EXPECT_EQ(NextDatagram(), kEsc + command + "\r");
+    // Every field differs, so that one put in another's register shows; the last millisecond
+    // of a day must not round into the next.
+    const std::pair<QDateTime, DateTimeReading> readings[] = {
+        {QDateTime(QDate(2026, 12, 7), QTime(9, 5, 3)), {2026, 12, 7, 9, 5, 3}},
+        {QDateTime(QDate(2000, 1, 1), QTime(23, 59, 59, 999)), {2000, 1, 1, 23, 59, 59}},
+    };
+    for (const auto& [time, reading] : readings) {
+        now = time;
+        clockReadings = 0;
+        Click(form->TimeDateB);
+        for (const std::string& command : ClockRegisterCommands(reading))
+            EXPECT_EQ(NextDatagram(), command);
+        EXPECT_EQ(clockReadings, 1) << "date and time come from one reading";
+    }
 }
 
 } // namespace

@@ -58,7 +58,7 @@ TEST_F(ScriptedRunTest, AFailedWriteIsReportedThoughTheWindowStaysQuiet)
 {
     Start({"--port", "COM5"});
     ASSERT_TRUE(form->Channel().ok());
-    com5.CloseMaster();
+    com5.Close();
     // The channel answers the failed write with its silent abort; nothing shows in the window.
     form->Button2->click();
     form->Button1->click();

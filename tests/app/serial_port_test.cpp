@@ -378,7 +378,7 @@ TEST_F(SerialPortTest, ListFollowsTheDevicesWhileTheOpenPortStaysAsItIs)
 
     // The device goes for good and the port closes: its entry stays until the next line has
     // said so. Opening the list brings it up to date at once.
-    com7.CloseMaster();
+    com7.Close();
     ASSERT_TRUE(WaitUntil([&] { return !form->Channel().ok(); }));
     VirtualComPort com13(ports, 13);
     form->Port->showPopup();

@@ -1,4 +1,5 @@
-// Reading the version section of an executable and the caption made from it.
+// Reading the version section of an executable, and the caption suffix and --version text made
+// from it.
 #include "os/linux/VersionSection.h"
 
 #include <QFile>
@@ -41,6 +42,7 @@ TEST(VersionFile, TheProgramCarriesItsVersion)
 {
     EXPECT_EQ(GetFileVersionString(MARQTEST_EXECUTABLE), "1.9.6.1");
     EXPECT_EQ(AppendVersion("Caption"), "Caption V1.9.6.1") << "this test program carries it too";
+    EXPECT_EQ(VersionText("marqtest").rfind("marqtest 1.9.6.1\n", 0), 0u) << VersionText("marqtest");
 }
 
 TEST(VersionFile, FilesWithoutTheSectionGiveNothing)

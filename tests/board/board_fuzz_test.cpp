@@ -7,6 +7,7 @@
 
 #include <QFileInfo>
 #include "protocol/LyraCommands.h"
+#include "support/FarEnd.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -38,14 +39,7 @@ std::string RandomBytes(std::mt19937& random, std::size_t size)
 }
 
 // The board listens at 2400 baud 8-N-1; another rate would reach it as garbage.
-void SetRaw2400(int fd)
-{
-    termios settings{};
-    ::tcgetattr(fd, &settings);
-    cfmakeraw(&settings);
-    cfsetspeed(&settings, B2400);
-    ::tcsetattr(fd, TCSANOW, &settings);
-}
+constexpr speed_t kBoardRate = B2400;
 
 class UdpSender {
 public:
@@ -75,9 +69,7 @@ TEST(BoardFuzz, SurvivesRandomBytesAndStillReadsValidLines)
     BoardProcess board;
     ASSERT_TRUE(board.Start()) << board.Failure();
 
-    const int line = ::open(board.Link().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    ASSERT_GE(line, 0) << strerror(errno);
-    SetRaw2400(line);
+    FarEnd line(board.Link().toStdString(), kBoardRate);
 
     std::mt19937 random(2026);
     std::set<std::string> plantedSerial, plantedUdp;
@@ -97,16 +89,8 @@ TEST(BoardFuzz, SurvivesRandomBytesAndStillReadsValidLines)
         // A line feed ends whatever partial line the noise left in the collectors.
         std::string bytes = RandomBytes(random, 64 * 1024) + "\n" + PlantedLine(round);
         plantedSerial.insert(PlantedLine(round));
-        std::string_view rest = bytes;
-        while (!rest.empty()) {
-            const ssize_t n = ::write(line, rest.data(), rest.size());
-            if (n > 0)
-                rest.remove_prefix(static_cast<std::size_t>(n));
-            else
-                ASSERT_EQ(errno, EAGAIN) << strerror(errno);
-            board.Pump(n > 0 ? 0 : 5);
-            ASSERT_EQ(board.Process().state(), QProcess::Running);
-        }
+        ASSERT_TRUE(line.Write(bytes, std::chrono::seconds(60), [&] { board.Pump(5); })) << strerror(errno);
+        ASSERT_EQ(board.Process().state(), QProcess::Running);
 
         // One noise datagram and one line at a time: a socket buffer that overflows on a slow
         // machine would drop datagrams, which is UDP, not a fault of the board.
@@ -120,9 +104,8 @@ TEST(BoardFuzz, SurvivesRandomBytesAndStillReadsValidLines)
             return plantedUdp.count(planted) == 0;
         }, 30000)) << "datagram line " << round << " was not read";
     }
-    ::write(line, "\n", 1);
     const std::string brightness = protocol::BrightnessCommand(6);
-    ::write(line, brightness.data(), brightness.size());
+    ASSERT_TRUE(line.Write("\n" + brightness));
     udp.Send(brightness);
 
     const bool all = board.WaitFor([&](const QJsonObject& event) {
@@ -131,7 +114,7 @@ TEST(BoardFuzz, SurvivesRandomBytesAndStillReadsValidLines)
     }, 90000);
     EXPECT_TRUE(all) << plantedSerial.size() << " serial and " << plantedUdp.size()
                      << " UDP lines missing; commands " << serialCommand << udpCommand;
-    ::close(line);
+    line.Close();
 
     EXPECT_EQ(board.Interrupt(), 0) << "Ctrl-C ends the board normally";
     EXPECT_FALSE(QFile::exists(board.Link()) || QFileInfo(board.Link()).isSymLink())
@@ -154,20 +137,18 @@ TEST(BoardFuzz, EndsCleanlyWhenItsReaderGoes)
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QString link = config.path() + "/marqtest/ports/" + QString(file.readAll()).trimmed();
 
-    const int line = ::open(link.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    ASSERT_GE(line, 0) << strerror(errno);
-    SetRaw2400(line);
+    FarEnd line(link.toStdString(), kBoardRate);
     const std::string planted = PlantedLine(1);
     // Each line is printed; once the pipe is gone the write fails and the board ends. It may
     // end between two looks at it, and then its end of the line has gone too.
     for (int i = 0; i < 50 && pipeline.state() == QProcess::Running; ++i) {
-        if (::write(line, planted.data(), planted.size()) != static_cast<ssize_t>(planted.size())) {
+        if (!line.Write(planted)) {
             EXPECT_EQ(errno, EIO) << strerror(errno);
             break;
         }
         pipeline.waitForFinished(100);
     }
-    ::close(line);
+    line.Close();
     ASSERT_TRUE(pipeline.state() == QProcess::NotRunning || pipeline.waitForFinished(10000))
         << "the board kept running without a reader";
     EXPECT_EQ(pipeline.exitCode(), 0) << "141 means it was killed by SIGPIPE";

@@ -1,11 +1,8 @@
 #include "board/NullModem.h"
+#include "support/FarEnd.h"
 
-#include <QTest>
-#include <cerrno>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <random>
-#include <termios.h>
 
 using board::NullModem;
 
@@ -13,45 +10,11 @@ namespace {
 
 constexpr auto kNonBlocking = PseudoTerminal::MasterMode::NonBlocking;
 
-// A program at one end of the virtual line: opens the slave as the serial driver does.
-class LineEnd {
-public:
-    explicit LineEnd(const std::string& path, speed_t speed = B2400)
-        : fd_(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC))
-    {
-        termios settings{};
-        ::tcgetattr(fd_.get(), &settings);
-        cfmakeraw(&settings);
-        cfsetspeed(&settings, speed);
-        ::tcsetattr(fd_.get(), TCSANOW, &settings);
-    }
-
-    // Writes everything, letting the event loop run while the line is full.
-    bool WriteAll(std::string_view bytes, std::string& received, LineEnd& other)
-    {
-        while (!bytes.empty()) {
-            const ssize_t n = ::write(fd_.get(), bytes.data(), bytes.size());
-            if (n > 0)
-                bytes.remove_prefix(static_cast<std::size_t>(n));
-            else if (errno != EAGAIN)
-                return false;
-            other.ReadInto(received);
-            QCoreApplication::processEvents();
-        }
-        return true;
-    }
-
-    void ReadInto(std::string& received)
-    {
-        char buffer[4096];
-        ssize_t n;
-        while ((n = ::read(fd_.get(), buffer, sizeof buffer)) > 0)
-            received.append(buffer, static_cast<std::size_t>(n));
-    }
-
-private:
-    UniqueFd fd_;
-};
+// Writes all of `bytes` from one program's end of the cable, while the other end reads.
+bool Carry(FarEnd& from, std::string_view bytes, FarEnd& to, std::string& received)
+{
+    return from.Write(bytes, std::chrono::seconds(20), [&] { received += to.Take(); });
+}
 
 } // namespace
 
@@ -59,18 +22,15 @@ TEST(NullModem, CarriesLargeAmountsIntactWhenBothEndsAgree)
 {
     PseudoTerminal tester(kNonBlocking), board(kNonBlocking);
     NullModem cable(tester, board);
-    LineEnd from(tester.SlavePath()), to(board.SlavePath());
+    FarEnd from(tester.SlavePath(), B2400), to(board.SlavePath(), B2400);
 
     std::mt19937 random(1);
     std::string sent(1 << 20, '\0');
     for (char& c : sent)
         c = static_cast<char>(random());
     std::string received;
-    ASSERT_TRUE(from.WriteAll(sent, received, to));
-    EXPECT_TRUE(QTest::qWaitFor([&] {
-        to.ReadInto(received);
-        return received.size() >= sent.size();
-    }, 20000));
+    ASSERT_TRUE(Carry(from, sent, to, received));
+    received += to.Read(sent.size() - received.size(), std::chrono::seconds(20));
     EXPECT_TRUE(received == sent) << "received " << received.size() << " of " << sent.size();
 }
 
@@ -78,16 +38,13 @@ TEST(NullModem, BaudMismatchArrivesAsGarbage)
 {
     PseudoTerminal tester(kNonBlocking), board(kNonBlocking);
     NullModem cable(tester, board);
-    LineEnd from(tester.SlavePath(), B9600), to(board.SlavePath(), B2400);
+    FarEnd from(tester.SlavePath(), B9600), to(board.SlavePath(), B2400);
     const std::string line = "        88:88:88.888  \r";
     std::string received;
-    ASSERT_TRUE(from.WriteAll(line, received, to));
-    EXPECT_TRUE(QTest::qWaitFor([&] {
-        to.ReadInto(received);
-        return !received.empty();
-    }, 5000));
-    QTest::qWait(50); // the rest of the garbage, if any
-    to.ReadInto(received);
+    ASSERT_TRUE(Carry(from, line, to, received));
+    received += to.Read(1);
+    received += to.ReadAvailable(std::chrono::milliseconds(50)); // the rest of the garbage, if any
+    EXPECT_FALSE(received.empty());
     EXPECT_NE(received, line);
 }
 
@@ -95,14 +52,12 @@ TEST(NullModem, SurvivesTheTesterClosingAndReopening)
 {
     PseudoTerminal tester(kNonBlocking), board(kNonBlocking);
     NullModem cable(tester, board);
-    LineEnd to(board.SlavePath());
+    FarEnd to(board.SlavePath(), B2400);
     std::string received;
     for (int round = 0; round < 3; ++round) {
-        LineEnd from(tester.SlavePath());
-        ASSERT_TRUE(from.WriteAll("K    5\r", received, to));
-        EXPECT_TRUE(QTest::qWaitFor([&] {
-            to.ReadInto(received);
-            return received.size() == 7u * static_cast<std::size_t>(round + 1);
-        }, 5000)) << "round " << round;
+        FarEnd from(tester.SlavePath(), B2400);
+        ASSERT_TRUE(Carry(from, "K    5\r", to, received));
+        received += to.Read(7u * static_cast<std::size_t>(round + 1) - received.size());
+        EXPECT_EQ(received.size(), 7u * static_cast<std::size_t>(round + 1)) << "round " << round;
     }
 }

@@ -1,6 +1,6 @@
 #include "LiveWindow.h"
 
-void LiveWindow::OpenOn(int number, const PseudoTerminal& device)
+void LiveWindow::OpenOn(int number, const FarEnd& device)
 {
     ports.Link(number, device.SlavePath());
     const QString name = QStringLiteral("COM%1").arg(number);

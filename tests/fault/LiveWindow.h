@@ -3,10 +3,9 @@
 // the tests that unplug a line; OpenOn chooses a port as the user does and makes sure it runs at
 // that rate.
 
-#include "FaultSupport.h"
 #include "WindowFixture.h"
 
-#include "os/linux/PseudoTerminal.h"
+#include "support/FarEnd.h"
 #include "support/ProcessCounts.h"
 
 class LiveWindow : public WindowTest {
@@ -16,7 +15,7 @@ protected:
     ~LiveWindow() override { form.reset(); }
 
     // Maps COM`number` to `device` and chooses it.
-    void OpenOn(int number, const PseudoTerminal& device);
+    void OpenOn(int number, const FarEnd& device);
 
-    PseudoTerminal com7;
+    FarEnd com7;
 };

@@ -32,7 +32,7 @@ protected:
     {
         return Change([&] { ports.Link(number, target); });
     }
-    bool Plug(int number, const PseudoTerminal& device)
+    bool Plug(int number, const FarEnd& device)
     {
         return Change([&] {
             const std::string link = ports.Path() + "/COM" + std::to_string(number);
@@ -47,9 +47,9 @@ protected:
         const std::string link = ports.Path() + "/COM" + std::to_string(number);
         return Change([&] { std::filesystem::remove(link); });
     }
-    bool Pull(PseudoTerminal& device)
+    bool Pull(FarEnd& device)
     {
-        device.CloseMaster();
+        device.Close();
         return WaitUntil([&] { return !form->Channel().ok(); });
     }
 
@@ -69,10 +69,10 @@ TEST_F(Reconnecting, TheReturningAdapterIsReopenedUnlessTheUserChoseMeanwhile)
 {
     OpenOn(7, com7);
     form->ActualTime->click();
-    ASSERT_TRUE(WaitUntil([&] { return !TakeWaiting(com7.Master()).empty(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !com7.Take().empty(); }));
     ASSERT_TRUE(Pull(com7));
 
-    PseudoTerminal back;
+    FarEnd back;
     ASSERT_TRUE(Plug(7, back));
     ASSERT_TRUE(form->Channel().ok()) << form->Channel().LastError();
     EXPECT_EQ(form->Schnittstelle->text(), "COM7 OK!");
@@ -81,7 +81,7 @@ TEST_F(Reconnecting, TheReturningAdapterIsReopenedUnlessTheUserChoseMeanwhile)
     EXPECT_EQ(form->Port->currentText(), "COM7");
     EXPECT_EQ(form->Channel().Baud(), 19200);
     std::string lines;
-    EXPECT_TRUE(WaitUntil([&] { return (lines += TakeWaiting(back.Master())).size() >= 46; }))
+    EXPECT_TRUE(WaitUntil([&] { return (lines += back.Take()).size() >= 46; }))
         << "Actual Time goes on";
     EXPECT_TRUE(desktop.messages.empty());
 
@@ -90,7 +90,7 @@ TEST_F(Reconnecting, TheReturningAdapterIsReopenedUnlessTheUserChoseMeanwhile)
     ASSERT_TRUE(Relink(9, ports.Path() + "/missing"));
     Choose(form->Port, "COM9");
     EXPECT_EQ(desktop.messages.size(), 1u) << "a failed pick as ever";
-    PseudoTerminal third;
+    FarEnd third;
     ASSERT_TRUE(Plug(7, third));
     EXPECT_FALSE(form->Channel().ok()) << "the user's choice stands";
     EXPECT_EQ(form->Schnittstelle->text().toStdString(), std::strerror(ENOENT));
@@ -102,7 +102,7 @@ TEST_F(Reconnecting, AReturnedAdapterRefusedForAMomentIsTriedAgainThenTheReasonS
     ASSERT_TRUE(Pull(com7));
 
     // Back, but another program holds it for a moment (ModemManager probing a new ttyACM).
-    PseudoTerminal back;
+    FarEnd back;
     ASSERT_EQ(::flock(back.Slave(), LOCK_EX | LOCK_NB), 0);
     ASSERT_TRUE(Plug(7, back));
     EXPECT_FALSE(form->Channel().ok());
@@ -113,13 +113,13 @@ TEST_F(Reconnecting, AReturnedAdapterRefusedForAMomentIsTriedAgainThenTheReasonS
     // Held for good: the reason shows once the device has had its time, and it is not tried
     // again until it comes back once more.
     ASSERT_TRUE(Pull(back));
-    PseudoTerminal held;
+    FarEnd held;
     ASSERT_EQ(::flock(held.Slave(), LOCK_EX | LOCK_NB), 0);
     ASSERT_TRUE(Plug(7, held));
     EXPECT_TRUE(WaitUntil(
         [&] { return form->Schnittstelle->text().toStdString() == std::strerror(EBUSY); }, 8s));
     ASSERT_EQ(::flock(held.Slave(), LOCK_UN), 0);
-    PseudoTerminal other;
+    FarEnd other;
     ASSERT_TRUE(Relink(8, other.SlavePath()));
     EXPECT_FALSE(form->Channel().ok());
 
@@ -137,12 +137,12 @@ TEST_F(Reconnecting, AUsersLinkThatLeadsToAnotherTerminalNowIsNotReopened)
     // next terminal opened, another program's, which must not get the test's lines.
     OpenOn(7, com7);
     form->ActualTime->click();
-    ASSERT_TRUE(WaitUntil([&] { return !TakeWaiting(com7.Master()).empty(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !com7.Take().empty(); }));
     ASSERT_TRUE(Pull(com7));
-    PseudoTerminal shell;
+    FarEnd shell;
     ASSERT_TRUE(Relink(7, shell.SlavePath()));
     EXPECT_FALSE(form->Channel().ok());
     const QString hint = form->Schnittstelle->toolTip();
     EXPECT_TRUE(hint.contains("Not reopened: COM7")) << hint.toStdString();
-    EXPECT_EQ(TakeWaiting(shell.Master()), "");
+    EXPECT_EQ(shell.Take(), "");
 }

@@ -22,7 +22,7 @@ class StalledPeer : public LiveWindow {};
 TEST_F(StalledPeer, WritesTimeOutWithoutFreezingTheWindow)
 {
     OpenOn(7, com7);
-    FillQueue(com7.Slave());
+    com7.StopReading();
     form->ActualTime->click();
     ASSERT_TRUE(WaitUntil([&] { return form->Channel().LastError() == "Timeout"; }, 10s));
     EXPECT_TRUE(form->Channel().ok()) << "a timeout is no reason to close the port";
@@ -48,7 +48,7 @@ TEST_F(StalledPeer, WritesTimeOutWithoutFreezingTheWindow)
     // The board reads again: whole lines arrive once the stale queue is gone.
     std::string seen;
     ASSERT_TRUE(WaitUntil([&] {
-        seen += TakeWaiting(com7.Master());
+        seen += com7.Take();
         seen.erase(0, seen.find_first_not_of('x'));
         return std::count(seen.begin(), seen.end(), '\r') >= 3;
     }, 10s));
@@ -58,11 +58,11 @@ TEST_F(StalledPeer, WritesTimeOutWithoutFreezingTheWindow)
 TEST_F(StalledPeer, UnpluggedWhileWritesAreStuck)
 {
     OpenOn(7, com7);
-    FillQueue(com7.Slave());
+    com7.StopReading();
     form->ActualTime->click();
     ASSERT_TRUE(WaitUntil([&] { return form->Channel().LastError() == "Timeout"; }, 10s));
 
-    com7.CloseMaster();
+    com7.Close();
     ASSERT_TRUE(WaitUntil([&] { return !form->Channel().ok(); }, 10s));
     ASSERT_TRUE(TimerTicks(20));
     EXPECT_EQ(form->Channel().LastError(), std::strerror(EIO));
@@ -74,10 +74,10 @@ TEST_F(StalledPeer, UnpluggedWhileWritesAreStuck)
 // Changing the rate or closing the window while bytes are stuck must not wait for them.
 TEST_F(StalledPeer, ReconfiguringAndClosingDoNotWaitForStuckBytes)
 {
-    WaitForLoneThread();
+    WaitUntil([] { return Threads() == 1; }); // threads of earlier tests are gone
     const std::size_t descriptors = OpenDescriptors();
     OpenOn(7, com7);
-    FillQueue(com7.Slave());
+    com7.StopReading();
     form->ActualTime->click();
     ASSERT_TRUE(WaitUntil([&] { return form->Channel().LastError() == "Timeout"; }, 10s));
 

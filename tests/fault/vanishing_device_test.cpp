@@ -12,16 +12,16 @@ class VanishingDevice : public LiveWindow {};
 
 TEST_F(VanishingDevice, ReportedOncePortClosedWindowUsableAndReopens)
 {
-    WaitForLoneThread();
+    WaitUntil([] { return Threads() == 1; }); // threads of earlier tests are gone
     const std::size_t descriptors = OpenDescriptors();
     OpenOn(7, com7);
     SendToReceiver();
     form->ActualTime->click();
     std::string seen;
-    ASSERT_TRUE(WaitUntil([&] { return (seen += TakeWaiting(com7.Master())).size() >= 46; }))
+    ASSERT_TRUE(WaitUntil([&] { return (seen += com7.Take()).size() >= 46; }))
         << "Actual Time reaches the line before the device goes";
 
-    com7.CloseMaster();
+    com7.Close();
     ASSERT_TRUE(WaitUntil([&] { return !form->Channel().ok(); })) << "the port ends closed";
     EXPECT_EQ(form->Channel().LastError(), std::strerror(EIO));
     EXPECT_TRUE(WaitUntil([&] { return OpenDescriptors() == descriptors - 1; }))
@@ -43,17 +43,17 @@ TEST_F(VanishingDevice, ReportedOncePortClosedWindowUsableAndReopens)
     EXPECT_EQ(form->Daten->text().toStdString(), std::string("          :  .  .     \r"));
 
     // The adapter comes back under the same number.
-    PseudoTerminal again;
+    FarEnd again;
     OpenOn(7, again);
     form->Button1->click();
-    EXPECT_EQ(again.Receive(23), "        88:88:88.888  \r");
+    EXPECT_EQ(again.Read(23), "        88:88:88.888  \r");
 
     // Or another one appears under a new number.
-    PseudoTerminal other;
+    FarEnd other;
     OpenOn(12, other);
     form->ActualTime->click();
     std::string running;
-    EXPECT_TRUE(WaitUntil([&] { return (running += TakeWaiting(other.Master())).size() >= 23; }));
+    EXPECT_TRUE(WaitUntil([&] { return (running += other.Take()).size() >= 23; }));
     form->ActualTime->click();
     EXPECT_TRUE(desktop.messages.empty());
 }
@@ -62,7 +62,7 @@ TEST_F(VanishingDevice, WhileIdleTheNextCommandFindsThePortGone)
 {
     OpenOn(7, com7);
     SendToReceiver();
-    com7.CloseMaster();
+    com7.Close();
     ASSERT_TRUE(WaitUntil([&] { return !form->Channel().ok(); }));
     EXPECT_EQ(form->Schnittstelle->text(), "COM7 OK!") << "nothing has been sent yet";
 

@@ -3,7 +3,7 @@
 #include <QEventLoop>
 #include <QTimer>
 
-#include <poll.h>
+#include <thread>
 
 namespace {
 void RunFor(std::chrono::milliseconds time)
@@ -33,7 +33,7 @@ bool WaitWithoutEvents(const std::function<bool()>& condition, std::chrono::mill
     while (!condition()) {
         if (std::chrono::steady_clock::now() >= deadline)
             return condition();
-        ::poll(nullptr, 0, 1); // a pause between looks; the deadline bounds the wait
+        std::this_thread::sleep_for(std::chrono::milliseconds(1)); // a pause between looks
     }
     return true;
 }

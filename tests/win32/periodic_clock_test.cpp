@@ -1,7 +1,7 @@
 // The clock behind Actual Time's ticks on Windows: a waitable timer the event loop watches, on
 // this system's timers and on scripted ones that play what other Windows builds do.
 #include "ScriptedTimer.h"
-#include "Waiting.h"
+#include "support/Waiting.h"
 
 #include "app/Timer.h"
 #include "os/PeriodicClock.h"

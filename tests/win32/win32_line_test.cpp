@@ -1,7 +1,7 @@
 // The Windows serial line over scripted Win32 calls: what real drivers do and a pseudo-terminal
 // under wine cannot show.
 #include "ScriptedComm.h"
-#include "Waiting.h"
+#include "support/Waiting.h"
 
 #include "serial/ComPort.h"
 #include "serial/NexCom.h"
