@@ -300,7 +300,7 @@ void TForm1::ShowPortError()
 {
     Schnittstelle->SetCaption(QString::fromStdString(channel_->LastError()));
     Schnittstelle->SetHint(kInterfaceHint +
-                           PortCure(channel_->LastErrorCode(), channel_->DeviceName()));
+                           PortCure(channel_->LastErrorKind(), channel_->DeviceName()));
 }
 
 void TForm1::KappaModeClick()
