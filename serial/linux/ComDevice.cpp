@@ -149,22 +149,11 @@ void ComDevice::Release()
 TComErrorKind ComDevice::KindOf(int error)
 {
     switch (error) {
-    case EIO:
-    case ENXIO:
-    case ENODEV:
-        return ekGone;
-    case EBUSY:
-        return ekBusy;
-    case EACCES:
-    case EPERM:
-        return ekDenied;
-    case ETIMEDOUT:
-        return ekTimedOut;
-    case ENOTTY:
-    case EINVAL:
-    case EOPNOTSUPP:
-        return ekUnsupported;
-    default:
-        return ekOther;
+    case EIO: case ENXIO: case ENODEV: return ekGone;
+    case EBUSY: return ekBusy;
+    case EACCES: case EPERM: return ekDenied;
+    case ETIMEDOUT: return ekTimedOut;
+    case ENOTTY: case EINVAL: case EOPNOTSUPP: return ekUnsupported;
+    default: return ekOther;
     }
 }

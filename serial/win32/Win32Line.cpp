@@ -102,21 +102,12 @@ TComErrorKind Win32Line::KindOf(DWORD error)
 
 TComErrorKind Win32Line::OpeningKindOf(DWORD error)
 {
-    // https://learn.microsoft.com/en-us/windows/win32/devio/communications-resources: a port
-    // another process has open fails CreateFile with ERROR_ACCESS_DENIED.
+    // A port another process has open fails CreateFile ("Communications Resource Handles"),
+    // with ERROR_ACCESS_DENIED.
     switch (error) {
-    case ERROR_ACCESS_DENIED:
-        return ekDenied;
-    case ERROR_BUSY:
-    case ERROR_SHARING_VIOLATION:
-        return ekBusy;
-    case ERROR_SEM_TIMEOUT:
-    case ERROR_TIMEOUT:
-        return ekTimedOut;
-    case ERROR_NOT_SUPPORTED:
-        return ekUnsupported;
-    default:
-        return ekOther;
+    case ERROR_ACCESS_DENIED: return ekDenied;
+    case ERROR_BUSY: case ERROR_SHARING_VIOLATION: return ekBusy;
+    default: return TimedOut(error) ? ekTimedOut : ekOther;
     }
 }
 

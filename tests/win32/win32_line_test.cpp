@@ -217,9 +217,9 @@ TEST_F(Win32Port, EveryWayADriverSaysItsDeviceHasGoneEndsTheSessionWithOneReport
     EXPECT_EQ(kinds, std::vector{ekGone});
     EXPECT_FALSE(port.GetActive());
 
-    // The same number from an open is no device gone: another program has the port
-    // (learn.microsoft.com, "Communications Resources": a second CreateFile of a port fails with
-    // ERROR_ACCESS_DENIED), which may let it go in a moment.
+    // The same number from an open is no device gone: another program has the port, which may
+    // let it go in a moment (learn.microsoft.com, "Communications Resource Handles": CreateFile
+    // of a port another process uses fails, with ERROR_ACCESS_DENIED).
     Replace(std::make_shared<ScriptedComm>());
     comm->RefuseOpen(ERROR_ACCESS_DENIED);
     EXPECT_THROW(port.Open(), EAbort);
