@@ -210,6 +210,7 @@ void TForm1::FormCreate()
     setWindowTitle(QString::fromStdString(AppendVersion(windowTitle().toStdString())));
     ContinuousStep = 0;
     channel_ = std::make_unique<TNexComThread>(this);
+    channel_->SetOnPortLost(TPortLostEvent(this, &TForm1::PortLost));
     channel_->SetBaud(protocol::kLineRates.front().bitsPerSecond); // the rate list's first item
     devices_ = new DeviceWatch(this); // first, so that no device comes unseen
     FillPortList();
@@ -225,7 +226,6 @@ void TForm1::FormDestroy()
 
 void TForm1::PortChange()
 {
-    portShownOpen_ = false;
     portInTrouble_ = false;
     session_.Forget();
     if (channel_->ok())
@@ -240,8 +240,7 @@ void TForm1::PortChange()
     channel_->SetPort(isNumber ? number : 0);
     try {
         channel_->OpenPort();
-        portShownOpen_ = channel_->ok();
-        if (portShownOpen_) {
+        if (channel_->ok()) {
             Schnittstelle->SetCaption(QStringLiteral("COM%1 OK!").arg(PortNumber()));
             Schnittstelle->SetHint(kInterfaceHint);
             RememberOpenPort();
@@ -289,8 +288,7 @@ bool TForm1::ReopenChannel()
     } catch (const std::exception&) {
         // the reason is in LastError, shown below
     }
-    portShownOpen_ = channel_->ok();
-    if (!portShownOpen_) {
+    if (!channel_->ok()) {
         ShowPortError();
         return false;
     }
@@ -302,7 +300,7 @@ void TForm1::ShowPortError()
 {
     Schnittstelle->SetCaption(QString::fromStdString(channel_->LastError()));
     Schnittstelle->SetHint(kInterfaceHint +
-                           PortCure(channel_->LastErrorCode(), channel_->DeviceName()));
+                           PortCure(channel_->LastErrorKind(), channel_->DeviceName()));
 }
 
 void TForm1::KappaModeClick()

@@ -139,9 +139,6 @@ private:
     void SetRemote();
     // Writes `text` to the open port; a failure shows beside "Interface" and ends nothing else.
     void WriteToPort(const std::string& text);
-    // A port that closed under the window (an adapter pulled out) must not go on showing
-    // "OK!": the first line that finds it gone shows the reason instead, once.
-    void ShowLostPort();
 
     // TestModes.cpp
     bool ZeroHundredths() const;
@@ -150,9 +147,11 @@ private:
     void StopTest(bool running);
 
     // Reconnect.cpp
-    // Learns from the channel's errors when the open port's device has gone, and readies the
-    // retries of a reopen.
+    // Readies the retries of a reopen.
     void WatchForReconnects();
+    // The channel closed the port because its device went away: the reason shows beside
+    // "Interface" at once, and the device is looked for to open it again when it is back.
+    void PortLost(QObject* Sender, const std::string& reason);
     // The port is open now under the name the window shows: remember its device.
     void RememberOpenPort();
     // The number of the port the channel has, read from its whole name: the channel's own
@@ -164,7 +163,6 @@ private:
     Desktop& desktop_;
     std::function<QDateTime()> clock_ = LocalNow;
     std::unique_ptr<TNexComThread> channel_;
-    bool portShownOpen_ = false;
     bool portInTrouble_ = false;
     PortSession session_;
     QTimer* reopenRetry_ = nullptr;

@@ -35,32 +35,24 @@ void TForm1::SendCommand(const std::string& text)
 
 void TForm1::WriteToPort(const std::string& text)
 {
-    if (!channel_->ok()) {
-        ShowLostPort();
+    // A port lost under the window has said so already (PortLost).
+    if (!channel_->ok())
         return;
-    }
     try {
         channel_->SendText(text);
     } catch (const Exception&) {
         // The channel has kept the reason (a write that timed out, a device gone); this line is
         // lost on the serial route only.
-        portShownOpen_ = channel_->ok();
         portInTrouble_ = true;
         ShowPortError();
         return;
     }
     // A line went out after trouble: the port is fine again.
     const QString fine = QStringLiteral("COM%1 OK!").arg(PortNumber());
-    if (std::exchange(portInTrouble_, false) && portShownOpen_ && Schnittstelle->text() != fine) {
+    if (std::exchange(portInTrouble_, false) && Schnittstelle->text() != fine) {
         Schnittstelle->SetCaption(fine);
         Schnittstelle->SetHint(kInterfaceHint);
     }
-}
-
-void TForm1::ShowLostPort()
-{
-    if (std::exchange(portShownOpen_, false))
-        ShowPortError();
 }
 
 void TForm1::SetRemote()

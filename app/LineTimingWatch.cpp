@@ -27,10 +27,10 @@ public:
 
     void Configure(const LineSettings& settings) override { line_->Configure(settings); }
     void SetBufferSizes(std::int32_t input, std::int32_t output) override { line_->SetBufferSizes(input, output); }
-    int StartWrite(std::string_view bytes, const TTimeouts& timeouts) override
+    std::optional<Failure> StartWrite(std::string_view bytes, const TTimeouts& timeouts) override
     {
         const auto begin = std::chrono::steady_clock::now();
-        const int error = line_->StartWrite(bytes, timeouts);
+        std::optional<Failure> error = line_->StartWrite(bytes, timeouts);
         started_(bytes, std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - begin +
                                                                         std::exchange(waited_, {}))
                      .count());

@@ -9,10 +9,9 @@ void TForm1::FillPortList()
     QStringList names;
     channel_->EnumComDevices(names);
     const QString chosen = Port->currentIndex() > 0 ? Port->currentText() : QString();
-    // An open port keeps its entry even when its device is no longer listed, and so does a port
-    // lost under the window until the next line reports it: the list never shows another port
-    // than the one the status speaks of.
-    if (!chosen.isEmpty() && (channel_->ok() || portShownOpen_))
+    // An open port keeps its entry even when its device is no longer listed: the list never
+    // shows another port than the one that is open.
+    if (!chosen.isEmpty() && channel_->ok())
         names << chosen;
     names.sort(Qt::CaseInsensitive);
     names.erase(std::unique(names.begin(), names.end(),

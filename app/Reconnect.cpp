@@ -3,8 +3,6 @@
 // tick. The user's own choice of a port or a rate meanwhile cancels that.
 #include "app/Form1.h"
 
-#include "app/PassingRefusal.h"
-
 #include <QTime>
 #include <QTimer>
 
@@ -15,20 +13,19 @@ constexpr int kRetryEveryMs = 250;
 
 void TForm1::WatchForReconnects()
 {
-    // The channel keeps its errors to itself; the one that says the device behind the open port
-    // has gone (the port closes itself after reporting it) concerns the window as well.
-    channel_->SetOnError([this, channelError = channel_->OnError()](
-                             TCustomComPort* port, EComError& error, TComAction& action) {
-        const bool open = port->GetActive();
-        channelError(port, error, action);
-        if (open && error.IsGone())
-            session_.Lost(ComNames::FromEnvironment());
-    });
     reopenRetry_ = new QTimer(this);
     reopenRetry_->setSingleShot(true);
     reopenRetry_->setInterval(kRetryEveryMs);
     connect(reopenRetry_, &QTimer::timeout, this,
             [this] { Guarded(desktop_, [this] { ReopenReturnedPort(); }); });
+}
+
+void TForm1::PortLost(QObject* Sender, const std::string& reason)
+{
+    Q_UNUSED(Sender);
+    Schnittstelle->SetCaption(QString::fromStdString(reason));
+    Schnittstelle->SetHint(kInterfaceHint);
+    session_.Lost(ComNames::FromEnvironment());
 }
 
 int TForm1::PortNumber() const
@@ -61,13 +58,16 @@ void TForm1::ReopenReturnedPort()
         // the reason is in LastError
     }
     if (!channel_->ok()) {
-        if (session_.Refused(PassingRefusal(channel_->LastErrorCode()), now))
+        // udev hands a new node to its group a moment after it appears, ModemManager holds a
+        // new ttyACM for a few seconds while it probes it, a Windows driver may still be
+        // starting: such a refusal may pass by itself.
+        const TComErrorKind kind = channel_->LastErrorKind();
+        if (session_.Refused(kind == ekBusy || kind == ekDenied, now))
             reopenRetry_->start();
         else
             ShowPortError();
         return;
     }
-    portShownOpen_ = true;
     RememberOpenPort();
     Schnittstelle->SetCaption(QStringLiteral("COM%1 OK!").arg(PortNumber()));
     Schnittstelle->SetHint(kInterfaceHint + QStringLiteral("\nReopened at %1 after a reconnect")

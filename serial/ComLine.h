@@ -5,15 +5,16 @@
 // (serial/linux, serial/win32): opening and letting go, line settings, the write in the
 // background, reading, line errors, modem lines, and the thread that waits for line events.
 //
-// Calls that fail throw ComLine::Failure with the system's error number and the call that
-// failed; the port passes it through its error path. Every way a system says that a device has
-// gone away is reported as one number, kGone.
+// Calls that fail throw ComLine::Failure with the system's own error number, what it means
+// (TComErrorKind, decided by the backend where the call failed) and the call that failed; the
+// port passes it through its error path.
 
 #include "serial/ComTypes.h"
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -22,12 +23,9 @@ class TTimeouts;
 
 class ComLine {
 public:
-    // EIO on Linux; ERROR_DEVICE_REMOVED on Windows, whose drivers also say ERROR_ACCESS_DENIED
-    // (a refusal too), ERROR_NOT_READY and more, and whose text for it says so.
-    static const int kGone;
-
     struct Failure {
         int error;
+        TComErrorKind kind;
         const char* operation;
         // What the system says beyond the error, for people: who holds a busy device. Empty
         // when it says nothing.
@@ -37,6 +35,7 @@ public:
     // What became of the writes since the last WaitWrite.
     struct WriteOutcome {
         int error = 0;              // system error number of a failed call, or 0
+        TComErrorKind kind = ekOther; // what it means
         const char* operation = ""; // that call
         bool timedOut = false;      // a write ended short
     };
@@ -46,7 +45,7 @@ public:
         // The events one wait found (ComEvent bits).
         std::function<void(std::uint32_t events)> found;
         // The thread has ended on a failed wait.
-        std::function<void(int error, const char* operation)> failed;
+        std::function<void(const Failure& failure)> failed;
         // Whether a drained output queue is worth reporting now (the owner may have nothing to
         // do with it at the moment, and looking costs a wake-up per write).
         std::function<bool()> txEmptyWanted;
@@ -68,9 +67,9 @@ public:
 
     // --- writing ---
     // Starts a background write of a copy of the bytes; the previous one must have ended
-    // (WaitWrite). Returns 0, or the error number of a write that could not start (it has
+    // (WaitWrite). Returns nothing, or the failure of a write that could not start (it has
     // ended).
-    virtual int StartWrite(std::string_view bytes, const TTimeouts& timeouts) = 0;
+    virtual std::optional<Failure> StartWrite(std::string_view bytes, const TTimeouts& timeouts) = 0;
     // Waits until the write in progress has ended, within its time-out, and says what became of
     // the writes since the last call.
     virtual WriteOutcome WaitWrite() = 0;

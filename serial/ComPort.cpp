@@ -83,15 +83,19 @@ void TCustomComPort::CreateHandle()
     }
 }
 
-bool EComError::IsGone() const
+void TCustomComPort::CloseGoneLine(const QPointer<TCustomComPort>& port, std::uint64_t session,
+                                   const std::string& reason)
 {
-    return errorCode_ == ComLine::kGone;
-}
-
-void TCustomComPort::CloseGoneLine(const QPointer<TCustomComPort>& port, std::uint64_t session)
-{
-    if (port && port->session_ == session)
-        port->FreeHandle();
+    if (!port || port->session_ != session)
+        return;
+    port->FreeHandle();
+    try {
+        port->LineGone(reason);
+    } catch (const EAbort&) {
+    } catch (const std::exception& error) {
+        if (port)
+            port->ReportException(error);
+    }
 }
 
 void TCustomComPort::FreeHandle()
@@ -198,25 +202,26 @@ void TCustomComPort::OnLine(const std::function<void()>& call)
         std::string message = SystemText(failure.error);
         if (!failure.detail.empty())
             message += " (" + failure.detail + ")";
-        RaiseFrom(failure.error, message, failure.operation);
+        RaiseFrom(failure.error, failure.kind, message, failure.operation);
     }
 }
 
 // --- errors ---
 
-void TCustomComPort::RaiseError(int number, const std::string& message)
+void TCustomComPort::RaiseError(int number, const std::string& message, TComErrorKind kind)
 {
-    RaiseFrom(number, message, nullptr);
+    RaiseFrom(number, kind, message, nullptr);
 }
 
-void TCustomComPort::RaiseFrom(int number, const std::string& message, const char* operation)
+void TCustomComPort::RaiseFrom(int number, TComErrorKind kind, const std::string& message,
+                               const char* operation)
 {
     if (operation)
         qCDebug(serialTrace, "%s: %s failed: error %d: %s", deviceName_.c_str(), operation, number,
                 message.c_str());
     else
         qCDebug(serialTrace, "%s: error %d: %s", deviceName_.c_str(), number, message.c_str());
-    EComError error(number, message);
+    EComError error(number, message, kind);
     TComAction action = caFail;
     if (onError_)
         onError_(this, error, action);

@@ -31,18 +31,21 @@ class ComLine;
 class ComSystem;
 class HandOverPoint;
 
-// A driver error: ErrorCode is the system's number for a failed call (errno on Linux,
-// GetLastError on Windows), or 0 for the driver's own messages.
+// A driver error: ErrorCode is the system's own number for a failed call (errno on Linux,
+// GetLastError on Windows), or 0 for the driver's own messages; Kind says what it means. A
+// device gone away (unplugged, powered off) closes the port once the error has been reported.
 class EComError : public Exception {
 public:
-    EComError(int number, const std::string& message) : Exception(message), errorCode_(number) {}
+    EComError(int number, const std::string& message, TComErrorKind kind = ekOther)
+        : Exception(message), errorCode_(number), kind_(kind)
+    {
+    }
     int ErrorCode() const { return errorCode_; }
-    // The device behind the port has gone away (unplugged, powered off): the port closes itself
-    // once the error has been reported.
-    bool IsGone() const;
+    TComErrorKind Kind() const { return kind_; }
 
 private:
     int errorCode_;
+    TComErrorKind kind_;
 };
 
 class TCustomComPort;
@@ -130,7 +133,7 @@ public:
     std::string DescribeComDevice(const std::string& name) const;
 
     // --- errors (ComPort.cpp) ---
-    [[noreturn]] void RaiseError(int number, const std::string& message);
+    [[noreturn]] void RaiseError(int number, const std::string& message, TComErrorKind kind = ekOther);
     void CheckActive();
     void CheckInactive();
 
@@ -182,19 +185,25 @@ protected:
     // event thread a wake-up and the user-interface thread a hand-over per write, so an owner
     // whose transmit-empty handler has nothing to do at the moment says so here.
     virtual bool TxEmptyWanted() const { return bool(onTxEmpty_); }
+    // The port has closed itself because its device has gone away; `reason` is the error's
+    // message, already reported through OnError.
+    virtual void LineGone(const std::string& /*reason*/) {}
 
 private:
     // ComPort.cpp
     void FreeHandle();
-    // After a gone device's error was reported: closes the port, unless the error handler has
-    // closed or reopened it meanwhile (the new session is its own) or destroyed it.
-    static void CloseGoneLine(const QPointer<TCustomComPort>& port, std::uint64_t session);
+    // After a gone device's error was reported: closes the port and says so (LineGone), unless
+    // the error handler has closed or reopened it meanwhile (the new session is its own) or
+    // destroyed it.
+    static void CloseGoneLine(const QPointer<TCustomComPort>& port, std::uint64_t session,
+                              const std::string& reason);
     // Rewrites the open device's line settings from the stored ones; the setters call it.
     void SetComDCB();
     // Runs a call of the open line; its failure takes the error path, naming the call in the
     // trace.
     void OnLine(const std::function<void()>& call);
-    [[noreturn]] void RaiseFrom(int number, const std::string& message, const char* operation);
+    [[noreturn]] void RaiseFrom(int number, TComErrorKind kind, const std::string& message,
+                                const char* operation);
 
     // ComPortEvents.cpp
     void SetComEventMask();
@@ -203,12 +212,14 @@ private:
     template <typename Event> void ChangeHandler(Event& slot, Event handler);
     // The event thread's reports, run on the user-interface thread.
     void ThreadDoEvent(std::uint32_t events);
-    void ThreadFailed(int error, const char* operation);
+    void ThreadFailed(int error, TComErrorKind kind, const char* operation);
 
     // ComPortIo.cpp
     void WaitForWriteCompletion();
+    // Starts writing the bytes; a write that cannot start takes CheckWrite.
+    void CheckStart(std::string_view bytes);
     // Raises a failed write; a device found gone ends the session, as the event thread does.
-    void CheckWrite(int error, const char* operation);
+    void CheckWrite(int error, TComErrorKind kind, const char* operation);
     void CheckLineErrors();
     TLineErrors TakeLineErrors();
 

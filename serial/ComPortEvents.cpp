@@ -71,7 +71,9 @@ void TCustomComPort::CreateThread()
     settings.synchronize = synchronizeEvents_;
     ComLine::EventReports reports;
     reports.found = [this](std::uint32_t events) { ThreadDoEvent(events); };
-    reports.failed = [this](int error, const char* operation) { ThreadFailed(error, operation); };
+    reports.failed = [this](const ComLine::Failure& failure) {
+        ThreadFailed(failure.error, failure.kind, failure.operation);
+    };
     reports.txEmptyWanted = [this] { return TxEmptyWanted(); };
     if (!line_->StartEvents(settings, std::move(reports)))
         RaiseError(0, "Can't create thread");
@@ -126,21 +128,22 @@ void TCustomComPort::ThreadDoEvent(std::uint32_t events)
     }
 }
 
-void TCustomComPort::ThreadFailed(int error, const char* operation)
+void TCustomComPort::ThreadFailed(int error, TComErrorKind kind, const char* operation)
 {
     // The thread has ended: forget it, so that a later mask change starts a new one.
     DestroyThread();
     const QPointer<TCustomComPort> alive(this);
     const std::uint64_t session = session_;
+    const std::string reason = SystemText(error);
     try {
-        RaiseFrom(error, SystemText(error), operation);
+        RaiseFrom(error, kind, reason, operation);
     } catch (const EAbort&) {
     } catch (const std::exception& failure) {
         if (alive)
             ReportException(failure);
     }
-    if (error == ComLine::kGone)
-        CloseGoneLine(alive, session);
+    if (kind == ekGone)
+        CloseGoneLine(alive, session, reason);
 }
 
 bool TCustomComPort::HasEventThread() const { return line_ && line_->Watching(); }

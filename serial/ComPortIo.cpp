@@ -14,7 +14,7 @@ void TCustomComPort::WriteString(std::string_view text)
     CheckActive();
     WaitForWriteCompletion();
     if (!text.empty())
-        CheckWrite(line_->StartWrite(text, timeouts_), "write");
+        CheckStart(text);
 }
 
 void TCustomComPort::WriteChar(char c) { WriteString(std::string_view(&c, 1)); }
@@ -26,7 +26,7 @@ void TCustomComPort::Write(const void* buffer, int count, bool waitOnCompletion)
     if (count <= 0)
         return;
     const std::string_view bytes(static_cast<const char*>(buffer), static_cast<std::size_t>(count));
-    CheckWrite(line_->StartWrite(bytes, timeouts_), "write");
+    CheckStart(bytes);
     if (waitOnCompletion)
         WaitForWriteCompletion();
 }
@@ -35,26 +35,33 @@ void TCustomComPort::WaitForWriteCompletion()
 {
     CheckActive();
     const ComLine::WriteOutcome outcome = line_->WaitWrite();
-    CheckWrite(outcome.error, outcome.operation);
+    CheckWrite(outcome.error, outcome.kind, outcome.operation);
     // A write that ended short loses bytes: say so, however long ago it ended.
     if (outcome.timedOut)
-        RaiseError(0, "Timeout");
+        RaiseError(0, "Timeout", ekTimedOut);
     CheckActive();
     CheckLineErrors();
 }
 
-void TCustomComPort::CheckWrite(int error, const char* operation)
+void TCustomComPort::CheckStart(std::string_view bytes)
+{
+    if (const std::optional<ComLine::Failure> failed = line_->StartWrite(bytes, timeouts_))
+        CheckWrite(failed->error, failed->kind, failed->operation);
+}
+
+void TCustomComPort::CheckWrite(int error, TComErrorKind kind, const char* operation)
 {
     if (error == 0)
         return;
     // Reported with the port still open, as the event thread reports it.
     const std::uint64_t session = session_;
     const QPointer<TCustomComPort> alive(this);
+    const std::string reason = SystemText(error);
     try {
-        RaiseFrom(error, SystemText(error), operation);
+        RaiseFrom(error, kind, reason, operation);
     } catch (...) {
-        if (error == ComLine::kGone)
-            CloseGoneLine(alive, session);
+        if (kind == ekGone)
+            CloseGoneLine(alive, session, reason);
         throw;
     }
 }

@@ -72,6 +72,11 @@ using TLineErrors = std::bitset<5>;
 
 enum TComAction : std::uint8_t { caFail, caAbort };
 
+// What a failure means for the port, whatever number the system gave it: the device has gone
+// away, another program holds it, the system refuses this user, a call ran out of time, the
+// device cannot do what was asked; or anything else.
+enum TComErrorKind : std::uint8_t { ekOther, ekGone, ekBusy, ekDenied, ekTimedOut, ekUnsupported };
+
 enum TThreadPriority : std::uint8_t {
     tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical
 };

@@ -297,5 +297,12 @@ void TNexComThread::NexComOnError(TCustomComPort* ComPort, EComError& E, TComAct
     Q_UNUSED(ComPort);
     lastError_ = E.Message();
     lastErrorCode_ = E.ErrorCode();
+    lastErrorKind_ = E.Kind();
     Action = caAbort;
+}
+
+void TNexComThread::LineGone(const std::string& reason)
+{
+    pollTimer_->stop();
+    Raise(onPortLost_, this, reason);
 }

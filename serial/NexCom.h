@@ -1,9 +1,10 @@
 #pragma once
 // The serial channel: the one component through which the program talks to a display board.
 // On top of the driver it chooses ports by number and rates in bits per second, keeps the last
-// driver error in LastError and turns every error into the silent abort, polls for received
-// bytes, captures them to a file, decodes them into strings, timer backup lines, display lines
-// and packets, and sends files in chunks with progress reports.
+// driver error in LastError and turns every error into the silent abort, says when the port's
+// device has gone away, polls for received bytes, captures them to a file, decodes them into
+// strings, timer backup lines, display lines and packets, and sends files in chunks with
+// progress reports.
 //
 // Everything here runs on the thread that owns the channel, the user-interface thread.
 
@@ -29,6 +30,8 @@ using TChronEvent = Closure<QObject*, char, std::int32_t, std::int32_t, char, st
 using TStatusEvent = Closure<QObject*, bool, bool, bool, bool>;
 // Sender, PercentComplete, BytesSent.
 using TSendFileEvent = Closure<QObject*, std::int32_t, std::int32_t>;
+// Sender, Reason (the system's message).
+using TPortLostEvent = Closure<QObject*, const std::string&>;
 
 class TNexComThread : public TComPort {
     Q_OBJECT
@@ -67,8 +70,10 @@ public:
     bool SendFileInProgress() const { return transferring_; }
     // The message of the most recent driver error; kept until the next one.
     const std::string& LastError() const { return lastError_; }
-    // Its errno value, or 0 for the driver's own errors.
+    // Its number as the system gave it (errno, GetLastError), or 0 for the driver's own errors.
     int LastErrorCode() const { return lastErrorCode_; }
+    // What it means: a device gone, busy, refused to this user, and so on.
+    TComErrorKind LastErrorKind() const { return lastErrorKind_; }
 
     static TDataBits DataBitsFromCount(int count);
     // The frame Kappa devices speak, 7 data bits, no parity and 2 stop bits; otherwise the
@@ -85,7 +90,8 @@ public:
 
     // The channel's own events. OnTxEmpty is raised on the driver's transmit-empty event only
     // while no file is being sent; it hides the driver's slot of that name, which the channel
-    // keeps for itself.
+    // keeps for itself. OnPortLost is raised once when the port has closed itself because its
+    // device went away, with the reason, which is LastError as well.
     const TPacketEvent& OnPacketReceived() const { return onPacketReceived_; }
     const TStringEvent& OnStringReceived() const { return onStringReceived_; }
     const TMarqEvent& OnMarqReceived() const { return onMarqReceived_; }
@@ -93,6 +99,7 @@ public:
     const TStatusEvent& OnStatusChanged() const { return onStatusChanged_; }
     const TNotifyEvent& OnTxEmpty() const { return onTxEmpty_; }
     const TSendFileEvent& OnSendFileComplete() const { return onSendFileComplete_; }
+    const TPortLostEvent& OnPortLost() const { return onPortLost_; }
     void SetOnPacketReceived(TPacketEvent handler) { onPacketReceived_ = std::move(handler); }
     void SetOnStringReceived(TStringEvent handler) { onStringReceived_ = std::move(handler); }
     void SetOnMarqReceived(TMarqEvent handler) { onMarqReceived_ = std::move(handler); }
@@ -100,6 +107,7 @@ public:
     void SetOnStatusChanged(TStatusEvent handler) { onStatusChanged_ = std::move(handler); }
     void SetOnTxEmpty(TNotifyEvent handler) { onTxEmpty_ = std::move(handler); }
     void SetOnSendFileComplete(TSendFileEvent handler) { onSendFileComplete_ = std::move(handler); }
+    void SetOnPortLost(TPortLostEvent handler) { onPortLost_ = std::move(handler); }
 
     // The handlers the channel gives the driver. A receive pass takes every byte waiting, writes
     // it to the capture file and offers it to each decoder whose event has a handler.
@@ -120,6 +128,7 @@ protected:
     // The driver's transmit-empty event serves a file transfer or the channel's own OnTxEmpty;
     // while neither is in use, lines go out without the event thread looking for it.
     bool TxEmptyWanted() const override;
+    void LineGone(const std::string& reason) override;
 
 private:
     static constexpr const char* kClosedPort = "Can't perform this operation on a closed port";
@@ -131,6 +140,7 @@ private:
 
     std::string lastError_;
     int lastErrorCode_ = 0;
+    TComErrorKind lastErrorKind_ = ekOther;
     PacketCutter packets_;
     bool hwHandshake_ = false;
     std::string debugFile_;
@@ -149,6 +159,7 @@ private:
     TStatusEvent onStatusChanged_;
     TNotifyEvent onTxEmpty_;
     TSendFileEvent onSendFileComplete_;
+    TPortLostEvent onPortLost_;
 
     QTimer* pollTimer_;
 };

@@ -3,7 +3,6 @@
 #include "os/ComNames.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -24,9 +23,9 @@ bool InGroup(gid_t group)
 
 } // namespace
 
-QString PortCure(int error, const std::string& port)
+QString PortCure(TComErrorKind kind, const std::string& port)
 {
-    if (error != EACCES)
+    if (kind != ekDenied)
         return {};
     // Outside the device's group a user is refused every serial device: that is the cure. A
     // user in it was refused for another reason, most often a new node that udev had not yet

@@ -145,3 +145,15 @@ void ComDevice::Release()
     // and must not hold up a new opening meanwhile.
     system_->Flock(fd_, LOCK_UN);
 }
+
+TComErrorKind ComDevice::KindOf(int error)
+{
+    switch (error) {
+    case EIO: case ENXIO: case ENODEV: return ekGone;
+    case EBUSY: return ekBusy;
+    case EACCES: case EPERM: return ekDenied;
+    case ETIMEDOUT: return ekTimedOut;
+    case ENOTTY: case EINVAL: case EOPNOTSUPP: return ekUnsupported;
+    default: return ekOther;
+    }
+}

@@ -2,6 +2,7 @@
 // An open serial device. Shared between the port and its event thread, so that the descriptor
 // stays valid until the last of them lets go, however the two end.
 
+#include "serial/ComTypes.h"
 #include "serial/linux/LinuxSystem.h"
 
 #include <cerrno>
@@ -39,9 +40,11 @@ public:
     // Calls that a device without such lines answers with ENOTTY or EINVAL: those lines or
     // counters simply do not exist there.
     static bool Unsupported(int result) { return result == -ENOTTY || result == -EINVAL; }
-    // However a device goes away (an unplugged adapter, a hung-up line), its calls fail with
-    // EIO, ENXIO or ENODEV; the port reports every one of them as EIO.
-    static int GoneAsEio(int error) { return error == ENODEV || error == ENXIO ? EIO : error; }
+    // What a failed call's errno means for the port. However a device goes away (an unplugged
+    // adapter, a hung-up line), its calls fail with EIO, ENXIO or ENODEV (drivers/tty/tty_io.c,
+    // drivers/usb/serial/usb-serial.c); another program's exclusive flag or lock says EBUSY, a
+    // node not yet handed to the user's group EACCES.
+    static TComErrorKind KindOf(int error);
 
 private:
     std::shared_ptr<LinuxSystem> system_;

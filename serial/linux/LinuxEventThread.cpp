@@ -187,12 +187,11 @@ void LinuxEventThread::Loop::Dispatch(std::uint32_t events)
 
 bool LinuxEventThread::Loop::Fail(int error, const char* operation)
 {
-    error = ComDevice::GoneAsEio(error);
     LinuxEventThread* owner = owner_;
     HandOver(
-        [owner, error, operation] {
+        [owner, failure = ComLine::Failure{error, ComDevice::KindOf(error), operation}] {
             const auto report = owner->reports_.failed;
-            report(error, operation);
+            report(failure);
         },
         true);
     return false;

@@ -14,8 +14,6 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 
-const int ComLine::kGone = EIO;
-
 namespace {
 
 // Throws the failure of a call (result -errno); "try again" and "in progress" are no failure.
@@ -26,7 +24,7 @@ void Check(int result, const char* operation)
     const int error = -result;
     if (error == EAGAIN || error == EINPROGRESS)
         return;
-    throw ComLine::Failure{error, operation};
+    throw ComLine::Failure{error, ComDevice::KindOf(error), operation};
 }
 
 // The longest an open that was refused as busy waits to name the holder; a later refusal names
@@ -44,17 +42,17 @@ std::unique_ptr<ComLine> LinuxSystem::OpenLine(const std::string& name)
 {
     const std::string path = ComNames::FromEnvironment().Resolve(name);
     if (path.empty())
-        throw ComLine::Failure{ENOENT, "open"};
+        throw ComLine::Failure{ENOENT, ekOther, "open"};
     // Our own last close of the device may still run (ComDevice): an open would wait in the
     // kernel until it ends.
     if (struct stat node {}; ::stat(path.c_str(), &node) == 0 && S_ISCHR(node.st_mode) &&
                              lingering_.Contains(node.st_rdev))
-        throw ComLine::Failure{EBUSY, "open", "still closing"};
+        throw ComLine::Failure{EBUSY, ekBusy, "open", "still closing"};
     try {
         const int fd = Open(path);
         if (fd < 0)
             // Even "try again": there is no device to go on with.
-            throw ComLine::Failure{-fd, "open"};
+            throw ComLine::Failure{-fd, ComDevice::KindOf(-fd), "open"};
         auto line = std::make_unique<LinuxLine>(shared_from_this(), fd);
         holders_.Opened(path);
         return line;
@@ -182,15 +180,18 @@ void LinuxLine::SetModemLine(bool on, int line)
 
 // --- writing ---
 
-int LinuxLine::StartWrite(std::string_view bytes, const TTimeouts& timeouts)
+std::optional<ComLine::Failure> LinuxLine::StartWrite(std::string_view bytes,
+                                                      const TTimeouts& timeouts)
 {
-    return writer_->Start(bytes, timeouts.WriteMultiplier(), timeouts.WriteConstant());
+    if (const int error = writer_->Start(bytes, timeouts.WriteMultiplier(), timeouts.WriteConstant()))
+        return Failure{error, ComDevice::KindOf(error), "write"};
+    return std::nullopt;
 }
 
 ComLine::WriteOutcome LinuxLine::WaitWrite()
 {
     const PortWriter::Outcome outcome = writer_->Wait();
-    return {outcome.error, outcome.operation, outcome.timedOut};
+    return {outcome.error, ComDevice::KindOf(outcome.error), outcome.operation, outcome.timedOut};
 }
 
 void LinuxLine::PurgeOutput()

@@ -23,7 +23,7 @@ public:
     void Configure(const LineSettings& settings) override;
     void SetBufferSizes(std::int32_t, std::int32_t) override {}
 
-    int StartWrite(std::string_view bytes, const TTimeouts& timeouts) override;
+    std::optional<Failure> StartWrite(std::string_view bytes, const TTimeouts& timeouts) override;
     WriteOutcome WaitWrite() override;
     void PurgeOutput() override;
     void Close() override;

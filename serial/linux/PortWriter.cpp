@@ -103,7 +103,7 @@ void PortWriter::End(Phase next)
 
 void PortWriter::Fail(int error, const char* operation)
 {
-    outcome_.error = ComDevice::GoneAsEio(error);
+    outcome_.error = error;
     outcome_.operation = operation;
     End(Phase::Idle);
 }

@@ -432,11 +432,11 @@ void Win32EventThread::Worker::Dispatch(std::uint32_t events)
 
 void Win32EventThread::Worker::Fail(DWORD error, const char* operation)
 {
-    const int number = Win32Line::Number(error);
     Post(
-        [report = reports_.failed, number, operation] {
+        [report = reports_.failed,
+         failure = ComLine::Failure{static_cast<int>(error), Win32Line::KindOf(error), operation}] {
             const auto call = report;
-            call(number, operation);
+            call(failure);
         },
         true);
 }

@@ -38,7 +38,7 @@ void Check(DWORD error, const char* operation)
 {
     if (error == ERROR_SUCCESS || error == ERROR_IO_PENDING)
         return;
-    throw ComLine::Failure{Win32Line::Number(error), operation};
+    throw ComLine::Failure{static_cast<int>(error), Win32Line::KindOf(error), operation};
 }
 
 // The same while the device is being opened: nothing has gone away yet, the system's own
@@ -46,7 +46,7 @@ void Check(DWORD error, const char* operation)
 void CheckOpening(DWORD error, const char* operation)
 {
     if (error != ERROR_SUCCESS)
-        throw ComLine::Failure{static_cast<int>(error), operation};
+        throw ComLine::Failure{static_cast<int>(error), Win32Line::OpeningKindOf(error), operation};
 }
 
 // Errors with which a device without modem lines refuses calls about them.
@@ -73,8 +73,6 @@ DWORD Milliseconds(std::chrono::nanoseconds time)
 
 } // namespace
 
-const int ComLine::kGone = ERROR_DEVICE_REMOVED;
-
 bool Win32Line::Gone(DWORD error)
 {
     switch (error) {
@@ -91,12 +89,34 @@ bool Win32Line::Gone(DWORD error)
     }
 }
 
+TComErrorKind Win32Line::KindOf(DWORD error)
+{
+    if (Gone(error))
+        return ekGone;
+    if (TimedOut(error))
+        return ekTimedOut;
+    if (NoSuchLines(error))
+        return ekUnsupported;
+    return error == ERROR_BUSY ? ekBusy : ekOther;
+}
+
+TComErrorKind Win32Line::OpeningKindOf(DWORD error)
+{
+    // A port another process has open fails CreateFile ("Communications Resource Handles"),
+    // with ERROR_ACCESS_DENIED.
+    switch (error) {
+    case ERROR_ACCESS_DENIED: return ekDenied;
+    case ERROR_BUSY: case ERROR_SHARING_VIOLATION: return ekBusy;
+    default: return TimedOut(error) ? ekTimedOut : ekOther;
+    }
+}
+
 Win32Line::Win32Line(std::shared_ptr<CommApi> api, HANDLE device)
     : device_(api, device), state_(std::make_shared<LineState>()),
       writeDone_(NewEvent(true, true)), readDone_(NewEvent(true, true))
 {
     if (!writeDone_.valid() || !readDone_.valid())
-        throw Failure{static_cast<int>(::GetLastError()), "CreateEvent"};
+        throw Failure{static_cast<int>(::GetLastError()), ekOther, "CreateEvent"};
     state_->api = std::move(api);
     state_->device = device_.get();
     state_->writeDone = writeDone_.get();
@@ -189,12 +209,15 @@ void Win32Line::ApplyTimeouts(const COMMTIMEOUTS& timeouts)
 
 // --- writing ---
 
-int Win32Line::StartWrite(std::string_view bytes, const TTimeouts& timeouts)
+std::optional<ComLine::Failure> Win32Line::StartWrite(std::string_view bytes,
+                                                      const TTimeouts& timeouts)
 {
     writeMultiplier_ = static_cast<DWORD>(std::max(0, timeouts.WriteMultiplier()));
     writeConstant_ = static_cast<DWORD>(std::max(0, timeouts.WriteConstant()));
     rest_ = false;
-    return Send(std::string(bytes));
+    if (const int error = Send(std::string(bytes)))
+        return Failure{error, KindOf(static_cast<DWORD>(error)), "WriteFile"};
+    return std::nullopt;
 }
 
 int Win32Line::Send(std::string bytes)
@@ -227,7 +250,7 @@ int Win32Line::Send(std::string bytes)
                                         static_cast<DWORD>(count), transfer->overlapped);
     if (error != ERROR_SUCCESS && error != ERROR_IO_PENDING) {
         ::SetEvent(writeDone_.get());
-        return Number(error);
+        return static_cast<int>(error);
     }
     write_ = std::move(transfer);
     cancelled_ = false;
@@ -260,7 +283,8 @@ bool Win32Line::EndWrite(DWORD timeoutMs)
         EndedShort(ended->bytes, moved, rest);
         return true;
     }
-    outcome_.error = Number(error);
+    outcome_.error = static_cast<int>(error);
+    outcome_.kind = KindOf(error);
     outcome_.operation = "WriteFile";
     return true;
 }
@@ -275,6 +299,7 @@ void Win32Line::EndedShort(const std::string& bytes, DWORD moved, bool rest)
         return;
     if (const int error = Send(bytes.substr(moved))) {
         outcome_.error = error;
+        outcome_.kind = KindOf(static_cast<DWORD>(error));
         outcome_.operation = "WriteFile";
         return;
     }
@@ -374,7 +399,7 @@ void Win32Line::Lose(DWORD error, const char* operation)
         thread_->Lost(error, operation);
         return;
     }
-    throw Failure{Number(error), operation};
+    throw Failure{static_cast<int>(error), KindOf(error), operation};
 }
 
 COMSTAT Win32Line::Status()
@@ -398,7 +423,7 @@ int Win32Line::Read(void* buffer, int count)
     if (!Device())
         return 0;
     if (!readDone_.valid())
-        throw Failure{static_cast<int>(::GetLastError()), "CreateEvent"};
+        throw Failure{static_cast<int>(::GetLastError()), ekOther, "CreateEvent"};
     auto read = std::make_unique<Transfer>();
     read->bytes.resize(static_cast<std::size_t>(std::max(0, count)));
     read->overlapped.hEvent = readDone_.get();

@@ -30,15 +30,16 @@ public:
     // ERROR_ACCESS_DENIED, ERROR_OPERATION_ABORTED that nobody asked for, wine's ERROR_NOT_READY
     // for a pseudo-terminal whose far end has closed.
     static bool Gone(DWORD error);
-    // The number the port reports for an open device's error: kGone for every way of going away.
-    // (An open that fails reports the system's own number: ERROR_ACCESS_DENIED there is another
-    // program holding the port.)
-    static int Number(DWORD error) { return Gone(error) ? kGone : static_cast<int>(error); }
+    // What an open device's error means for the port: gone for every way of going away.
+    static TComErrorKind KindOf(DWORD error);
+    // What an open's error means: ERROR_ACCESS_DENIED there is another program holding the port
+    // or a driver still starting, nothing gone yet.
+    static TComErrorKind OpeningKindOf(DWORD error);
 
     void Configure(const LineSettings& settings) override;
     void SetBufferSizes(std::int32_t input, std::int32_t output) override;
 
-    int StartWrite(std::string_view bytes, const TTimeouts& timeouts) override;
+    std::optional<Failure> StartWrite(std::string_view bytes, const TTimeouts& timeouts) override;
     WriteOutcome WaitWrite() override;
     void PurgeOutput() override;
     void Close() override;
@@ -94,7 +95,7 @@ private:
     CommApi& Api() const { return *state_->api; }
 
     // Starts a write of the bytes (a line, or the rest of one that ended short). Returns 0 or
-    // the number of the error that refused it.
+    // the system's number of the error that refused it.
     int Send(std::string bytes);
     // Waits for the write in progress to end, for at most timeoutMs, and takes what became of
     // it for the next WaitWrite; a rest that follows is the write in progress then. False while

@@ -74,13 +74,13 @@ std::unique_ptr<ComLine> Win32System::OpenLine(const std::string& name)
         lock.unlock();
         opener.detach();
         // Windows' own number for a Bluetooth port whose far device did not answer.
-        throw ComLine::Failure{ERROR_SEM_TIMEOUT, "CreateFile"};
+        throw ComLine::Failure{ERROR_SEM_TIMEOUT, ekTimedOut, "CreateFile"};
     }
     lock.unlock();
     opener.join();
-    // The system's own number: ERROR_ACCESS_DENIED here is another program holding the port.
     if (pending->error != ERROR_SUCCESS)
-        throw ComLine::Failure{static_cast<int>(pending->error), "CreateFile"};
+        throw ComLine::Failure{static_cast<int>(pending->error),
+                               Win32Line::OpeningKindOf(pending->error), "CreateFile"};
     return std::make_unique<Win32Line>(api_, pending->device);
 }
 

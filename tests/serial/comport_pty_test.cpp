@@ -231,6 +231,7 @@ TEST_F(PtyPort, ADeviceHeldOpenElsewhereFailsWithTheSystemsTextAndCanBeOpenedAft
     const std::size_t before = OpenDescriptors();
     const EComError error = CatchComError([&] { second.Open(); });
     EXPECT_EQ(error.ErrorCode(), EBUSY);
+    EXPECT_EQ(error.Kind(), ekBusy) << "a refusal that may pass";
     EXPECT_EQ(error.Message(), Text(EBUSY));
     EXPECT_FALSE(second.GetActive());
     EXPECT_EQ(OpenDescriptors(), before) << "a failed opening leaks nothing";
@@ -357,18 +358,20 @@ TEST_F(PtyPort, MissingDevicesAndNonTerminalsFailAndLeaveThePortClosed)
     struct Row {
         std::string name;
         int error;
+        TComErrorKind kind;
     };
-    const std::vector<Row> rows = {{"COM6", ENOENT},
-                                   {"COM100", ENOENT},
-                                   {"NUL", ENOENT},
-                                   {"/nonexistent/ttyX", ENOENT},
-                                   {"/dev/null", ENOTTY}};
+    const std::vector<Row> rows = {{"COM6", ENOENT, ekOther},
+                                   {"COM100", ENOENT, ekOther},
+                                   {"NUL", ENOENT, ekOther},
+                                   {"/nonexistent/ttyX", ENOENT, ekOther},
+                                   {"/dev/null", ENOTTY, ekUnsupported}};
     for (const Row& row : rows) {
         TComPort other(nullptr);
         other.SetDeviceName(row.name);
         const std::size_t before = OpenDescriptors();
         const EComError error = CatchComError([&] { other.SetActive(true); });
         EXPECT_EQ(error.ErrorCode(), row.error) << row.name;
+        EXPECT_EQ(error.Kind(), row.kind) << row.name;
         EXPECT_EQ(error.Message(), Text(row.error)) << row.name;
         EXPECT_EQ(error.Message().back() != '.', true) << "no trailing full stop";
         EXPECT_FALSE(other.GetActive()) << row.name;
