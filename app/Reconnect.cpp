@@ -22,7 +22,7 @@ void TForm1::WatchForReconnects()
         const bool open = port->GetActive();
         channelError(port, error, action);
         if (open && error.IsGone())
-            session_.Lost(ComNames::FromEnvironment());
+            session_.Lost(names_);
     });
     reopenRetry_ = new QTimer(this);
     reopenRetry_->setSingleShot(true);
@@ -38,7 +38,7 @@ int TForm1::PortNumber() const
 
 void TForm1::RememberOpenPort()
 {
-    session_.Opened(ComNames::FromEnvironment(), "COM" + std::to_string(PortNumber()));
+    session_.Opened(names_, "COM" + std::to_string(PortNumber()));
 }
 
 void TForm1::ReopenReturnedPort()
@@ -46,7 +46,7 @@ void TForm1::ReopenReturnedPort()
     if (channel_->ok())
         return;
     const auto now = PortSession::Clock::now();
-    const std::optional<std::string> name = session_.Returned(ComNames::FromEnvironment(), now);
+    const std::optional<std::string> name = session_.Returned(names_, now);
     if (!session_.Doubt().empty())
         Schnittstelle->SetHint(kInterfaceHint + "\n" + QString::fromStdString(session_.Doubt()));
     if (!name)

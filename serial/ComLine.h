@@ -9,6 +9,7 @@
 // failed; the port passes it through its error path. Every way a system says that a device has
 // gone away is reported as one number, kGone.
 
+#include "os/ComNames.h"
 #include "serial/ComTypes.h"
 
 #include <cstdint>
@@ -108,10 +109,16 @@ public:
 
 class ComSystem {
 public:
+    // `names`: where COM names lead, as the program's main found it.
+    explicit ComSystem(ComNames names) : names_(std::move(names)) {}
     virtual ~ComSystem() = default;
     // Opens the serial device a name leads to ("COMn", "\\.\COMn" or the system's own path)
     // for this process alone, with nothing pending on it.
     virtual std::unique_ptr<ComLine> OpenLine(const std::string& name) = 0;
+    const ComNames& Names() const { return names_; }
     // The system the program was built for.
-    static std::shared_ptr<ComSystem> Native();
+    static std::shared_ptr<ComSystem> Native(ComNames names);
+
+private:
+    ComNames names_;
 };

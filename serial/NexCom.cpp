@@ -25,8 +25,8 @@ int ToInt(std::string_view text)
 
 } // namespace
 
-TNexComThread::TNexComThread(QObject* owner)
-    : TComPort(owner), pollTimer_(new QTimer(this))
+TNexComThread::TNexComThread(ComNames names, QObject* owner)
+    : TComPort(std::move(names), owner), pollTimer_(new QTimer(this))
 {
     TComPort::SetOnRxChar(TNotifyEvent(this, &TNexComThread::NexComPortRxChar));
     TComPort::SetOnCTSChange(TNotifyEvent(this, &TNexComThread::NexComOnStatusChanged));

@@ -1,7 +1,7 @@
 #include "app/PortCure.h"
 
 // A refusal on Windows means another program has the port; the system's text says so already.
-QString PortCure(int, const std::string&)
+QString PortCure(int, const ComNames&, const std::string&)
 {
     return {};
 }

@@ -5,6 +5,7 @@
 #include "serial/linux/TermiosSettings.h"
 
 #include "support/CatchComError.h"
+#include "support/PortsDirectory.h"
 
 #include <gtest/gtest.h>
 
@@ -19,7 +20,8 @@ const char* const kClosed = "Can't perform this operation on a closed port";
 
 TEST(ComPortState, NewPortHasTheDocumentedDefaults)
 {
-    TComPort port(nullptr);
+    const PortsDirectory ports;
+    TComPort port(ports.Names());
     EXPECT_EQ(port.DeviceName(), "COM1");
     EXPECT_FALSE(port.GetActive());
     EXPECT_EQ(port.BaudRate(), brDefault);
@@ -52,7 +54,8 @@ TEST(ComPortState, NewPortHasTheDocumentedDefaults)
 
 TEST(ComPortState, SettingsWhileClosedAreOnlyStored)
 {
-    TComPort port(nullptr);
+    const PortsDirectory ports;
+    TComPort port(ports.Names());
     port.SetBaudRate(br2400);
     port.SetDataBits(db7);
     port.SetStopBits(sb2);
@@ -72,7 +75,8 @@ TEST(ComPortState, SettingsWhileClosedAreOnlyStored)
 
 TEST(ComPortErrors, EveryTransferOnAClosedPortFailsWithTheClosedPortMessage)
 {
-    TComPort port(nullptr);
+    const PortsDirectory ports;
+    TComPort port(ports.Names());
     char buffer[4];
     const std::vector<std::pair<const char*, std::function<void()>>> operations = {
         {"WriteString", [&] { port.WriteString("abc"); }},
@@ -98,7 +102,8 @@ TEST(ComPortErrors, EveryTransferOnAClosedPortFailsWithTheClosedPortMessage)
 
 TEST(ComPortErrors, OnErrorSeesEveryErrorAndMayTurnItIntoTheSilentAbort)
 {
-    TComPort port(nullptr);
+    const PortsDirectory ports;
+    TComPort port(ports.Names());
     int seenCode = -1;
     std::string seenText;
     TCustomComPort* seenPort = nullptr;
@@ -125,7 +130,8 @@ TEST(ComPortErrors, OnErrorSeesEveryErrorAndMayTurnItIntoTheSilentAbort)
 
 TEST(ComPortErrors, WithoutOnErrorTheComErrorReachesTheCaller)
 {
-    TComPort port(nullptr);
+    const PortsDirectory ports;
+    TComPort port(ports.Names());
     EXPECT_THROW(port.RaiseError(0, "x"), EComError);
     EXPECT_THROW(port.RaiseError(0, "x"), Exception) << "EComError is the general exception";
 }
