@@ -23,7 +23,8 @@ public:
     // Where the system keeps the devices that names lead to.
     struct Roots;
     explicit ComNames(Roots roots);
-    // The places of the running system, read once by the program's main and handed on.
+    // The running system's places (on Linux the user's ports directory, the real /dev and
+    // /sys), read once by the program's main and handed on.
     static ComNames FromEnvironment();
     // Where this list looks.
     const Roots& Places() const { return *roots_; }

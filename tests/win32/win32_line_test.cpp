@@ -1,9 +1,11 @@
 // The Windows serial line over scripted Win32 calls: what real drivers do and a pseudo-terminal
 // under wine cannot show.
+// Before windows.h, whose "interface" macro would rename a member of ComNames::Device.
+#include "serial/ComPort.h"
+
 #include "ScriptedComm.h"
 #include "Waiting.h"
 
-#include "serial/ComPort.h"
 #include "serial/NexCom.h"
 #include "serial/win32/Win32System.h"
 
@@ -60,18 +62,19 @@ protected:
     {
         port.Close();
         comm = std::move(calls);
-        port.SetSystem(std::make_shared<Win32System>(comm));
+        port.SetSystem(std::make_shared<Win32System>(port.Names(), comm));
         errors.clear();
     }
 
     std::shared_ptr<ScriptedComm> comm = std::make_shared<ScriptedComm>();
-    TComPort port{nullptr, std::make_shared<Win32System>(comm)};
+    TComPort port{nullptr, std::make_shared<Win32System>(ComNames::FromEnvironment(), comm)};
     Errors errors;
 };
 
 // The channel, with its beeps counted instead of sounded.
 class Channel : public TNexComThread {
 public:
+    using TNexComThread::TNexComThread;
     int beeps = 0;
 
 protected:
@@ -215,8 +218,8 @@ TEST_F(Win32Port, EveryWayADriverSaysItsDeviceHasGoneEndsTheSessionWithOneReport
 TEST(Win32Channel, AReadThatFindsTheDeviceGoneEndsTheSessionOnceWithoutABeep)
 {
     auto comm = std::make_shared<ScriptedComm>();
-    Channel channel;
-    channel.SetSystem(std::make_shared<Win32System>(comm));
+    Channel channel(ComNames::FromEnvironment());
+    channel.SetSystem(std::make_shared<Win32System>(channel.Names(), comm));
     channel.SetDeviceName("COM5"); // windows.h makes SetPort a macro
     int reports = 0;
     channel.SetOnError([&reports, previous = channel.OnError()](
