@@ -22,8 +22,8 @@ constexpr std::chrono::seconds kDefaultHold{3};
 
 // The channel open on the options' port, rate and frame; nothing, with the reason printed and
 // `code` set, when it is not.
-std::unique_ptr<TNexComThread> OpenChannel(const ComNames& names, const StartOptions& options, const PrintText& err,
-                                           int& code)
+std::unique_ptr<TNexComThread> OpenChannel(const ComNames& names, const StartOptions& options,
+                                           const PrintText& err, int& code)
 {
     const std::string name = options.port->toStdString();
     const std::vector<std::string> present = names.Present();
@@ -88,7 +88,8 @@ int Formats(const ComNames& names, const StartOptions& options, const PrintText&
     return 0;
 }
 
-int SendRecording(const ComNames& names, const StartOptions& options, const PrintText& out, const PrintText& err)
+int SendRecording(const ComNames& names, const StartOptions& options, const PrintText& out,
+                  const PrintText& err)
 {
     QFile file(*options.replay);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -139,7 +140,8 @@ int SendRecording(const ComNames& names, const StartOptions& options, const Prin
 
 } // namespace
 
-int RunWithoutWindow(const ComNames& names, const StartOptions& options, const PrintText& out, const PrintText& err)
+int RunWithoutWindow(const ComNames& names, const StartOptions& options, const PrintText& out,
+                     const PrintText& err)
 {
     if (options.replay)
         return SendRecording(names, options, out, err);

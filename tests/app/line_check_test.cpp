@@ -342,7 +342,9 @@ TEST_F(LineTimingTest, TheDataLabelSaysWhatTheLineDid)
 TEST_F(LineTimingTest, AScriptedRunEndsWithWhatTheLineDid)
 {
     QString out;
-    EXPECT_EQ(RunProgram(ports, {"--port", "COM5", "--baud", "9600", "--start", "actual-time", "--for", "1"}, &out), 0);
+    EXPECT_EQ(RunProgram(ports, {"--port", "COM5", "--baud", "9600", "--start", "actual-time", "--for", "1"},
+                         &out),
+              0);
     const std::string sent = devices.at(5).ReadAvailable();
     const auto lines = std::count(sent.begin(), sent.end(), '\r');
     EXPECT_GT(lines, 1);

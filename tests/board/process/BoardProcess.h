@@ -14,7 +14,8 @@
 class BoardProcess {
 public:
     // `ports`: another board's, to share them.
-    explicit BoardProcess(std::shared_ptr<const PortsDirectory> ports = std::make_shared<const PortsDirectory>());
+    explicit BoardProcess(
+        std::shared_ptr<const PortsDirectory> ports = std::make_shared<const PortsDirectory>());
     ~BoardProcess();
 
     // Starts the board and waits for it to say where it listens. False (with the reason in
