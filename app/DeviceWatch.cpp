@@ -6,12 +6,12 @@ constexpr int kSettleMs = 100;
 
 } // namespace
 
-DeviceWatch::DeviceWatch(QObject* parent) : QObject(parent)
+DeviceWatch::DeviceWatch(const ComNames& names, QObject* parent) : QObject(parent)
 {
     settle_.setSingleShot(true);
     settle_.setInterval(kSettleMs);
     connect(&settle_, &QTimer::timeout, this, &DeviceWatch::Changed);
-    Listen();
+    Listen(names);
 }
 
 void DeviceWatch::Noticed()

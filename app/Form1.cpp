@@ -54,7 +54,8 @@ QIcon BoardIcon()
 
 } // namespace
 
-TForm1::TForm1(Desktop& desktop, QWidget* parent) : QWidget(parent), desktop_(desktop)
+TForm1::TForm1(Desktop& desktop, ComNames names, QWidget* parent)
+    : QWidget(parent), desktop_(desktop), names_(std::move(names))
 {
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
@@ -209,10 +210,10 @@ void TForm1::FormCreate()
     WebsiteL->SetLinkStyle();
     setWindowTitle(QString::fromStdString(AppendVersion(windowTitle().toStdString())));
     ContinuousStep = 0;
-    channel_ = std::make_unique<TNexComThread>(this);
+    channel_ = std::make_unique<TNexComThread>(names_, this);
     channel_->SetOnPortLost(TPortLostEvent(this, &TForm1::PortLost));
     channel_->SetBaud(protocol::kLineRates.front().bitsPerSecond); // the rate list's first item
-    devices_ = new DeviceWatch(this); // first, so that no device comes unseen
+    devices_ = new DeviceWatch(names_, this); // first, so that no device comes unseen
     FillPortList();
 }
 
@@ -300,7 +301,7 @@ void TForm1::ShowPortError()
 {
     Schnittstelle->SetCaption(QString::fromStdString(channel_->LastError()));
     Schnittstelle->SetHint(kInterfaceHint +
-                           PortCure(channel_->LastErrorKind(), channel_->DeviceName()));
+                           PortCure(channel_->LastErrorKind(), names_, channel_->DeviceName()));
 }
 
 void TForm1::KappaModeClick()

@@ -33,7 +33,8 @@ public:
     static inline const QString kWebAddress = QStringLiteral("www.example.com");
     static inline const QString kMailAddress = QStringLiteral("office@example.com");
 
-    explicit TForm1(Desktop& desktop, QWidget* parent = nullptr);
+    // `names`: where COM names lead, for the port list and the channel.
+    TForm1(Desktop& desktop, ComNames names, QWidget* parent = nullptr);
     ~TForm1() override;
 
     // The local clock the test lines and the Lyra clock commands read.
@@ -161,6 +162,7 @@ private:
     void ReopenReturnedPort();
 
     Desktop& desktop_;
+    const ComNames names_;
     std::function<QDateTime()> clock_ = LocalNow;
     std::unique_ptr<TNexComThread> channel_;
     bool portInTrouble_ = false;

@@ -22,16 +22,17 @@ constexpr std::chrono::seconds kDefaultHold{3};
 
 // The channel open on the options' port, rate and frame; nothing, with the reason printed and
 // `code` set, when it is not.
-std::unique_ptr<TNexComThread> OpenChannel(const StartOptions& options, const PrintText& err, int& code)
+std::unique_ptr<TNexComThread> OpenChannel(const ComNames& names, const StartOptions& options,
+                                           const PrintText& err, int& code)
 {
     const std::string name = options.port->toStdString();
-    const std::vector<std::string> present = ComNames::FromEnvironment().Present();
+    const std::vector<std::string> present = names.Present();
     if (std::find(present.begin(), present.end(), name) == present.end()) {
         err(QStringLiteral("--port %1: no such serial port here").arg(*options.port));
         code = 2;
         return nullptr;
     }
-    auto channel = std::make_unique<TNexComThread>();
+    auto channel = std::make_unique<TNexComThread>(names);
     channel->SetPort(ComNames::ComNumber(name));
     channel->SetBaud(options.baud ? options.baud->toInt() : protocol::kLineRates.front().bitsPerSecond);
     channel->SetKappaFrame(options.kappa);
@@ -56,10 +57,10 @@ template <typename Work> void RunUntilFinished(Work& work)
     loop.exec();
 }
 
-int Loopback(const StartOptions& options, const PrintText& out, const PrintText& err)
+int Loopback(const ComNames& names, const StartOptions& options, const PrintText& out, const PrintText& err)
 {
     int code = 0;
-    const auto channel = OpenChannel(options, err, code);
+    const auto channel = OpenChannel(names, options, err, code);
     if (!channel)
         return code;
     LoopbackCheck check(*channel, options.port->toStdString());
@@ -69,10 +70,10 @@ int Loopback(const StartOptions& options, const PrintText& out, const PrintText&
     return check.Result().Passed() ? 0 : 1;
 }
 
-int Formats(const StartOptions& options, const PrintText& out, const PrintText& err)
+int Formats(const ComNames& names, const StartOptions& options, const PrintText& out, const PrintText& err)
 {
     int code = 0;
-    const auto channel = OpenChannel(options, err, code);
+    const auto channel = OpenChannel(names, options, err, code);
     if (!channel)
         return code;
     const auto hold = options.runFor.value_or(std::chrono::milliseconds(kDefaultHold));
@@ -87,7 +88,8 @@ int Formats(const StartOptions& options, const PrintText& out, const PrintText& 
     return 0;
 }
 
-int SendRecording(const StartOptions& options, const PrintText& out, const PrintText& err)
+int SendRecording(const ComNames& names, const StartOptions& options, const PrintText& out,
+                  const PrintText& err)
 {
     QFile file(*options.replay);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -105,7 +107,7 @@ int SendRecording(const StartOptions& options, const PrintText& out, const Print
     }
     int code = 0;
     std::unique_ptr<TNexComThread> channel;
-    if (options.port && !(channel = OpenChannel(options, err, code)))
+    if (options.port && !(channel = OpenChannel(names, options, err, code)))
         return code;
     std::unique_ptr<TNMUDP> udp;
     bool refused = false;
@@ -138,11 +140,12 @@ int SendRecording(const StartOptions& options, const PrintText& out, const Print
 
 } // namespace
 
-int RunWithoutWindow(const StartOptions& options, const PrintText& out, const PrintText& err)
+int RunWithoutWindow(const ComNames& names, const StartOptions& options, const PrintText& out,
+                     const PrintText& err)
 {
     if (options.replay)
-        return SendRecording(options, out, err);
+        return SendRecording(names, options, out, err);
     if (options.check == StartOptions::Check::Loopback)
-        return Loopback(options, out, err);
-    return Formats(options, out, err);
+        return Loopback(names, options, out, err);
+    return Formats(names, options, out, err);
 }

@@ -69,7 +69,7 @@ private:
 class TimedSystem : public ComSystem {
 public:
     TimedSystem(std::shared_ptr<ComSystem> system, TimedLine::Started started)
-        : system_(std::move(system)), started_(std::move(started))
+        : ComSystem(system->Names()), system_(std::move(system)), started_(std::move(started))
     {
     }
     std::unique_ptr<ComLine> OpenLine(const std::string& name) override
@@ -88,7 +88,7 @@ LineTimingWatch::LineTimingWatch(TForm1& form) : form_(form)
 {
     clock_.start();
     form.Channel().SetSystem(std::make_shared<TimedSystem>(
-        ComSystem::Native(), [this](std::string_view bytes, std::int64_t heldUs) {
+        ComSystem::Native(form.Channel().Names()), [this](std::string_view bytes, std::int64_t heldUs) {
             // Display lines, not Lyra commands: the ticks send lines.
             const bool line = bytes.size() >= protocol::kMinLineLength && bytes.size() <= protocol::kMaxLineLength &&
                               bytes.back() == protocol::CR;

@@ -105,7 +105,7 @@ double LoopbackCheck::CharacterMs() const
 
 void LoopbackCheck::Start()
 {
-    result_.adapter = ReadAdapterFacts(result_.port);
+    result_.adapter = ReadAdapterFacts(channel_.Names(), result_.port);
     channel_.SetPacketSize(0);
     channel_.SetOnPacketReceived([this](QObject*, std::string& bytes) { Received(bytes); });
     // What the port sent before (a test's last line) may still be on its way back: the check

@@ -25,7 +25,7 @@ void TForm1::PortLost(QObject* Sender, const std::string& reason)
     Q_UNUSED(Sender);
     Schnittstelle->SetCaption(QString::fromStdString(reason));
     Schnittstelle->SetHint(kInterfaceHint);
-    session_.Lost(ComNames::FromEnvironment());
+    session_.Lost(names_);
 }
 
 int TForm1::PortNumber() const
@@ -35,7 +35,7 @@ int TForm1::PortNumber() const
 
 void TForm1::RememberOpenPort()
 {
-    session_.Opened(ComNames::FromEnvironment(), "COM" + std::to_string(PortNumber()));
+    session_.Opened(names_, "COM" + std::to_string(PortNumber()));
 }
 
 void TForm1::ReopenReturnedPort()
@@ -43,7 +43,7 @@ void TForm1::ReopenReturnedPort()
     if (channel_->ok())
         return;
     const auto now = PortSession::Clock::now();
-    const std::optional<std::string> name = session_.Returned(ComNames::FromEnvironment(), now);
+    const std::optional<std::string> name = session_.Returned(names_, now);
     if (!session_.Doubt().empty())
         Schnittstelle->SetHint(kInterfaceHint + "\n" + QString::fromStdString(session_.Doubt()));
     if (!name)

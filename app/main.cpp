@@ -6,6 +6,7 @@
 #include "app/LineCheckWindow.h"
 #include "app/LineTimingWatch.h"
 #include "app/ScriptedRun.h"
+#include "os/ComNames.h"
 
 #include <QApplication>
 
@@ -23,10 +24,12 @@ int main(int argc, char* argv[])
         return exit->code;
     }
     const auto& options = std::get<StartOptions>(parsed);
+    // Where COM names lead, for everything below.
+    const ComNames names = ComNames::FromEnvironment();
     if (options.check || options.replay) {
         QCoreApplication application(argc, argv);
         return RunWithoutWindow(
-            options, [](const QString& text) { Print(stdout, text + '\n'); },
+            names, options, [](const QString& text) { Print(stdout, text + '\n'); },
             [](const QString& text) { Print(stderr, "marqtest: " + text + '\n'); });
     }
 
@@ -37,7 +40,7 @@ int main(int argc, char* argv[])
         script.emplace([](const QString& message) { Print(stderr, "marqtest: " + message + '\n'); });
     Desktop& desktop = script ? static_cast<Desktop&>(*script) : windowDesktop;
     try {
-        TForm1 Form1(desktop);
+        TForm1 Form1(desktop, names);
         LineTimingWatch timing(Form1);
         LineCheckWindow::Offer(Form1);
         Form1.show();

@@ -2,7 +2,6 @@
 
 #include "lang/Exceptions.h"
 #include "os/linux/BoardLink.h"
-#include "os/linux/ComRoots.h"
 
 #include <cerrno>
 #include <system_error>
@@ -20,9 +19,9 @@ std::string ComName(int number)
 
 } // namespace
 
-PortRegistration::PortRegistration(const fs::path& directory, const std::string& device,
+PortRegistration::PortRegistration(const ComNames::Roots& places, const std::string& device,
                                    std::optional<int> number)
-    : directory_(directory), device_(device)
+    : directory_(places.portsDir), device_(device)
 {
     if (directory_.empty())
         throw Exception("No ports directory: the user has no home directory");
@@ -40,9 +39,8 @@ PortRegistration::PortRegistration(const fs::path& directory, const std::string&
         }
         return;
     }
-    const ComNames::Roots machine;
     for (int n = 1; n <= ComNames::kLastNumber; ++n) {
-        if (!machine.MachinePortPresent(n) && TryLink(n))
+        if (!places.MachinePortPresent(n) && TryLink(n))
             return;
     }
     throw Exception("No free COM number in " + directory_.string());

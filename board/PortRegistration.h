@@ -4,6 +4,7 @@
 // (os/BoardLink). The link goes when this object does; a board that is killed leaves a link that
 // leads nowhere and that the next board may take over. Links the user made are never touched.
 
+#include "os/linux/ComRoots.h"
 #include "os/linux/UniqueFd.h"
 
 #include <filesystem>
@@ -14,11 +15,11 @@ namespace board {
 
 class PortRegistration {
 public:
-    // Registers `device` as COM`number`, or under the lowest number that neither a running
-    // board, nor the user's own link, nor a serial device present on the machine uses. Throws
-    // Exception when that fails, std::system_error when the directory refuses the board's files.
-    PortRegistration(const std::filesystem::path& directory, const std::string& device,
-                     std::optional<int> number);
+    // Registers `device` in the ports directory of `places` as COM`number`, or under the lowest
+    // number that neither a running board, nor the user's own link, nor a serial device present
+    // on the machine uses. Throws Exception when that fails, std::system_error when the
+    // directory refuses the board's files.
+    PortRegistration(const ComNames::Roots& places, const std::string& device, std::optional<int> number);
     ~PortRegistration();
     PortRegistration(const PortRegistration&) = delete;
     PortRegistration& operator=(const PortRegistration&) = delete;

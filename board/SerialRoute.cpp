@@ -6,14 +6,18 @@ namespace board {
 namespace {
 
 class SilentChannel : public TNexComThread {
+public:
+    using TNexComThread::TNexComThread;
+
 protected:
     void MessageBeep(unsigned) override {}
 };
 
 } // namespace
 
-SerialRoute::SerialRoute(BoardInput& input, const std::string& device, int baud, bool kappa)
-    : channel_(std::make_unique<SilentChannel>())
+SerialRoute::SerialRoute(BoardInput& input, const ComNames& names, const std::string& device, int baud,
+                         bool kappa)
+    : channel_(std::make_unique<SilentChannel>(names))
 {
     channel_->SetDeviceName(device); // the driver resolves "COMn" itself
     channel_->SetBaud(baud);

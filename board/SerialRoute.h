@@ -4,6 +4,7 @@
 
 #include "BoardInput.h"
 #include "lang/Closure.h"
+#include "os/ComNames.h"
 
 #include <QTimer>
 #include <memory>
@@ -17,7 +18,7 @@ class SerialRoute {
 public:
     // `device` is "COMn" or a path. Throws Exception with the channel's message when the line
     // does not open.
-    SerialRoute(BoardInput& input, const std::string& device, int baud, bool kappa);
+    SerialRoute(BoardInput& input, const ComNames& names, const std::string& device, int baud, bool kappa);
     ~SerialRoute();
 
     bool Open() const;

@@ -32,8 +32,8 @@ namespace {
 // The virtual line: the tester's end registered as a COM number, the board's end opened by the
 // serial channel, a null modem between them.
 struct VirtualLine {
-    explicit VirtualLine(std::optional<int> number)
-        : registration(ComNames::Roots::PortsDirectory(), tester.SlavePath(), number),
+    VirtualLine(const ComNames::Roots& places, std::optional<int> number)
+        : registration(places, tester.SlavePath(), number),
           cable(tester, board)
     {
     }
@@ -128,13 +128,15 @@ int Run(int argc, char** argv)
     BoardState state(options.address);
     BoardInput input(state);
 
+    // Where COM names lead: the board's own is registered there, a --device COMn found there.
+    const ComNames names = ComNames::FromEnvironment();
     std::unique_ptr<VirtualLine> line;
     std::string device = options.device;
     if (device.empty()) {
-        line = std::make_unique<VirtualLine>(options.com);
+        line = std::make_unique<VirtualLine>(names.Places(), options.com);
         device = line->board.SlavePath();
     }
-    SerialRoute serial(input, device, options.baud, options.kappa);
+    SerialRoute serial(input, names, device, options.baud, options.kappa);
     serial.OnLost = [&device](const std::string& reason) {
         std::cerr << "marqboard: the serial line " << device << " closed: " << reason
                   << "; UDP goes on\n";

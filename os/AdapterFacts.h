@@ -4,6 +4,8 @@
 // manager's name), the driver that serves it, and an FTDI adapter's latency timer, which holds
 // received bytes back for up to that long.
 
+#include "os/ComNames.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,4 +16,4 @@ struct AdapterFacts {
     std::optional<int> latencyTimerMs;  // only where the driver shows it
 };
 
-AdapterFacts ReadAdapterFacts(std::string_view comName);
+AdapterFacts ReadAdapterFacts(const ComNames& names, std::string_view comName);

@@ -23,8 +23,11 @@ public:
     // Where the system keeps the devices that names lead to.
     struct Roots;
     explicit ComNames(Roots roots);
-    // The places of the running system.
+    // The running system's places (on Linux the user's ports directory, the real /dev and
+    // /sys), read once by the program's main and handed on.
     static ComNames FromEnvironment();
+    // Where this list looks.
+    const Roots& Places() const { return *roots_; }
 
     // What to open for a device name; empty when the name leads to no device at all.
     std::string Resolve(std::string_view name) const;

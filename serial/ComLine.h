@@ -9,6 +9,7 @@
 // (TComErrorKind, decided by the backend where the call failed) and the call that failed; the
 // port passes it through its error path.
 
+#include "os/ComNames.h"
 #include "serial/ComTypes.h"
 
 #include <cstdint>
@@ -107,10 +108,16 @@ public:
 
 class ComSystem {
 public:
+    // `names`: where COM names lead, as the program's main found it.
+    explicit ComSystem(ComNames names) : names_(std::move(names)) {}
     virtual ~ComSystem() = default;
     // Opens the serial device a name leads to ("COMn", "\\.\COMn" or the system's own path)
     // for this process alone, with nothing pending on it.
     virtual std::unique_ptr<ComLine> OpenLine(const std::string& name) = 0;
+    const ComNames& Names() const { return names_; }
     // The system the program was built for.
-    static std::shared_ptr<ComSystem> Native();
+    static std::shared_ptr<ComSystem> Native(ComNames names);
+
+private:
+    ComNames names_;
 };

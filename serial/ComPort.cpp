@@ -1,6 +1,5 @@
 #include "serial/ComPort.h"
 
-#include "os/ComNames.h"
 #include "os/SystemText.h"
 #include "serial/ComLine.h"
 #include "serial/HandOver.h"
@@ -21,7 +20,10 @@ const char* const kUnsupportedRate = "Unsupported baud rate";
 
 } // namespace
 
-TCustomComPort::TCustomComPort(QObject* owner) : TCustomComPort(owner, ComSystem::Native()) {}
+TCustomComPort::TCustomComPort(ComNames names, QObject* owner)
+    : TCustomComPort(owner, ComSystem::Native(std::move(names)))
+{
+}
 
 TCustomComPort::TCustomComPort(QObject* owner, std::shared_ptr<ComSystem> system)
     : QObject(owner), system_(std::move(system)), closeHandOver_(new HandOverPoint(this))
@@ -244,13 +246,15 @@ void TCustomComPort::CheckInactive()
 
 // --- device names ---
 
+const ComNames& TCustomComPort::Names() const { return system_->Names(); }
+
 void TCustomComPort::EnumComDevices(QStringList& list) const
 {
-    for (const std::string& name : ComNames::FromEnvironment().Present())
+    for (const std::string& name : Names().Present())
         list.append(QString::fromStdString(name));
 }
 
 std::string TCustomComPort::DescribeComDevice(const std::string& name) const
 {
-    return ComNames::FromEnvironment().Describe(name);
+    return Names().Describe(name);
 }

@@ -13,6 +13,7 @@
 
 #include "lang/Closure.h"
 #include "lang/Exceptions.h"
+#include "os/ComNames.h"
 #include "serial/ComSettings.h"
 #include "serial/ComTypes.h"
 
@@ -61,8 +62,9 @@ class TCustomComPort : public QObject {
     Q_OBJECT
 
 public:
-    explicit TCustomComPort(QObject* owner = nullptr);
-    // Tests hand in a scripted system; everyone else gets the real one.
+    // The system's own calls, with COM names leading where `names` says.
+    explicit TCustomComPort(ComNames names, QObject* owner = nullptr);
+    // Tests hand in a scripted system, which brings its names.
     TCustomComPort(QObject* owner, std::shared_ptr<ComSystem> system);
     ~TCustomComPort() override;
 
@@ -126,6 +128,8 @@ public:
     TModemStatus GetModemStatus();
 
     // --- device names, independent of the port's state (ComPort.cpp) ---
+    // Where COM names lead for this port.
+    const ComNames& Names() const;
     // Appends "COMn" for every COM number that leads to a serial device present now.
     void EnumComDevices(QStringList& list) const;
     // The system's device behind a COM name and, for USB adapters on Linux, what the adapter

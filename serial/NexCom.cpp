@@ -33,8 +33,8 @@ static_assert(std::ranges::all_of(protocol::kLineRates,
 
 } // namespace
 
-TNexComThread::TNexComThread(QObject* owner)
-    : TComPort(owner), pollTimer_(new QTimer(this))
+TNexComThread::TNexComThread(ComNames names, QObject* owner)
+    : TComPort(std::move(names), owner), pollTimer_(new QTimer(this))
 {
     TComPort::SetOnRxChar(TNotifyEvent(this, &TNexComThread::NexComPortRxChar));
     TComPort::SetOnCTSChange(TNotifyEvent(this, &TNexComThread::NexComOnStatusChanged));

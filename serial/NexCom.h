@@ -37,7 +37,8 @@ class TNexComThread : public TComPort {
     Q_OBJECT
 
 public:
-    explicit TNexComThread(QObject* owner = nullptr);
+    // `names`: where COM names lead (os/ComNames.h).
+    explicit TNexComThread(ComNames names, QObject* owner = nullptr);
     ~TNexComThread() override;
 
     void OpenPort();

@@ -23,7 +23,7 @@ QString ExistingFolder(const std::string& path)
 
 class DeviceWatch::Source : public QObject {
 public:
-    explicit Source(DeviceWatch& owner) : QObject(&owner)
+    Source(DeviceWatch& owner, const ComNames& names) : QObject(&owner), roots_(names.Places())
     {
         connect(&watcher_, &QFileSystemWatcher::directoryChanged, &owner, [this, &owner] {
             WatchFolders();
@@ -35,10 +35,9 @@ public:
 private:
     void WatchFolders()
     {
-        const ComNames::Roots roots = ComNames::Roots::FromEnvironment();
         QStringList wanted;
         // The by-id names come a moment after the node, once udev has looked at the adapter.
-        for (const std::string& folder : {roots.dev, roots.portsDir, roots.byId}) {
+        for (const std::string& folder : {roots_.dev, roots_.portsDir, roots_.byId}) {
             if (!folder.empty())
                 wanted << ExistingFolder(folder);
         }
@@ -53,10 +52,11 @@ private:
         }
     }
 
+    const ComNames::Roots roots_;
     QFileSystemWatcher watcher_;
 };
 
-void DeviceWatch::Listen()
+void DeviceWatch::Listen(const ComNames& names)
 {
-    new Source(*this);
+    new Source(*this, names);
 }

@@ -1,7 +1,5 @@
 #include "app/PortCure.h"
 
-#include "os/ComNames.h"
-
 #include <algorithm>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,7 +21,7 @@ bool InGroup(gid_t group)
 
 } // namespace
 
-QString PortCure(TComErrorKind kind, const std::string& port)
+QString PortCure(TComErrorKind kind, const ComNames& names, const std::string& port)
 {
     if (kind != ekDenied)
         return {};
@@ -31,7 +29,7 @@ QString PortCure(TComErrorKind kind, const std::string& port)
     // user in it was refused for another reason, most often a new node that udev had not yet
     // handed to the group; joining it again cures nothing. A node that cannot be looked at
     // leaves the usual cause.
-    const std::string device = ComNames::FromEnvironment().Resolve(port);
+    const std::string device = names.Resolve(port);
     struct stat node {};
     if (!device.empty() && ::stat(device.c_str(), &node) == 0 && InGroup(node.st_gid))
         return {};

@@ -46,7 +46,7 @@ private:
     DeviceWatch& owner_;
 };
 
-void DeviceWatch::Listen()
+void DeviceWatch::Listen(const ComNames&)
 {
     new Source(*this);
 }

@@ -93,7 +93,7 @@ int RunWindow(int argc, char* argv[], std::chrono::seconds run)
 {
     QApplication application(argc, argv);
     SilentDesktop desktop;
-    TForm1 form(desktop);
+    TForm1 form(desktop, ComNames::FromEnvironment());
     form.show();
     if (!QTest::qWaitForWindowExposed(&form))
         std::fprintf(stderr, "the window was not exposed\n");

@@ -10,7 +10,10 @@
 
 class MemoryDevice : public LinuxSystem {
 public:
-    MemoryDevice(std::string data, std::size_t chunk) : data_(std::move(data)), chunk_(chunk) {}
+    MemoryDevice(ComNames names, std::string data, std::size_t chunk)
+        : LinuxSystem(std::move(names)), data_(std::move(data)), chunk_(chunk)
+    {
+    }
 
     int Ioctl(int fd, unsigned long request, void* argument) override;
     ssize_t Read(int fd, void* buffer, std::size_t count) override;

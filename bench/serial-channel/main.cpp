@@ -104,11 +104,11 @@ std::string Noise(std::size_t size)
 
 // Receive passes over bytes served from memory: the channel's own cost per byte. Returns the
 // seconds the passes took.
-double TimePasses(const std::string& data, std::size_t chunk, Counts& counts)
+double TimePasses(const ComNames& names, const std::string& data, std::size_t chunk, Counts& counts)
 {
     PseudoTerminal pty;
-    auto device = std::make_shared<MemoryDevice>(data, chunk);
-    TNexComThread channel;
+    auto device = std::make_shared<MemoryDevice>(names, data, chunk);
+    TNexComThread channel(names);
     Subscribe(channel, counts);
     channel.TComPort::SetOnRxChar(nullptr); // the passes below are the only readers
     channel.SetSystem(device);
@@ -127,13 +127,13 @@ double TimePasses(const std::string& data, std::size_t chunk, Counts& counts)
 }
 
 // The best of three runs, since other work on the machine only ever slows a run down.
-void PassThroughput(const char* what, const std::string& data, std::size_t chunk)
+void PassThroughput(const ComNames& names, const char* what, const std::string& data, std::size_t chunk)
 {
     double best = 0;
     Counts counts;
     for (int run = 0; run < 3; ++run) {
         counts = {};
-        const double seconds = TimePasses(data, chunk, counts);
+        const double seconds = TimePasses(names, data, chunk, counts);
         best = run == 0 ? seconds : std::min(best, seconds);
     }
     std::printf("receive passes, %s, %zu-byte chunks, 4 decoders + capture: %.1f MB/s "
@@ -143,12 +143,12 @@ void PassThroughput(const char* what, const std::string& data, std::size_t chunk
 }
 
 // The same through a pseudo-terminal and the driver's event thread, end to end.
-void PtyThroughput()
+void PtyThroughput(const ComNames& names)
 {
     constexpr std::size_t kSize = std::size_t{4} << 20;
     const std::string data = Traffic(kSize);
     PseudoTerminal pty;
-    TNexComThread channel;
+    TNexComThread channel(names);
     Counts counts;
     Subscribe(channel, counts);
     const std::string capture = CapturePath();
@@ -170,12 +170,12 @@ void PtyThroughput()
 }
 
 // From writing a display line's carriage return to the far end until OnMarqReceived runs.
-void MarqLatency()
+void MarqLatency(const ComNames& names)
 {
     constexpr int kLines = 1000;
     const std::string line = " 12C    01:02:03.456 7\r";
     PseudoTerminal pty;
-    TNexComThread channel;
+    TNexComThread channel(names);
     channel.SetDeviceName(pty.SlavePath());
     channel.OpenPort();
 
@@ -209,13 +209,13 @@ void MarqLatency()
 
 // A file sent through a pseudo-terminal to a far end that reads as fast as it can: one driver
 // write per byte, a chunk per transmit-empty event.
-void TransferThroughput()
+void TransferThroughput(const ComNames& names)
 {
     constexpr std::size_t kSize = std::size_t{1} << 20;
     const std::string path = CapturePath() + "-transfer";
     std::ofstream(path, std::ios::binary) << Noise(kSize);
     PseudoTerminal pty;
-    TNexComThread channel;
+    TNexComThread channel(names);
     channel.SetTimeout(30000); // a far end that falls behind for a moment is not a failure here
     channel.SetDeviceName(pty.SlavePath());
     channel.OpenPort();
@@ -240,14 +240,15 @@ void TransferThroughput()
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    const ComNames names = ComNames::FromEnvironment();
     constexpr std::size_t kSize = std::size_t{64} << 20;
     const std::string traffic = Traffic(kSize);
     const std::string noise = Noise(kSize);
-    PassThroughput("line traffic", traffic, 4096);
-    PassThroughput("line traffic", traffic, 65536);
-    PassThroughput("random bytes", noise, 4096);
-    PtyThroughput();
-    MarqLatency();
-    TransferThroughput();
+    PassThroughput(names, "line traffic", traffic, 4096);
+    PassThroughput(names, "line traffic", traffic, 65536);
+    PassThroughput(names, "random bytes", noise, 4096);
+    PtyThroughput(names);
+    MarqLatency(names);
+    TransferThroughput(names);
     return 0;
 }

@@ -42,6 +42,7 @@ namespace {
 // Looks like a UART with modem lines that never change, so the event thread must sample them.
 class ModemLinesSystem : public LinuxSystem {
 public:
+    using LinuxSystem::LinuxSystem;
     int Ioctl(int fd, unsigned long request, void* argument) override
     {
         if (request == TIOCMGET) {
@@ -60,10 +61,10 @@ double CpuSeconds()
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
-void Latency(TThreadPriority priority, const char* label)
+void Latency(const ComNames& names, TThreadPriority priority, const char* label)
 {
     PseudoTerminal pty;
-    TComPort port(nullptr);
+    TComPort port(names);
     port.SetDeviceName(pty.SlavePath());
     port.SetThreadPriority(priority);
     QEventLoop loop;
@@ -138,14 +139,14 @@ std::string Drain(int fd)
     return bytes;
 }
 
-void SlowLine(bool onTheLine)
+void SlowLine(const ComNames& names, bool onTheLine)
 {
     PseudoTerminal pty;
-    auto system = std::make_shared<ScriptedSystem>();
+    auto system = std::make_shared<ScriptedSystem>(names);
     system->DrainAt(2400);
     if (!onTheLine)
         system->FailIoctl(TIOCOUTQ, ENOTTY);
-    TNexComThread channel;
+    TNexComThread channel(names);
     channel.SetSystem(system);
     channel.SetDeviceName(pty.SlavePath());
     channel.SetBaud(2400);
@@ -212,14 +213,15 @@ void SlowLine(bool onTheLine)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    const ComNames names = ComNames::FromEnvironment();
     const bool slowLineOnly = argc > 1 && std::strcmp(argv[1], "--slow-line") == 0;
     if (!slowLineOnly) {
         // Real-time scheduling needs the rights for it; without them the thread runs at the
         // default.
-        Latency(tpTimeCritical, "event thread time-critical");
-        Latency(tpNormal, "event thread normal priority");
-        Idle("pseudo-terminal (no modem lines)", std::make_shared<LinuxSystem>());
-        Idle("modem lines sampled every 10 ms", std::make_shared<ModemLinesSystem>());
+        Latency(names, tpTimeCritical, "event thread time-critical");
+        Latency(names, tpNormal, "event thread normal priority");
+        Idle("pseudo-terminal (no modem lines)", std::make_shared<LinuxSystem>(names));
+        Idle("modem lines sampled every 10 ms", std::make_shared<ModemLinesSystem>(names));
     }
     std::printf("slow line: 13 ms tick of 23-byte lines carrying their send time, channel at 2400 "
                 "baud, line carrying 2400 baud behind a 4096-byte queue, 10 s; lag = when the "
@@ -227,7 +229,7 @@ int main(int argc, char** argv)
     std::printf("  %-24s %6s %6s %9s %5s %12s %12s %12s %12s\n", "write completes when", "ticks",
                 "lines", "Timeouts", "cut", "queued bytes", "lag of last", "longest lag",
                 "longest tick");
-    SlowLine(false);
-    SlowLine(true);
+    SlowLine(names, false);
+    SlowLine(names, true);
     return 0;
 }

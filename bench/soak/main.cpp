@@ -69,7 +69,7 @@ int Soak(int seconds)
     ports.Link(kComNumber, sink.SlavePath());
 
     CountingDesktop desktop;
-    TForm1 form(desktop);
+    TForm1 form(desktop, ports.Names());
     form.show();
     long sent = 0;
     QObject::connect(form.Timer1, &TTimer::timeout, &form, [&] { ++sent; });

@@ -1,15 +1,12 @@
 #include "os/AdapterFacts.h"
 
-#include "os/ComNames.h"
-
 #include <filesystem>
 #include <fstream>
 
 namespace fs = std::filesystem;
 
-AdapterFacts ReadAdapterFacts(std::string_view comName)
+AdapterFacts ReadAdapterFacts(const ComNames& names, std::string_view comName)
 {
-    const ComNames names = ComNames::FromEnvironment();
     AdapterFacts facts;
     facts.device = names.Describe(comName);
     std::error_code error;

@@ -229,13 +229,6 @@ std::string Roots::PortsDirectory()
     return config + "/marqtest/ports";
 }
 
-Roots Roots::FromEnvironment()
-{
-    Roots roots;
-    roots.portsDir = PortsDirectory();
-    return roots;
-}
-
 std::string Roots::TablePath(int number) const
 {
     for (const TableRange& range : kTable) {
@@ -255,7 +248,9 @@ ComNames::ComNames(Roots roots) : roots_(std::make_shared<const Roots>(std::move
 
 ComNames ComNames::FromEnvironment()
 {
-    return ComNames(Roots::FromEnvironment());
+    Roots roots;
+    roots.portsDir = Roots::PortsDirectory();
+    return ComNames(std::move(roots));
 }
 
 std::string ComNames::Resolve(std::string_view name) const

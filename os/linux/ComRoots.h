@@ -15,8 +15,6 @@ struct ComNames::Roots {
     std::string sysTty = "/sys/class/tty";
     std::string byId = "/dev/serial/by-id";
 
-    // The user's ports directory, the real /dev and /sys.
-    static Roots FromEnvironment();
     // ${XDG_CONFIG_HOME:-$HOME/.config}/marqtest/ports, with the home directory from the user
     // database when HOME is not set; empty when there is no home at all.
     static std::string PortsDirectory();

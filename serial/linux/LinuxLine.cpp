@@ -40,7 +40,7 @@ constexpr std::uint32_t kSilent = ComEvent::RxFlag | ComEvent::PErr | ComEvent::
 
 std::unique_ptr<ComLine> LinuxSystem::OpenLine(const std::string& name)
 {
-    const std::string path = ComNames::FromEnvironment().Resolve(name);
+    const std::string path = Names().Resolve(name);
     if (path.empty())
         throw ComLine::Failure{ENOENT, ekOther, "open"};
     // Our own last close of the device may still run (ComDevice): an open would wait in the
@@ -67,7 +67,10 @@ std::unique_ptr<ComLine> LinuxSystem::OpenLine(const std::string& name)
     }
 }
 
-std::shared_ptr<ComSystem> ComSystem::Native() { return std::make_shared<LinuxSystem>(); }
+std::shared_ptr<ComSystem> ComSystem::Native(ComNames names)
+{
+    return std::make_shared<LinuxSystem>(std::move(names));
+}
 
 LinuxLine::LinuxLine(std::shared_ptr<LinuxSystem> system, int fd)
     : system_(std::move(system)), device_(std::make_shared<ComDevice>(system_, fd)),

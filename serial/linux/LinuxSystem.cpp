@@ -15,12 +15,15 @@ int Result(int value) { return value < 0 ? -errno : value; }
 ssize_t Result(ssize_t value) { return value < 0 ? -errno : value; }
 } // namespace
 
-LinuxSystem::LinuxSystem()
-    : LinuxSystem([](const std::string& device) { return FindPortHolder(device); })
+LinuxSystem::LinuxSystem(ComNames names)
+    : LinuxSystem(std::move(names), [](const std::string& device) { return FindPortHolder(device); })
 {
 }
 
-LinuxSystem::LinuxSystem(HolderSearch::Lookup holderLookup) : holders_(std::move(holderLookup)) {}
+LinuxSystem::LinuxSystem(ComNames names, HolderSearch::Lookup holderLookup)
+    : ComSystem(std::move(names)), holders_(std::move(holderLookup))
+{
+}
 
 int LinuxSystem::Open(const std::string& path)
 {

@@ -18,10 +18,10 @@
 class LinuxSystem : public ComSystem, public std::enable_shared_from_this<LinuxSystem> {
 public:
     // `holderLookup` names who holds a busy device (FindPortHolder unless a test says).
-    LinuxSystem();
-    explicit LinuxSystem(HolderSearch::Lookup holderLookup);
+    explicit LinuxSystem(ComNames names);
+    LinuxSystem(ComNames names, HolderSearch::Lookup holderLookup);
 
-    // Resolves the name through ComNames and opens the tty (the system must be held by a
+    // Resolves the name through the names and opens the tty (the system must be held by a
     // shared_ptr: the line keeps it).
     std::unique_ptr<ComLine> OpenLine(const std::string& name) override;
     // The devices whose close by this system runs on in the background.

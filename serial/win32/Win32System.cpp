@@ -84,7 +84,7 @@ std::unique_ptr<ComLine> Win32System::OpenLine(const std::string& name)
     return std::make_unique<Win32Line>(api_, pending->device);
 }
 
-std::shared_ptr<ComSystem> ComSystem::Native()
+std::shared_ptr<ComSystem> ComSystem::Native(ComNames names)
 {
-    return std::make_shared<Win32System>(CommApi::Native());
+    return std::make_shared<Win32System>(std::move(names), CommApi::Native());
 }

@@ -9,7 +9,10 @@
 class Win32System : public ComSystem {
 public:
     // Tests hand in scripted calls; ComSystem::Native() makes the real ones.
-    explicit Win32System(std::shared_ptr<CommApi> api) : api_(std::move(api)) {}
+    Win32System(ComNames names, std::shared_ptr<CommApi> api)
+        : ComSystem(std::move(names)), api_(std::move(api))
+    {
+    }
     // Fails with ERROR_SEM_TIMEOUT when the device has not answered within kOpenWithin.
     std::unique_ptr<ComLine> OpenLine(const std::string& name) override;
 

@@ -122,7 +122,7 @@ TEST_F(CommandLineWindowTest, PortMustBeInTheList)
     ASSERT_TRUE(refused) << "the window listed its ports before COM5 existed";
     EXPECT_TRUE(refused->contains("COM5"));
 
-    TForm1 later(desktop);
+    TForm1 later(desktop, ports.Names());
     EXPECT_FALSE(ApplyStartOptions(later, Options({"--port", "COM5", "--baud", "9600"})));
     EXPECT_EQ(later.Schnittstelle->text(), "COM5 OK!");
     EXPECT_TRUE(later.Channel().ok());

@@ -114,7 +114,7 @@ Checked RunLoopback(FarEnd::Transform transform, bool kappa = false)
 {
     PortsDirectory ports;
     FarEnd far(ports, std::move(transform));
-    TNexComThread channel;
+    TNexComThread channel(ports.Names());
     channel.SetPort(5);
     channel.SetBaud(19200);
     channel.SetKappaFrame(kappa);
@@ -170,9 +170,11 @@ TEST(LoopbackCheckTest, SaysWhatCameBackAndWhatToDoNext)
 }
 
 // The real program, its far end served by this test's event loop meanwhile.
-int RunProgram(const QStringList& arguments, QString* out = nullptr, QString* errors = nullptr)
+int RunProgram(const PortsDirectory& ports, const QStringList& arguments, QString* out = nullptr,
+               QString* errors = nullptr)
 {
     QProcess program;
+    program.setProcessEnvironment(ports.Environment());
     program.start(MARQTEST_EXECUTABLE, arguments);
     bool done = false;
     QObject::connect(&program, &QProcess::finished, [&] { done = true; });
@@ -194,18 +196,18 @@ TEST(LoopbackCheckTest, TheProgramsExitStatus)
     {
         FarEnd far(ports, Jumper);
         QString report;
-        EXPECT_EQ(RunProgram({"--port", "COM5", "--baud", "9600", "--check", "loopback"}, &report), 0);
+        EXPECT_EQ(RunProgram(ports, {"--port", "COM5", "--baud", "9600", "--check", "loopback"}, &report), 0);
         EXPECT_TRUE(report.startsWith("Loopback check on COM5 at 9600 8-N-1\n")) << report.toStdString();
     }
     {
         FarEnd far(ports, nullptr);
         QString report;
-        EXPECT_EQ(RunProgram({"--port", "COM5", "--check", "loopback"}, &report), 1);
+        EXPECT_EQ(RunProgram(ports, {"--port", "COM5", "--check", "loopback"}, &report), 1);
         EXPECT_TRUE(report.contains("\nNothing came back\n")) << report.toStdString();
     }
-    EXPECT_EQ(RunProgram({"--check", "loopback"}), 2) << "no port";
-    EXPECT_EQ(RunProgram({"--port", "COM5", "--check", "echo"}), 2);
-    EXPECT_EQ(RunProgram({"--port", "COM5", "--check", "loopback", "--start", "blank"}), 2);
+    EXPECT_EQ(RunProgram(ports, {"--check", "loopback"}), 2) << "no port";
+    EXPECT_EQ(RunProgram(ports, {"--port", "COM5", "--check", "echo"}), 2);
+    EXPECT_EQ(RunProgram(ports, {"--port", "COM5", "--check", "loopback", "--start", "blank"}), 2);
 }
 
 // A recording sent again: by both routes when both are given; a recording with a bad line is
@@ -230,7 +232,7 @@ TEST(ReplayTest, SendsEveryEntryOrNothing)
                                 QStringLiteral("127.0.0.1:%1").arg(receiver.Port())};
 
     write("# from a console\n0.000000 serial \"  7     12:00:01.0    \\r\"\n0.050000 udp \"L\\x1B\"\n");
-    EXPECT_EQ(RunProgram(routes), 0);
+    EXPECT_EQ(RunProgram(ports, routes), 0);
     EXPECT_TRUE(WaitUntil([&] { return arrived.size() == 23 + 2; }));
     EXPECT_EQ(arrived, "  7     12:00:01.0    \rL\x1B") << "both entries by the serial line, in order";
     EXPECT_EQ(receiver.Drain(), (std::vector<std::string>{"  7     12:00:01.0    \r", "L\x1B"}));
@@ -238,7 +240,7 @@ TEST(ReplayTest, SendsEveryEntryOrNothing)
     arrived.clear();
     write("0.000000 serial \"first\\r\"\n0.010000 serial \"second\\r\"\n0.020000 serial second\n");
     QString errors;
-    EXPECT_EQ(RunProgram(routes, nullptr, &errors), 2);
+    EXPECT_EQ(RunProgram(ports, routes, nullptr, &errors), 2);
     EXPECT_TRUE(errors.contains(path + ":3: the bytes are not in double quotes")) << errors.toStdString();
     RunEventLoop(std::chrono::milliseconds(100));
     EXPECT_EQ(arrived, "");
@@ -261,7 +263,7 @@ TEST(FormatSweepTest, EachLineLeavesWhileThePortIsSetToItsFormat)
     PortsDirectory ports;
     PseudoTerminal far(PseudoTerminal::MasterMode::NonBlocking);
     ports.Link(5, far.SlavePath());
-    TNexComThread channel;
+    TNexComThread channel(ports.Names());
     channel.SetPort(5);
     channel.OpenPort();
 
@@ -340,7 +342,9 @@ TEST_F(LineTimingTest, TheDataLabelSaysWhatTheLineDid)
 TEST_F(LineTimingTest, AScriptedRunEndsWithWhatTheLineDid)
 {
     QString out;
-    EXPECT_EQ(RunProgram({"--port", "COM5", "--baud", "9600", "--start", "actual-time", "--for", "1"}, &out), 0);
+    EXPECT_EQ(RunProgram(ports, {"--port", "COM5", "--baud", "9600", "--start", "actual-time", "--for", "1"},
+                         &out),
+              0);
     const std::string sent = devices.at(5).ReadAvailable();
     const auto lines = std::count(sent.begin(), sent.end(), '\r');
     EXPECT_GT(lines, 1);

@@ -27,7 +27,7 @@ class ScriptedRunTest : public ::testing::Test {
 protected:
     ScriptedRunTest()
     {
-        form = std::make_unique<TForm1>(run);
+        form = std::make_unique<TForm1>(run, ports.Names());
         form->show();
     }
 
@@ -89,10 +89,10 @@ struct Outcome {
 };
 
 // The real program, offscreen, with the ports directory of this test; `wrapper` runs it.
-Outcome RunProgram(const QStringList& arguments, QStringList wrapper = {})
+Outcome RunProgram(const PortsDirectory& ports, const QStringList& arguments, QStringList wrapper = {})
 {
     QProcess program;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    QProcessEnvironment environment = ports.Environment();
     environment.insert("QT_QPA_PLATFORM", "offscreen");
     program.setProcessEnvironment(environment);
     wrapper << MARQTEST_EXECUTABLE;
@@ -117,7 +117,7 @@ TEST_F(ScriptedRunTest, TheProgramsExitStatusSaysWhatHappened)
 {
     const QStringList scripted = {"--start", "blank", "--for", "0"};
 
-    const Outcome working = RunProgram(QStringList{"--port", "COM5", "--lyra", "--brightness", "7",
+    const Outcome working = RunProgram(ports, QStringList{"--port", "COM5", "--lyra", "--brightness", "7",
                                                    "--start", "all-digits", "--for", "0"});
     EXPECT_EQ(working.code, 0) << working.errors.toStdString();
     EXPECT_TRUE(working.errors.isEmpty()) << working.errors.toStdString();
@@ -126,14 +126,14 @@ TEST_F(ScriptedRunTest, TheProgramsExitStatusSaysWhatHappened)
 
     // Busy: this process holds COM6 open, and is named.
     VirtualComPort com6(ports, 6);
-    TForm1 holder(run);
+    TForm1 holder(run, ports.Names());
     holder.Port->setCurrentIndex(holder.Port->findText("COM6"));
     holder.PortChange();
     ASSERT_TRUE(holder.Channel().ok());
     QFile comm("/proc/self/comm");
     ASSERT_TRUE(comm.open(QIODevice::ReadOnly));
     const QString self = QString::fromLocal8Bit(comm.readAll()).trimmed();
-    const Outcome busy = RunProgram(QStringList{"--port", "COM6"} + scripted);
+    const Outcome busy = RunProgram(ports, QStringList{"--port", "COM6"} + scripted);
     EXPECT_EQ(busy.code, 1);
     EXPECT_EQ(busy.errors, QStringLiteral("marqtest: Could not open Comport:Device or resource busy "
                                           "(held by %1, pid %2)\n")
@@ -141,7 +141,7 @@ TEST_F(ScriptedRunTest, TheProgramsExitStatusSaysWhatHappened)
                                .arg(::getpid()));
 
     ports.Link(7, "/dev/null");
-    const Outcome notATerminal = RunProgram(QStringList{"--port", "COM7"} + scripted);
+    const Outcome notATerminal = RunProgram(ports, QStringList{"--port", "COM7"} + scripted);
     EXPECT_EQ(notATerminal.code, 1);
     EXPECT_EQ(notATerminal.errors, "marqtest: Could not open Comport:Inappropriate ioctl for device\n");
 
@@ -149,13 +149,13 @@ TEST_F(ScriptedRunTest, TheProgramsExitStatusSaysWhatHappened)
         const PseudoTerminal locked;
         ::chmod(locked.SlavePath().c_str(), 0);
         ports.Link(8, locked.SlavePath());
-        const Outcome refused = RunProgram(QStringList{"--port", "COM8"} + scripted);
+        const Outcome refused = RunProgram(ports, QStringList{"--port", "COM8"} + scripted);
         EXPECT_EQ(refused.code, 1);
         EXPECT_TRUE(refused.errors.startsWith("marqtest: Could not open Comport:Permission denied"))
             << refused.errors.toStdString();
     }
 
-    const Outcome unlisted = RunProgram(QStringList{"--port", "COM9"} + scripted);
+    const Outcome unlisted = RunProgram(ports, QStringList{"--port", "COM9"} + scripted);
     EXPECT_EQ(unlisted.code, 2) << "a port that is not listed is a bad option";
 }
 
@@ -164,17 +164,17 @@ TEST_F(ScriptedRunTest, ADatagramFailsTheRunOnlyWhenItDidNotLeave)
     // A host name is looked up before the test starts, so that no datagram is dropped for it.
     UdpReceiver receiver;
     const QString named = QStringLiteral("localhost:%1").arg(receiver.Port());
-    const Outcome looked = RunProgram({"--udp", named, "--start", "actual-time", "--for", "1"});
+    const Outcome looked = RunProgram(ports, {"--udp", named, "--start", "actual-time", "--for", "1"});
     EXPECT_EQ(looked.code, 0) << looked.errors.toStdString();
     EXPECT_FALSE(receiver.Empty());
 
-    const Outcome portZero = RunProgram({"--udp", "localhost:0", "--start", "blank", "--for", "0"});
+    const Outcome portZero = RunProgram(ports, {"--udp", "localhost:0", "--start", "blank", "--for", "0"});
     EXPECT_EQ(portZero.code, 2) << "nothing can be sent to port 0";
 
     // A network of its own whose loopback is down refuses every datagram; "Data:" stays quiet.
     if (QProcess::execute("unshare", {"-rn", "true"}) != 0)
         return; // no user namespaces here
-    const Outcome refused = RunProgram({"--udp", "127.0.0.1:9", "--start", "blank", "--for", "0"},
+    const Outcome refused = RunProgram(ports, {"--udp", "127.0.0.1:9", "--start", "blank", "--for", "0"},
                                        {"unshare", "-rn"});
     EXPECT_EQ(refused.code, 1);
     EXPECT_EQ(refused.errors, "marqtest: Network is unreachable\n");
@@ -183,7 +183,7 @@ TEST_F(ScriptedRunTest, ADatagramFailsTheRunOnlyWhenItDidNotLeave)
 TEST_F(ScriptedRunTest, ABaudRateWithNoPortChosenOpensNone)
 {
     VirtualComPort com1(ports, 1);
-    const Outcome run = RunProgram({"--baud", "9600", "--start", "all-digits", "--for", "0"});
+    const Outcome run = RunProgram(ports, {"--baud", "9600", "--start", "all-digits", "--for", "0"});
     EXPECT_EQ(run.code, 0) << run.errors.toStdString();
     EXPECT_EQ(com1.ReadAvailable(), "") << "COM1 was never chosen";
 }

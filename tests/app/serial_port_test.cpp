@@ -165,7 +165,7 @@ TEST_F(SerialPortTest, AHostNameNeverSlowsTheSerialLine)
 {
     // Beside the window under test a second one sends to 127.0.0.1 at the same rate in the same
     // event loop: the serial lines of the two compare under whatever load the machine has.
-    TForm1 reference(desktop);
+    TForm1 reference(desktop, ports.Names());
     UdpReceiver atReference;
     Choose(reference.Port, "COM10");
     Choose(reference.Baud, "19200");
@@ -246,6 +246,7 @@ TEST_F(SerialPortTest, NoneClosesAndKeepsTheStatus)
 // driver would take them and remembers what the window asked for.
 class UartLikeSystem : public LinuxSystem {
 public:
+    using LinuxSystem::LinuxSystem;
     int SetAttributes(int fd, const termios& attributes) override
     {
         lastFlags = attributes.c_cflag;
@@ -256,7 +257,7 @@ public:
 
 TEST_F(SerialPortTest, KappaFormatReachesTheLine)
 {
-    auto system = std::make_shared<UartLikeSystem>();
+    auto system = std::make_shared<UartLikeSystem>(ports.Names());
     form->Channel().SetSystem(system);
     Open7();
     EXPECT_EQ(system->lastFlags & (CSIZE | CSTOPB | PARENB), CS8);
@@ -327,6 +328,7 @@ bool GiveForeignGroup(const std::string& path)
 // is set: as root, a pseudo-terminal cannot be made to refuse.
 class GatekeeperSystem : public LinuxSystem {
 public:
+    using LinuxSystem::LinuxSystem;
     int Open(const std::string& path) override
     {
         ++opens;
@@ -344,7 +346,7 @@ public:
 
 TEST_F(SerialPortTest, ListFollowsTheDevicesWhileTheOpenPortStaysAsItIs)
 {
-    auto system = std::make_shared<GatekeeperSystem>();
+    auto system = std::make_shared<GatekeeperSystem>(ports.Names());
     form->Channel().SetSystem(system);
     Open7();
     const auto listed = [this](const char* name) { return form->Port->findText(name) > 0; };
@@ -394,7 +396,7 @@ TEST_F(SerialPortTest, ListFollowsTheDevicesWhileTheOpenPortStaysAsItIs)
 
 TEST_F(SerialPortTest, RefusedOpenNamesTheCureInTheStatusToolTip)
 {
-    auto system = std::make_shared<GatekeeperSystem>();
+    auto system = std::make_shared<GatekeeperSystem>(ports.Names());
     form->Channel().SetSystem(system);
     const QString hint = "Status of interface";
     const QString cure = "sudo usermod -aG dialout $USER";

@@ -124,18 +124,17 @@ TEST(BoardFuzz, SurvivesRandomBytesAndStillReadsValidLines)
 TEST(BoardFuzz, EndsCleanlyWhenItsReaderGoes)
 {
     // The reader takes the first byte of the announcement and goes away.
-    QTemporaryDir config;
-    const QString portFile = config.filePath("port");
+    const PortsDirectory ports;
+    QTemporaryDir folder;
+    const QString portFile = folder.filePath("port");
     QProcess pipeline;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("XDG_CONFIG_HOME", config.path());
-    pipeline.setProcessEnvironment(environment);
+    pipeline.setProcessEnvironment(ports.Environment());
     pipeline.start("bash", {"-c", "set -o pipefail; \"$0\" --print --no-udp --port-file \"$1\" | head -c 1 >/dev/null",
                             MARQBOARD_PATH, portFile});
     ASSERT_TRUE(QTest::qWaitFor([&] { return QFileInfo(portFile).size() > 0; }, 20000));
     QFile file(portFile);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QString link = config.path() + "/marqtest/ports/" + QString(file.readAll()).trimmed();
+    const QString link = QString::fromStdString(ports.Path()) + "/" + QString(file.readAll()).trimmed();
 
     FarEnd line(link.toStdString(), kBoardRate);
     const std::string planted = PlantedLine(1);

@@ -15,7 +15,7 @@ namespace fs = std::filesystem;
 TEST(BoardLinks, AUsersLinkToAnUnpluggedAdapterIsLeftAlone)
 {
     BoardProcess board;
-    const fs::path ports = board.PortsDirectory().toStdString();
+    const fs::path ports = board.Ports()->Path();
     fs::create_directories(ports);
     const fs::path adapter = ports / "by-id" / "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
     fs::create_symlink(adapter, ports / "COM5");
@@ -48,7 +48,7 @@ TEST(BoardLinks, AKilledBoardsLinkLeadsIntoNoOtherTerminal)
     ASSERT_TRUE(tester.waitForFinished(60000));
     EXPECT_EQ(tester.exitCode(), 2) << com.toStdString() << " is listed though its board is gone";
 
-    BoardProcess next(killed.Home());
+    BoardProcess next(killed.Ports());
     ASSERT_TRUE(next.Start({"--com", com.mid(3)})) << next.Failure();
     EXPECT_EQ(next.Com(), com) << "the next board takes the number over";
 }

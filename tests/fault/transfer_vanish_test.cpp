@@ -2,6 +2,7 @@
 // report, and the file and the device are let go.
 #include "os/linux/PseudoTerminal.h"
 #include "serial/NexCom.h"
+#include "support/PortsDirectory.h"
 #include "support/ProcessCounts.h"
 #include "support/Waiting.h"
 
@@ -45,7 +46,8 @@ TEST(VanishingDuringTransfer, EndsWithItsFinalReportAndLetsEverythingGo)
     const std::size_t descriptors = OpenDescriptors();
     const std::size_t threads = Threads();
 
-    auto channel = std::make_unique<TNexComThread>();
+    const PortsDirectory ports;
+    auto channel = std::make_unique<TNexComThread>(ports.Names());
     std::vector<std::pair<int, int>> reports;
     channel->SetOnSendFileComplete(
         [&](QObject*, std::int32_t percent, std::int32_t sent) { reports.emplace_back(percent, sent); });

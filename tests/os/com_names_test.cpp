@@ -3,10 +3,10 @@
 // /sys tree.
 #include "os/linux/BoardLink.h"
 #include "os/linux/ComRoots.h"
+#include "support/PortsDirectory.h"
 
 #include <gtest/gtest.h>
 
-#include <QTemporaryDir>
 
 #include <filesystem>
 #include <fstream>
@@ -18,19 +18,7 @@ namespace {
 
 class FakeTree : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(root_.isValid());
-        base_ = root_.path().toStdString();
-        roots_.portsDir = base_ + "/ports";
-        roots_.dev = base_ + "/dev";
-        roots_.sysTty = base_ + "/sys/class/tty";
-        roots_.byId = base_ + "/dev/serial/by-id";
-        for (const std::string& dir : {roots_.portsDir, roots_.dev, roots_.sysTty, roots_.byId})
-            fs::create_directories(dir);
-    }
-
-    void Node(const std::string& name) const { std::ofstream(roots_.dev + "/" + name) << ""; }
+    void Node(const std::string& name) const { tree_.Node(name); }
     void Write(const std::string& path, const std::string& text) const
     {
         fs::create_directories(fs::path(path).parent_path());
@@ -62,9 +50,9 @@ protected:
         fs::remove(roots_.dev + "/" + node);
     }
 
-    QTemporaryDir root_;
-    std::string base_;
-    ComNames::Roots roots_;
+    const PortsDirectory tree_;
+    const ComNames::Roots& roots_ = tree_.Places();
+    const std::string base_ = fs::path(roots_.dev).parent_path().string();
 };
 
 } // namespace

@@ -59,12 +59,13 @@ protected:
 
     PortsDirectory ports;
     PseudoTerminal pty;
-    TComPort port{nullptr};
+    TComPort port{ports.Names()};
 };
 
 // The calls that would change a device: the exclusive flag, and giving up a lock.
 class WatchedSystem : public ScriptedSystem {
 public:
+    using ScriptedSystem::ScriptedSystem;
     int Ioctl(int fd, unsigned long request, void* argument) override
     {
         if (request == TIOCEXCL || request == TIOCNXCL)
@@ -145,7 +146,10 @@ private:
 // does not, and lasts here until Release. Each wait ends after 10 s at most.
 class SlowClosingSystem : public LinuxSystem {
 public:
-    explicit SlowClosingSystem(bool interruptible) : interruptible_(interruptible) {}
+    SlowClosingSystem(ComNames names, bool interruptible)
+        : LinuxSystem(std::move(names)), interruptible_(interruptible)
+    {
+    }
     int Open(const std::string& path) override
     {
         openedWhileClosing = openedWhileClosing || closing;
@@ -226,7 +230,7 @@ TEST_F(PtyPort, PathNamesAndTheLongComSpellingOpenToo)
 TEST_F(PtyPort, ADeviceHeldOpenElsewhereFailsWithTheSystemsTextAndCanBeOpenedAfterwards)
 {
     port.Open();
-    TComPort second(nullptr);
+    TComPort second(ports.Names());
     second.SetDeviceName("COM5");
     const std::size_t before = OpenDescriptors();
     const EComError error = CatchComError([&] { second.Open(); });
@@ -255,7 +259,7 @@ TEST_F(PtyPort, AFailedClaimLeavesTheHoldersDeviceAlone)
     const UniqueFd holder(::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
     ASSERT_TRUE(holder.valid());
     ASSERT_EQ(::flock(holder.get(), LOCK_EX | LOCK_NB), 0);
-    auto system = std::make_shared<WatchedSystem>();
+    auto system = std::make_shared<WatchedSystem>(port.Names());
     port.SetSystem(system);
 
     const EComError error = CatchComError([&] { port.Open(); });
@@ -293,14 +297,14 @@ TEST_F(PtyPort, TheHolderIsLookedUpOncePerRefusalAndNotByTheOpeningThread)
         int count = 0;
         std::thread::id thread;
     } lookups;
-    port.SetSystem(std::make_shared<LinuxSystem>([&lookups](const std::string&) {
+    port.SetSystem(std::make_shared<LinuxSystem>(port.Names(), [&lookups](const std::string&) {
         std::unique_lock lock(lookups.mutex);
         ++lookups.count;
         lookups.thread = std::this_thread::get_id();
         lookups.done.wait_for(lock, 10s, [&] { return lookups.answer; });
         return std::optional<PortHolder>({::getppid(), "slow-holder"});
     }));
-    TComPort holder(nullptr);
+    TComPort holder(ports.Names());
     holder.SetDeviceName("COM5");
     holder.Open();
     // Tried again and again, as the window tries a device that came back busy.
@@ -320,7 +324,7 @@ TEST_F(PtyPort, TheHolderIsLookedUpOncePerRefusalAndNotByTheOpeningThread)
 TEST_F(PtyPort, EveryCloseRunsOnAThreadItsSignalReachesAndNoOpenWaitsForOneThatLingers)
 {
     // The thread that closes blocks every signal, as a launcher may leave a program's mask.
-    auto slow = std::make_shared<SlowClosingSystem>(true);
+    auto slow = std::make_shared<SlowClosingSystem>(port.Names(), true);
     port.SetSystem(slow);
     port.Open();
     sigset_t all;
@@ -334,7 +338,7 @@ TEST_F(PtyPort, EveryCloseRunsOnAThreadItsSignalReachesAndNoOpenWaitsForOneThatL
 
     // A close that nothing interrupts lingers on; opening its device meanwhile is refused at
     // once instead of waiting in the kernel for the tty's lock.
-    auto stuck = std::make_shared<SlowClosingSystem>(false);
+    auto stuck = std::make_shared<SlowClosingSystem>(port.Names(), false);
     port.SetSystem(stuck);
     port.Open();
     port.Close();
@@ -366,7 +370,7 @@ TEST_F(PtyPort, MissingDevicesAndNonTerminalsFailAndLeaveThePortClosed)
                                    {"/nonexistent/ttyX", ENOENT, ekOther},
                                    {"/dev/null", ENOTTY, ekUnsupported}};
     for (const Row& row : rows) {
-        TComPort other(nullptr);
+        TComPort other(ports.Names());
         other.SetDeviceName(row.name);
         const std::size_t before = OpenDescriptors();
         const EComError error = CatchComError([&] { other.SetActive(true); });
@@ -715,7 +719,7 @@ TEST_F(PtyPort, WithoutAnErrorHandlerTheVanishedDeviceStillReachesTheUser)
 
 TEST_F(PtyPort, AHandlerMayDestroyItsPort)
 {
-    auto* doomed = new TComPort(nullptr);
+    auto* doomed = new TComPort(ports.Names());
     doomed->SetDeviceName("COM5");
     int calls = 0;
     doomed->SetOnRxChar([&](QObject* sender) {
@@ -760,7 +764,7 @@ TEST_F(PtyPort, AnExceptionInAHandlerIsShownAndLaterEventsStillCome)
 TEST_F(PtyPort, DestroyingAnOpenPortEndsItsThreadAtOnce)
 {
     for (int round = 0; round < 20; ++round) {
-        auto port2 = std::make_unique<TComPort>(nullptr);
+        auto port2 = std::make_unique<TComPort>(ports.Names());
         port2->SetDeviceName("COM5");
         port2->SetOnRxChar([](QObject* sender) { static_cast<TComPort*>(sender)->ReadString(); });
         port2->SetThreadPriority(round % 2 ? tpNormal : tpTimeCritical);

@@ -5,6 +5,7 @@
 
 #include "os/linux/PseudoTerminal.h"
 #include "support/EventRecorder.h"
+#include "support/PortsDirectory.h"
 #include "support/ScriptedSystem.h"
 #include "support/Waiting.h"
 
@@ -69,7 +70,8 @@ protected:
     }
 
     PseudoTerminal pty;
-    std::shared_ptr<ScriptedSystem> system = std::make_shared<ScriptedSystem>();
+    const PortsDirectory ports;
+    std::shared_ptr<ScriptedSystem> system = std::make_shared<ScriptedSystem>(ports.Names());
     TComPort port{nullptr, system};
     EventRecorder recorder;
 };

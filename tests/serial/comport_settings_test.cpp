@@ -5,6 +5,7 @@
 #include "serial/linux/TermiosSettings.h"
 
 #include "support/CatchComError.h"
+#include "support/PortsDirectory.h"
 
 #include <gtest/gtest.h>
 
@@ -23,7 +24,8 @@ static_assert(std::is_base_of_v<Exception, EComError>);
 
 TEST(ComPortState, NewPortHasTheDocumentedDefaults)
 {
-    TComPort port(nullptr);
+    const PortsDirectory ports;
+    TComPort port(ports.Names());
     EXPECT_EQ(port.DeviceName(), "COM1");
     EXPECT_FALSE(port.GetActive());
     EXPECT_EQ(port.BaudRate(), brDefault);
@@ -56,7 +58,8 @@ TEST(ComPortState, NewPortHasTheDocumentedDefaults)
 
 TEST(ComPortState, SettingsWhileClosedAreOnlyStored)
 {
-    TComPort port(nullptr);
+    const PortsDirectory ports;
+    TComPort port(ports.Names());
     port.SetBaudRate(br2400);
     port.SetDataBits(db7);
     port.SetStopBits(sb2);
@@ -80,7 +83,8 @@ TEST(ComPortState, SettingsWhileClosedAreOnlyStored)
 // Without an OnError handler, each error reaches the caller with its code and text.
 TEST(ComPortErrors, EveryTransferOnAClosedPortFailsWithTheClosedPortMessage)
 {
-    TComPort port(nullptr);
+    const PortsDirectory ports;
+    TComPort port(ports.Names());
     char buffer[4];
     const std::vector<std::pair<const char*, std::function<void()>>> operations = {
         {"WriteString", [&] { port.WriteString("abc"); }},
@@ -106,7 +110,8 @@ TEST(ComPortErrors, EveryTransferOnAClosedPortFailsWithTheClosedPortMessage)
 
 TEST(ComPortErrors, OnErrorSeesEveryErrorAndMayTurnItIntoTheSilentAbort)
 {
-    TComPort port(nullptr);
+    const PortsDirectory ports;
+    TComPort port(ports.Names());
     int seenCode = -1;
     std::string seenText;
     TCustomComPort* seenPort = nullptr;

@@ -2,6 +2,7 @@
 #include "os/linux/PseudoTerminal.h"
 #include "protocol/LineRates.h"
 #include "serial/linux/CustomBaud.h"
+#include "support/PortsDirectory.h"
 #include "support/Waiting.h"
 #include "support/channel_support.h"
 
@@ -34,7 +35,8 @@ protected:
     OnAPseudoTerminal() { channel.SetDeviceName(pty.SlavePath()); }
 
     PseudoTerminal pty;
-    TNexComThread channel;
+    const PortsDirectory ports;
+    TNexComThread channel{ports.Names()};
 };
 using NexComPort = OnAPseudoTerminal;
 using NexComStatus = OnAPseudoTerminal;
@@ -43,7 +45,8 @@ using NexComCapture = OnAPseudoTerminal;
 TEST(NexComSettings, NewChannelReadsItsDefaults)
 {
     QObject owner;
-    auto* channel = new TNexComThread(&owner);
+    const PortsDirectory ports;
+    auto* channel = new TNexComThread(ports.Names(), &owner);
     EXPECT_EQ(channel->parent(), &owner);
     EXPECT_FALSE(channel->ok());
     EXPECT_EQ(channel->Port(), 1);
@@ -77,7 +80,8 @@ TEST(NexComSettings, NewChannelReadsItsDefaults)
 
 TEST(NexComSettings, PortNumberAndDeviceNameBothWays)
 {
-    TNexComThread channel;
+    const PortsDirectory ports;
+    TNexComThread channel(ports.Names());
     const std::pair<int, std::string> cases[] = {
         {5, "COM5"},           {9, "COM9"},           {10, "\\\\.\\COM10"},
         {12, "\\\\.\\COM12"},  {99, "\\\\.\\COM99"},  {1, "COM1"},
@@ -100,7 +104,8 @@ TEST(NexComSettings, PortNumberAndDeviceNameBothWays)
 
 TEST(NexComSettings, BaudRatesMapBothWaysAndOthersAreRefused)
 {
-    TNexComThread channel;
+    const PortsDirectory ports;
+    TNexComThread channel(ports.Names());
     const std::pair<int, TBaudRate> samples[] = {
         {50, br50}, {2400, br2400}, {15625, br15625}, {19200, br19200}, {256000, br256000},
     };
@@ -130,7 +135,8 @@ TEST(NexComSettings, DataBitsFromCount)
 
 TEST(NexComSettings, CtsFlowReplacesEveryOption)
 {
-    TNexComThread channel;
+    const PortsDirectory ports;
+    TNexComThread channel(ports.Names());
     channel.SetOptions(TOptions().set(opCheckParity).set(opAbortOnError));
     channel.SetCTSFlow();
     EXPECT_EQ(channel.Options(), TOptions().set(opOutputCTSFlow));
@@ -141,24 +147,26 @@ TEST(NexComSettings, CtsFlowReplacesEveryOption)
 
 TEST(NexComErrors, RefusalsOnAClosedPortGoToLastErrorAsSilentAborts)
 {
-    TNexComThread channel;
+    const PortsDirectory ports;
+    TNexComThread channel(ports.Names());
     EXPECT_THROW(channel.SetHWHandshake(true), EAbort);
     EXPECT_EQ(channel.LastError(), kClosed);
     EXPECT_FALSE(channel.HWHandshake());
     EXPECT_TRUE(channel.Options().none());
 
-    TNexComThread other;
+    TNexComThread other(ports.Names());
     EXPECT_THROW(other.SendText("x"), EAbort);
     EXPECT_EQ(other.LastError(), kClosed);
 
-    TNexComThread third;
+    TNexComThread third(ports.Names());
     EXPECT_THROW(third.SendFile(L"/no/such/file"), EAbort);
     EXPECT_EQ(third.LastError(), kClosed);
 }
 
 TEST(NexComErrors, FailedOpenLeavesTheChannelClosedAndSaysWhy)
 {
-    TNexComThread channel;
+    const PortsDirectory ports;
+    TNexComThread channel(ports.Names());
     channel.SetDeviceName("/nonexistent/serial/device");
     EXPECT_THROW(channel.OpenPort(), EAbort);
     EXPECT_FALSE(channel.ok());
@@ -233,7 +241,7 @@ TEST_F(NexComPort, LinesNobodyWaitsForLeaveTheEventThreadAsleep)
 {
     // Actual Time sends 77 lines a second; with no file transfer and no OnTxEmpty handler, none
     // of them is worth a look at the drained queue and a hand-over to the window.
-    auto system = std::make_shared<ScriptedSystem>();
+    auto system = std::make_shared<ScriptedSystem>(channel.Names());
     channel.SetSystem(system);
     channel.OpenPort();
     ASSERT_TRUE(WaitWithoutEvents([&] { return system->ThreadWaits() > 0; }));
@@ -272,7 +280,7 @@ TEST_F(NexComPort, ControlBytesPassALineThatStartedWithSoftwareFlowControl)
 
 TEST_F(NexComStatus, ModemLineChangeReportsAllFourLines)
 {
-    auto system = std::make_shared<ScriptedSystem>();
+    auto system = std::make_shared<ScriptedSystem>(channel.Names());
     system->SetModemLines(0);
     channel.SetSystem(system);
     std::vector<std::array<bool, 4>> reports;
@@ -297,7 +305,7 @@ TEST_F(NexComStatus, StaleDispatchAfterCloseTouchesNothing)
 {
     // CTS and DSR change in one look, so one dispatch carries both; the first report closes the
     // port, and the DSR handler of that same dispatch then runs on a closed port.
-    auto system = std::make_shared<ScriptedSystem>();
+    auto system = std::make_shared<ScriptedSystem>(channel.Names());
     system->SetModemLines(0);
     channel.SetSystem(system);
     int reports = 0;

@@ -1,6 +1,7 @@
 // A mebibyte written to the far end as fast as the line takes it: every byte reaches the capture
 // file, and every decoder raises exactly the events that the same bytes give in one piece.
 #include "os/linux/PseudoTerminal.h"
+#include "support/PortsDirectory.h"
 #include "support/Waiting.h"
 #include "support/channel_support.h"
 
@@ -75,7 +76,8 @@ TEST(NexComNothingLost, MebibyteThroughCaptureAndAllDecoders)
 
     PseudoTerminal pty;
     ChannelTempFile capture;
-    BeepCountingChannel channel;
+    const PortsDirectory ports;
+    BeepCountingChannel channel(ports.Names());
     Decoded got;
     std::string packets;
     std::size_t packetCount = 0;

@@ -1,5 +1,6 @@
 // Received bytes through a pseudo-terminal into the channel's decoders.
 #include "os/linux/PseudoTerminal.h"
+#include "support/PortsDirectory.h"
 #include "support/Waiting.h"
 #include "support/channel_support.h"
 
@@ -76,7 +77,8 @@ protected:
     }
 
     PseudoTerminal pty;
-    BeepCountingChannel channel;
+    const PortsDirectory ports;
+    BeepCountingChannel channel{ports.Names()};
     std::vector<std::string> strings;
     std::vector<Marq> marqs;
     std::vector<Chron> chrons;
@@ -150,7 +152,7 @@ TEST_F(ReceivingChannel, HandlerMayDestroyTheChannelMidPass)
     for (const bool fromMarq : {false, true}) {
         strings.clear();
         marqs.clear();
-        auto* doomed = new TNexComThread;
+        auto* doomed = new TNexComThread(ports.Names());
         const QPointer<TNexComThread> watch(doomed);
         doomed->SetDeviceName(pty.SlavePath());
         if (fromMarq)
@@ -210,7 +212,7 @@ TEST_F(ReceivingChannel, NestedPassBeepsOnceAndDeliversBeforeTheOuterGoesOn)
 
 TEST_F(ReceivingChannel, FailedReadBeepsAndLosesNothing)
 {
-    auto system = std::make_shared<ChannelReadFailure>();
+    auto system = std::make_shared<ChannelReadFailure>(channel.Names());
     system->readError = EIO;
     channel.SetSystem(system);
     Open();

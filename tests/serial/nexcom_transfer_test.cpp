@@ -1,6 +1,7 @@
 // Sending files over the channel: chunk sizes, the report sequence, refusals, aborts, failures.
 #include "os/linux/PseudoTerminal.h"
 #include "serial/FileTransfer.h"
+#include "support/PortsDirectory.h"
 #include "support/Waiting.h"
 #include "support/channel_support.h"
 
@@ -118,7 +119,8 @@ protected:
     }
 
     PseudoTerminal pty;
-    TNexComThread channel;
+    const PortsDirectory ports;
+    TNexComThread channel{ports.Names()};
     std::vector<Report> reports;
     std::function<void(std::int32_t, std::int32_t)> onReport;
 };
@@ -280,7 +282,7 @@ TEST_F(SendingChannel, TxEmptyEventOnlyWhileIdle)
 TEST_F(SendingChannel, DestroyingTheChannelClosesTheFile)
 {
     ChannelTempFile file(std::string(1000, 'd'));
-    auto* sender = new TNexComThread;
+    auto* sender = new TNexComThread(ports.Names());
     sender->SetDeviceName(pty.SlavePath());
     sender->OpenPort();
     sender->SendFile(Wide(file.Path()));
@@ -298,7 +300,7 @@ TEST_F(SendingChannel, ProgressHandlerMayDestroyTheChannel)
     // the memory checker watches that nothing of the channel is touched afterwards.
     ChannelTempFile file(std::string(1000, 'f'));
     for (const Report& fatal : {Report(0, 0), Report(100, 1000)}) {
-        auto* doomed = new TNexComThread;
+        auto* doomed = new TNexComThread(ports.Names());
         const QPointer<TNexComThread> watch(doomed);
         doomed->SetDeviceName(pty.SlavePath());
         std::vector<Report> seen;
@@ -322,7 +324,7 @@ TEST_F(SendingChannel, ProgressHandlerMayDestroyTheChannel)
 
 TEST_F(SendingChannel, WriteFailingInsideAChunkEndsTheTransfer)
 {
-    auto system = std::make_shared<ScriptedSystem>();
+    auto system = std::make_shared<ScriptedSystem>(channel.Names());
     channel.SetSystem(system);
     ChannelTempFile file(std::string(1000, 'e'));
     Open();

@@ -1,25 +1,33 @@
 #pragma once
-// A temporary XDG_CONFIG_HOME with a marqtest ports directory, for the lifetime of the object.
-// The previous value comes back afterwards.
+// A private place for COM names, for the lifetime of the object: a ports directory and an empty
+// /dev, /sys/class/tty and /dev/serial/by-id of its own, so that no name leads to a device of the
+// host. Names() hands it to what a test builds; a program the test starts finds it through
+// Environment(), as the user's own ports directory.
 
+#include "os/linux/ComRoots.h"
+
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
 
-#include <optional>
 #include <string>
 
 class PortsDirectory {
 public:
     PortsDirectory();
-    ~PortsDirectory();
     PortsDirectory(const PortsDirectory&) = delete;
     PortsDirectory& operator=(const PortsDirectory&) = delete;
 
     // Makes COMn a symbolic link to target.
     void Link(int number, const std::string& target) const;
-    const std::string& Path() const { return path_; }
+    // Makes an entry of its /dev, a device node to the names that lead there.
+    void Node(const std::string& name) const;
+    const std::string& Path() const { return places_.portsDir; }
+    const ComNames::Roots& Places() const { return places_; }
+    ComNames Names() const { return ComNames(places_); }
+    // The system environment with this directory as the user's ports directory.
+    QProcessEnvironment Environment() const;
 
 private:
     QTemporaryDir home_;
-    std::optional<std::string> previous_;
-    std::string path_;
+    ComNames::Roots places_;
 };

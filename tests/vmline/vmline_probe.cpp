@@ -91,9 +91,10 @@ int Fill(TNexComThread& channel, const std::string& tag)
     return 40;
 }
 
-int Hold(const std::string& port, int baud, int bits, char parity, int stop, int seconds)
+int Hold(const ComNames& names, const std::string& port, int baud, int bits, char parity, int stop,
+         int seconds)
 {
-    TNexComThread channel;
+    TNexComThread channel(names);
     Open(channel, port, baud);
     channel.SetDataBits(TNexComThread::DataBitsFromCount(bits));
     channel.SetParity(parity == 'E' ? paEven : parity == 'O' ? paOdd : paNone);
@@ -107,9 +108,9 @@ int Hold(const std::string& port, int baud, int bits, char parity, int stop, int
     return 0;
 }
 
-int Stall(const std::string& port, const std::string& other)
+int Stall(const ComNames& names, const std::string& port, const std::string& other)
 {
-    TNexComThread channel;
+    TNexComThread channel(names);
     Open(channel, port, 2400);
     QElapsedTimer clock;
 
@@ -160,9 +161,9 @@ int Ended(TNexComThread& channel, const QElapsedTimer& clock, const std::string&
     return 0;
 }
 
-int Transfer(const std::string& port, const std::string& file)
+int Transfer(const ComNames& names, const std::string& port, const std::string& file)
 {
-    TNexComThread channel;
+    TNexComThread channel(names);
     Open(channel, port, 19200);
     QEventLoop loop;
     int completions = 0;
@@ -186,9 +187,9 @@ int Transfer(const std::string& port, const std::string& file)
     return Ended(channel, clock, "sent", std::to_string(completions));
 }
 
-int Drain(const std::string& port, int bytes)
+int Drain(const ComNames& names, const std::string& port, int bytes)
 {
-    TNexComThread channel;
+    TNexComThread channel(names);
     channel.SetPort(PortNumber(port));
     channel.SetBaud(19200);
     channel.SetTimeout(30000);
@@ -228,9 +229,9 @@ std::string Attempt(TNexComThread& channel, const std::string& line, bool wait)
 // With the window's time-outs (a line's time on the wire plus a second): the far end takes
 // nothing, so a line times out; the next is tried at once. Once the file `go` exists
 // (the host lets the far end read), a last line.
-int TimeOut(const std::string& port, int baud, const std::string& go)
+int TimeOut(const ComNames& names, const std::string& port, int baud, const std::string& go)
 {
-    TNexComThread channel;
+    TNexComThread channel(names);
     Open(channel, port, baud);
     // Lines until one times out: what the far end has not taken fills what lies between the
     // driver and it first.
@@ -252,20 +253,20 @@ int TimeOut(const std::string& port, int baud, const std::string& go)
     return 0;
 }
 
-bool Listed(const std::string& port)
+bool Listed(const ComNames& names, const std::string& port)
 {
-    TNexComThread channel;
+    TNexComThread channel(names);
     QStringList ports;
     channel.EnumComDevices(ports);
     return ports.contains(QString::fromStdString(port));
 }
 
 // The list the window offers, looked at every 20 ms.
-int WaitForPort(const std::string& port, int seconds)
+int WaitForPort(const ComNames& names, const std::string& port, int seconds)
 {
     QElapsedTimer clock;
     clock.start();
-    while (!Listed(port)) {
+    while (!Listed(names, port)) {
         if (clock.elapsed() > seconds * 1000)
             return 1;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -385,23 +386,24 @@ int FarEnd(const std::string& device, bool echo)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    const ComNames names = ComNames::FromEnvironment();
     const QStringList a = app.arguments();
     const auto arg = [&a](int i) { return a.value(i).toStdString(); };
     try {
         const std::string command = arg(1);
         if (command == "hold" && a.size() == 8)
-            return Hold(arg(2), std::stoi(arg(3)), std::stoi(arg(4)), arg(5).front(), std::stoi(arg(6)),
-                        std::stoi(arg(7)));
+            return Hold(names, arg(2), std::stoi(arg(3)), std::stoi(arg(4)), arg(5).front(),
+                        std::stoi(arg(6)), std::stoi(arg(7)));
         if (command == "stall" && a.size() == 4)
-            return Stall(arg(2), arg(3));
+            return Stall(names, arg(2), arg(3));
         if (command == "transfer" && a.size() == 4)
-            return Transfer(arg(2), arg(3));
+            return Transfer(names, arg(2), arg(3));
         if (command == "drain" && a.size() == 4)
-            return Drain(arg(2), std::stoi(arg(3)));
+            return Drain(names, arg(2), std::stoi(arg(3)));
         if (command == "wait-port" && a.size() == 4)
-            return WaitForPort(arg(2), std::stoi(arg(3)));
+            return WaitForPort(names, arg(2), std::stoi(arg(3)));
         if (command == "time-out" && a.size() == 5)
-            return TimeOut(arg(2), std::stoi(arg(3)), arg(4));
+            return TimeOut(names, arg(2), std::stoi(arg(3)), arg(4));
         if (command == "far-end" && (a.size() == 3 || (a.size() == 4 && arg(3) == "echo")))
             return FarEnd(arg(2), a.size() == 4);
     } catch (const std::exception& error) {

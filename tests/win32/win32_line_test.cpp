@@ -1,9 +1,11 @@
 // The Windows serial line over scripted Win32 calls: what real drivers do and a pseudo-terminal
 // under wine cannot show.
+// Before windows.h, whose "interface" macro would rename a member of ComNames::Device.
+#include "serial/ComPort.h"
+
 #include "ScriptedComm.h"
 #include "support/Waiting.h"
 
-#include "serial/ComPort.h"
 #include "serial/NexCom.h"
 #include "serial/win32/Win32System.h"
 
@@ -61,13 +63,13 @@ protected:
     {
         port.Close();
         comm = std::move(calls);
-        port.SetSystem(std::make_shared<Win32System>(comm));
+        port.SetSystem(std::make_shared<Win32System>(port.Names(), comm));
         errors.clear();
         kinds.clear();
     }
 
     std::shared_ptr<ScriptedComm> comm = std::make_shared<ScriptedComm>();
-    TComPort port{nullptr, std::make_shared<Win32System>(comm)};
+    TComPort port{nullptr, std::make_shared<Win32System>(ComNames::FromEnvironment(), comm)};
     Errors errors;
     std::vector<TComErrorKind> kinds; // what each error means, in the same order
 };
@@ -75,6 +77,7 @@ protected:
 // The channel, with its beeps counted instead of sounded.
 class Channel : public TNexComThread {
 public:
+    using TNexComThread::TNexComThread;
     int beeps = 0;
 
 protected:
@@ -230,8 +233,8 @@ TEST_F(Win32Port, EveryWayADriverSaysItsDeviceHasGoneEndsTheSessionWithOneReport
 TEST(Win32Channel, AReadThatFindsTheDeviceGoneEndsTheSessionOnceWithoutABeep)
 {
     auto comm = std::make_shared<ScriptedComm>();
-    Channel channel;
-    channel.SetSystem(std::make_shared<Win32System>(comm));
+    Channel channel(ComNames::FromEnvironment());
+    channel.SetSystem(std::make_shared<Win32System>(channel.Names(), comm));
     channel.SetDeviceName("COM5"); // windows.h makes SetPort a macro
     std::vector<std::string> reasons;
     channel.SetOnPortLost([&](QObject*, const std::string& reason) { reasons.push_back(reason); });

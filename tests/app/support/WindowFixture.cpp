@@ -6,7 +6,7 @@ WindowTest::WindowTest(std::initializer_list<int> numbers)
 {
     for (const int number : numbers)
         devices.try_emplace(number, ports, number);
-    form = std::make_unique<TForm1>(desktop);
+    form = std::make_unique<TForm1>(desktop, ports.Names());
     form->SetClock([this] {
         ++clockReadings;
         return now;

@@ -4,10 +4,9 @@
 #include <QJsonDocument>
 #include <csignal>
 
-BoardProcess::BoardProcess(const QString& home)
-    : home_(home.isEmpty() ? config_.path() : home), environment_(QProcessEnvironment::systemEnvironment())
+BoardProcess::BoardProcess(std::shared_ptr<const PortsDirectory> ports)
+    : ports_(std::move(ports)), environment_(ports_->Environment())
 {
-    environment_.insert("XDG_CONFIG_HOME", home_);
     environment_.insert("QT_QPA_PLATFORM", "offscreen");
     process_.setProcessEnvironment(environment_);
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -41,12 +40,7 @@ bool BoardProcess::Start(const QStringList& extraArguments)
 
 QString BoardProcess::Link() const
 {
-    return PortsDirectory() + "/" + com_;
-}
-
-QString BoardProcess::PortsDirectory() const
-{
-    return home_ + "/marqtest/ports";
+    return QString::fromStdString(ports_->Path()) + "/" + com_;
 }
 
 void BoardProcess::Pump(int milliseconds)

@@ -2,17 +2,20 @@
 // The real marqboard program in --print mode, started for a test with its own ports directory
 // and a free UDP port, and its JSON output read with bounded waits.
 
+#include "support/PortsDirectory.h"
+
 #include <QJsonObject>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <string>
 
 class BoardProcess {
 public:
-    // `home`: the configuration folder of another board, to share its ports directory.
-    explicit BoardProcess(const QString& home = {});
+    // `ports`: another board's, to share them.
+    explicit BoardProcess(
+        std::shared_ptr<const PortsDirectory> ports = std::make_shared<const PortsDirectory>());
     ~BoardProcess();
 
     // Starts the board and waits for it to say where it listens. False (with the reason in
@@ -22,8 +25,7 @@ public:
     const QString& Com() const { return com_; }
     int UdpPort() const { return udpPort_; }
     QString Link() const; // the ports-directory link the tester opens
-    const QString& Home() const { return home_; }
-    QString PortsDirectory() const;
+    const std::shared_ptr<const PortsDirectory>& Ports() const { return ports_; }
     QProcessEnvironment Environment() const { return environment_; }
     std::string Failure() const { return failure_; }
 
@@ -44,8 +46,7 @@ private:
 
     std::deque<QJsonObject> pending_;
 
-    QTemporaryDir config_;
-    QString home_;
+    std::shared_ptr<const PortsDirectory> ports_;
     QProcessEnvironment environment_;
     QProcess process_;
     QString com_;

@@ -11,6 +11,7 @@
 #include "serial/linux/LinuxSystem.h"
 
 #include "os/linux/PseudoTerminal.h"
+#include "support/PortsDirectory.h"
 #include "support/Waiting.h"
 
 #include <gtest/gtest.h>
@@ -22,6 +23,7 @@ namespace {
 
 class CountingSystem : public LinuxSystem {
 public:
+    using LinuxSystem::LinuxSystem;
     int Poll(pollfd* fds, nfds_t count, int timeoutMs) override
     {
         if (count == 2) // the event thread's wait
@@ -36,7 +38,8 @@ public:
 TEST(TsanProbe, ARaceBetweenTheEventThreadAndAHandlerIsReported)
 {
     PseudoTerminal pty;
-    auto system = std::make_shared<CountingSystem>();
+    const PortsDirectory ports;
+    auto system = std::make_shared<CountingSystem>(ports.Names());
     TComPort port(nullptr, system);
     port.SetDeviceName(pty.SlavePath());
     port.SetSynchronizeEvents(false);

@@ -22,6 +22,8 @@
 
 class ScriptedSystem : public LinuxSystem {
 public:
+    using LinuxSystem::LinuxSystem;
+
     int Close(int fd) override;
     int Ioctl(int fd, unsigned long request, void* argument) override;
     ssize_t Write(int fd, const void* buffer, std::size_t count) override;

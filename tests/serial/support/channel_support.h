@@ -28,6 +28,7 @@ protected:
 // Every read fails with readError while it is not 0.
 class ChannelReadFailure : public ScriptedSystem {
 public:
+    using ScriptedSystem::ScriptedSystem;
     std::atomic<int> readError{0};
     ssize_t Read(int fd, void* buffer, std::size_t count) override;
 };

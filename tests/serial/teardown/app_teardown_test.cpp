@@ -5,6 +5,7 @@
 #include "serial/ComPort.h"
 
 #include "os/linux/PseudoTerminal.h"
+#include "support/PortsDirectory.h"
 #include "support/ProcessCounts.h"
 #include "support/Waiting.h"
 
@@ -29,8 +30,9 @@ bool Expect(bool condition, const char* what)
 int main(int argc, char** argv)
 {
     PseudoTerminal pty;
+    const PortsDirectory ports;
     auto* application = new QCoreApplication(argc, argv);
-    TComPort port(nullptr);
+    TComPort port(ports.Names());
     port.SetDeviceName(pty.SlavePath());
     std::size_t received = 0;
     port.SetOnRxChar([&](QObject*) { received += port.ReadString().size(); });
