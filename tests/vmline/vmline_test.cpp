@@ -21,6 +21,7 @@
 #include <QCoreApplication>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -317,7 +318,10 @@ TEST_F(Vmline, APulledAdapterIsReopenedWhenItComesBackAndActualTimeGoesOn)
 
     EXPECT_EQ(guest->Wait(job, 60s), 1) << "the unplug still fails the run:\n" << guest->Output(job);
     const std::string output = guest->Output(job);
-    EXPECT_NE(output.find(std::strerror(EIO)), std::string::npos) << output;
+    // The system's own reason: which call meets the unplug first decides between them.
+    EXPECT_TRUE(std::ranges::any_of(std::array{EIO, ENODEV, ENXIO},
+                                    [&](int gone) { return output.find(std::strerror(gone)) != std::string::npos; }))
+        << output;
     Figure("reconnect: unplug reported after",
            Seconds(reported) + "; replug " + Seconds(SecondsBetween(pulled, replugged)) + " after the unplug, node " +
                Seconds(SecondsBetween(replugged, listed)) + " after the replug, " +
