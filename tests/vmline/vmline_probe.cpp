@@ -226,7 +226,7 @@ std::string Attempt(TNexComThread& channel, const std::string& line, bool wait)
     }
 }
 
-// With the window's time-outs (a line's time on the wire plus a second): the far end takes
+// With the channel's time-outs (a line's time on the wire plus 0.1 s): the far end takes
 // nothing, so a line times out; the next is tried at once. Once the file `go` exists
 // (the host lets the far end read), a last line.
 int TimeOut(const ComNames& names, const std::string& port, int baud, const std::string& go)
