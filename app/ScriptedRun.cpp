@@ -29,9 +29,15 @@ void ScriptedRun::Watch(TForm1& form, bool serialLine)
         TNexComThread& channel = form.Channel();
         channel.SetOnError([this, &channel, previous = channel.OnError()](
                                TCustomComPort* port, EComError& error, TComAction& action) {
+            const bool open = port->GetActive();
             if (previous)
                 previous(port, error, action);
             failed_ = true;
+            // A device still on its way out refuses the window's reopen with a reason of its
+            // own: the loss has been said once already.
+            if (error.Kind() == ekGone && !open && lossSaid_)
+                return;
+            lossSaid_ = lossSaid_ || (error.Kind() == ekGone && open);
             channelErrors_ << QString::fromStdString(channel.LastError());
             QTimer::singleShot(0, this, &ScriptedRun::ReportChannelErrors);
         });

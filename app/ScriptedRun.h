@@ -41,4 +41,6 @@ private:
     QStringList channelErrors_;
     bool serialLine_ = false;
     bool failed_ = false;
+    // A device has gone from under the open port and that was said.
+    bool lossSaid_ = false;
 };
