@@ -23,7 +23,6 @@
 #include <thread>
 #include <vector>
 
-
 class FtdiChip {
 public:
     using Clock = std::chrono::system_clock;
